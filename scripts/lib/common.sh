@@ -1,0 +1,67 @@
+# Shared shell helpers of the project's scripts.
+
+# Runs a command as root: directly when we are root, else through sudo.
+brimlet_as_root() {
+    if [[ "$(id -u)" -eq 0 ]]; then
+        "$@"
+    elif command -v sudo >/dev/null 2>&1; then
+        sudo "$@"
+    else
+        echo "error: '$*' needs root; run as root or install sudo" >&2
+        return 1
+    fi
+}
+
+# Installs the Debian packages of the named groups that are not installed yet.
+#   build: compiler, CMake, OpenSSL, unixODBC
+#   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl
+brimlet_install_packages() {
+    local pkgs=()
+    local group
+    for group in "$@"; do
+        case "$group" in
+            build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl) ;;
+            test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
+                         odbc-mariadb libxml2-utils procps python3 valgrind) ;;
+            demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl) ;;
+            fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
+        esac
+    done
+    local missing=()
+    local p
+    for p in "${pkgs[@]}"; do
+        if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed"; then
+            missing+=("$p")
+        fi
+    done
+    if ((${#missing[@]} == 0)); then
+        return 0
+    fi
+    echo "installing: ${missing[*]}"
+    if ! brimlet_as_root env DEBIAN_FRONTEND=noninteractive apt-get update -qq; then
+        echo "error: apt-get update failed: is the package mirror reachable?" >&2
+        return 1
+    fi
+    # The packaged servers must not start system-wide instances: tests run private ones.
+    local policy=/usr/sbin/policy-rc.d created_policy=0
+    if [[ ! -e "$policy" ]]; then
+        printf '#!/bin/sh\nexit 101\n' | brimlet_as_root tee "$policy" >/dev/null
+        brimlet_as_root chmod 755 "$policy"
+        created_policy=1
+    fi
+    local rc=0
+    brimlet_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" || rc=$?
+    if ((created_policy)); then
+        brimlet_as_root rm -f "$policy"
+    fi
+    if ((rc != 0)); then
+        echo "error: apt-get install failed (exit $rc)" >&2
+        return "$rc"
+    fi
+}
+
+# A free TCP port on 127.0.0.1.
+brimlet_free_port() {
+    python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()'
+}

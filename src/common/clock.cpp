@@ -1,0 +1,79 @@
+#include "common/clock.h"
+
+#include <langinfo.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace brimlet {
+
+std::time_t Clock::Now() const {
+    return std::time(nullptr);
+}
+
+void Clock::SleepMs(int milliseconds) const {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+const Clock& SystemClock() {
+    static const Clock clock;
+    return clock;
+}
+
+std::tm LocalTime(std::time_t t) {
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    return tm;
+}
+
+namespace {
+std::string Format(const std::tm& tm, const char* pattern) {
+    char buf[256];
+    const std::size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
+    return std::string(buf, n);
+}
+}  // namespace
+
+std::string GeneralDateText(std::time_t t) {
+    const std::tm tm = LocalTime(t);
+    if (tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0) {
+        return Format(tm, "%x");
+    }
+    return Format(tm, "%x %X");
+}
+
+char LocaleDateSeparator() {
+    // Expand the locale's date format on a date whose fields are all digits, then take the
+    // first character that is neither a letter nor a digit.
+    std::tm probe{};
+    probe.tm_year = 2026 - 1900;
+    probe.tm_mon = 11;
+    probe.tm_mday = 7;
+    const std::string text = Format(probe, nl_langinfo(D_FMT));
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (!std::isalnum(u) && u < 0x80) {
+            return c;
+        }
+    }
+    return '/';
+}
+
+std::string DateTimeText(std::time_t t) {
+    const std::tm tm = LocalTime(t);
+    char buf[64];
+    std::snprintf(buf, sizeof buf, "%02d/%02d%c%04d %02d:%02d:%02d", tm.tm_mon + 1, tm.tm_mday,
+                  LocaleDateSeparator(), tm.tm_year + 1900, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    return buf;
+}
+
+std::string DateDigits(std::time_t t) {
+    const std::tm tm = LocalTime(t);
+    char buf[48];
+    std::snprintf(buf, sizeof buf, "%02d%02d%04d", tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900);
+    return buf;
+}
+
+}  // namespace brimlet

@@ -1,0 +1,67 @@
+#include "common/text.h"
+
+#include <algorithm>
+
+namespace brimlet {
+
+namespace {
+char LowerAscii(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+char UpperAscii(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+}  // namespace
+
+std::string_view TrimSpaces(std::string_view s) {
+    const auto first = s.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(' ');
+    return s.substr(first, last - first + 1);
+}
+
+std::string_view TrimWhitespace(std::string_view s) {
+    constexpr std::string_view kWs = " \t\r\n";
+    const auto first = s.find_first_not_of(kWs);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(kWs);
+    return s.substr(first, last - first + 1);
+}
+
+std::string ToLowerAscii(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), LowerAscii);
+    return out;
+}
+
+std::string ToUpperAscii(std::string_view s) {
+    std::string out(s);
+    std::transform(out.begin(), out.end(), out.begin(), UpperAscii);
+    return out;
+}
+
+bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(),
+                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+}
+
+std::vector<std::string> Split(std::string_view s, char sep) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    for (;;) {
+        const auto pos = s.find(sep, start);
+        if (pos == std::string_view::npos) {
+            parts.emplace_back(s.substr(start));
+            return parts;
+        }
+        parts.emplace_back(s.substr(start, pos - start));
+        start = pos + 1;
+    }
+}
+
+}  // namespace brimlet

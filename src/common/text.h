@@ -1,0 +1,20 @@
+#pragma once
+// Small text helpers over UTF-8 byte strings.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brimlet {
+
+// Removes blanks (spaces only) at both ends, as the system's Trim does.
+std::string_view TrimSpaces(std::string_view s);
+// Removes spaces and tabs, CR and LF at both ends.
+std::string_view TrimWhitespace(std::string_view s);
+// ASCII-only case mapping; other bytes are kept as they are.
+std::string ToLowerAscii(std::string_view s);
+std::string ToUpperAscii(std::string_view s);
+bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b);
+// Splits at every occurrence of sep, with no limit; "" gives one empty element.
+std::vector<std::string> Split(std::string_view s, char sep);
+
+}  // namespace brimlet

@@ -1,0 +1,133 @@
+#pragma once
+// The database access layer: one connection, stored-procedure commands with typed
+// parameters, and fully fetched, client-side result sets, over ODBC. It knows nothing of
+// components or checksums. Every failing operation throws brimlet::Failure with the first
+// diagnostic's native error (-1 where the driver gives 0) and "SQLSTATE: message" of every
+// diagnostic record joined by "; ", flattened to one line.
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/failure.h"
+
+namespace brimlet::db {
+
+// Converts a time-out text ("30", " 5 ", "+7") to whole seconds. Anything else (empty, "abc",
+// "1e3", "1.5", out of 32-bit range) throws Failure (type mismatch).
+std::int32_t SecondsFromText(std::string_view text);
+
+class Connection {
+public:
+    // Creates an unopened connection (environment and connection handles).
+    Connection();
+    ~Connection();
+    Connection(Connection&&) noexcept;
+    Connection& operator=(Connection&&) noexcept;
+    Connection(const Connection&) = delete;
+    Connection& operator=(const Connection&) = delete;
+
+    void SetConnectionString(std::string connectionString);
+    // Text in whole seconds, converted on assignment (SecondsFromText); 0 means no limit.
+    void SetConnectionTimeout(std::string_view seconds);
+    void SetCommandTimeout(std::string_view seconds);
+    // Only 3 (client-side) is supported; any other value throws.
+    void SetCursorLocation(std::int32_t location);
+
+    // Opens with the connection string alone (SQLDriverConnect, no prompt).
+    void Open();
+    // Throws when the connection is not open.
+    void Close();
+    bool IsOpen() const;
+    std::int32_t CommandTimeout() const;
+
+    struct Impl;
+    Impl& impl() const;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+enum class ParamType : int { VarChar = 200, Date = 7, Integer = 3 };
+enum class ParamDirection : int { Input = 1, Output = 2 };
+inline constexpr int kCmdStoredProc = 4;
+
+class RecordSet;
+
+class Command {
+public:
+    Command();
+    ~Command();
+    Command(Command&&) noexcept;
+    Command& operator=(Command&&) noexcept;
+    Command(const Command&) = delete;
+    Command& operator=(const Command&) = delete;
+
+    // The command runs on `connection`, which must outlive the command and be open.
+    void SetActiveConnection(Connection& connection);
+    // Only kCmdStoredProc is supported.
+    void SetCommandType(int type);
+    void SetCommandText(std::string procedureName);
+    void SetCommandTimeout(std::int32_t seconds);
+    // Parameters reach the procedure by position, in the order appended. A Date input takes
+    // "MM/DD?YYYY HH:NN:SS" text (any separator) and binds as a timestamp. An empty optional
+    // binds NULL. Output parameters get no value.
+    void AppendParameter(std::string name, ParamType type, ParamDirection direction,
+                         std::int32_t size, std::optional<std::string> value = std::nullopt);
+    // Runs "{call NAME(?, ...)}". The first result with columns is fetched whole into the
+    // returned set; row counts before it are skipped; a call with no such result gives a
+    // closed set. All remaining results are consumed, so output values are ready afterwards.
+    RecordSet Execute();
+    // The value of a parameter by its name (exact spelling); NULL gives an empty optional.
+    // Throws when no parameter has that name.
+    std::optional<std::string> ParameterValue(std::string_view name) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+// Rows held in memory; columns found by name without regard to case. Values are kept as
+// text: numbers in their ordinary text form, booleans (SQL_BIT) as "1" or "0".
+class RecordSet {
+public:
+    RecordSet();  // closed, no columns, no rows
+    ~RecordSet();
+    RecordSet(RecordSet&&) noexcept;
+    RecordSet& operator=(RecordSet&&) noexcept;
+    RecordSet(const RecordSet&) = delete;
+    RecordSet& operator=(const RecordSet&) = delete;
+
+    bool IsOpen() const;
+    bool Bof() const;  // before the first row (true with no rows)
+    bool Eof() const;  // after the last row (true with no rows)
+    std::size_t RowCount() const;
+    // "Col [ASC|DESC][, Col2 ...]": stable sort of the rows by the columns' values, byte-wise;
+    // NULL sorts first. Moves to the first row.
+    void Sort(std::string_view expression);
+    // Stable sort by caller-computed keys: keys[i] belongs to row i in the current order.
+    // Lets a caller sort by a derived key (trimmed, lower-cased). Moves to the first row.
+    void SortByKeys(const std::vector<std::string>& keys);
+    void MoveFirst();
+    // Value of a column of the current row; throws when the column does not exist or there is
+    // no current row.
+    std::optional<std::string_view> Field(std::string_view column) const;
+    // Column index by name (case-insensitive); throws when missing. Faster access per row.
+    std::size_t ColumnIndex(std::string_view column) const;
+    std::optional<std::string_view> Field(std::size_t columnIndex) const;
+    // Reads a boolean column: NULL false; "0", "f", "false", "n", "no" false; non-zero true.
+    bool FieldBool(std::size_t columnIndex) const;
+    void MoveNext();
+    // Throws when already closed. Releases the rows.
+    void Close();
+
+    struct Impl;
+    Impl& impl() const;
+
+private:
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace brimlet::db

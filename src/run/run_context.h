@@ -1,0 +1,36 @@
+#pragma once
+// The run-wide state: created empty at start and kept until the process ends. Each field
+// has one writer.
+#include <memory>
+#include <string>
+
+#include "db/odbc.h"
+#include "log/log.h"
+
+namespace brimlet {
+
+struct RunContext {
+    std::string agentType;         // Main
+    std::string osType;            // Main
+    std::string iniPath;           // Main
+    std::string connectionString;  // getConDtls ("KEMADDONDBstr")
+    std::string connTimeoutSec;    // getConDtls
+    std::string cmdTimeoutSec;     // getConDtls
+    std::string purl;              // getConDtls
+    std::string surl;              // getConDtls
+    std::string srvPath;           // getConDtls; ends in "/" once it returned true
+    std::string xmlPath;           // Main
+    std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
+
+    // The executable's identity (the name it was invoked by) and the log.
+    std::string exeDir;   // no trailing "/"
+    std::string exeName;  // file name without extension
+    LogFile log;
+    const Clock* clock = &SystemClock();
+
+    // Outcome, for the exit status.
+    bool published = false;         // SubCreateBrimletXML wrote "Created new xml file"
+    bool checksumAccepted = false;  // SubUpdateXmlCheckSum wrote "Checksum updated ..."
+};
+
+}  // namespace brimlet
