@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "common/clock.h"
+#include "common/failure.h"
 
 namespace brimlet {
 
@@ -37,7 +38,6 @@ std::string LogEntry(std::string_view dateTime, std::string_view module,
 
 // The common error entry of the guarded procedures of modMain:
 // ("modMain", function, "ERR", number, description, step).
-class Failure;
 void WriteErrorEntry(LogFile& log, std::string_view function, const Failure& failure, int step);
 
 }  // namespace brimlet

@@ -1,0 +1,74 @@
+#include "fsutil/fsutil.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
+#include "common/failure.h"
+#include "common/text.h"
+
+namespace brimlet {
+
+namespace {
+
+// The utilities' own error layout: every value one column to the left of an "ERR" entry's.
+void WriteUtilityError(LogFile& log, const char* utility, const Failure& f) {
+    WriteLog(log, utility, "ERROR", std::to_string(f.number()), f.description(), "", "");
+}
+
+// Presence test: anything that exists under the name counts, a plain file included.
+// Absent (ENOENT, ENOTDIR) is an answer; any other errno is a failure of the test.
+bool IsPresent(const std::string& prefix) {
+    struct stat st {};
+    if (::stat(prefix.c_str(), &st) == 0) {
+        return true;
+    }
+    if (errno == ENOENT || errno == ENOTDIR) {
+        return false;
+    }
+    throw ErrnoFailure(errno, prefix);
+}
+
+}  // namespace
+
+std::string QualifyPath(LogFile& log, std::string path) {
+    try {
+        if (path.empty() || path.back() != '/') {
+            path.push_back('/');
+        }
+        return path;
+    } catch (...) {
+        WriteUtilityError(log, "QualifyPath", CurrentFailure());
+        return {};
+    }
+}
+
+bool CreateDir(LogFile& log, std::string path) {
+    try {
+        path = QualifyPath(log, std::move(path));
+        const std::vector<std::string> elements = Split(path, '/');
+        // A path always has at least two elements once qualified ("x/" gives "x" and "").
+        std::string prefix = elements[0] + "/" + elements[1];
+        const std::size_t highest = elements.size() - 1;
+        if (highest > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) {
+            throw Failure(6, "Overflow");
+        }
+        for (std::size_t i = 2; i <= highest; ++i) {
+            if (!IsPresent(prefix)) {
+                if (::mkdir(prefix.c_str(), 0777) != 0) {
+                    return false;
+                }
+            }
+            prefix += "/";
+            prefix += elements[i];
+        }
+        return true;
+    } catch (...) {
+        WriteUtilityError(log, "CreateDir", CurrentFailure());
+        return false;
+    }
+}
+
+}  // namespace brimlet

@@ -1,0 +1,18 @@
+#pragma once
+// Directory utilities: a trailing "/" and the creation of a directory chain.
+#include <string>
+
+#include "log/log.h"
+
+namespace brimlet {
+
+// `path` followed by one "/" when its last character is not "/" (also when it is empty).
+std::string QualifyPath(LogFile& log, std::string path);
+
+// Creates every missing directory along `path`, parent before child, starting at the prefix
+// made of its first two elements (which itself is never tested). True when every directory it
+// tested exists or was created; false when a creation was refused or a test failed. A failing
+// test writes an entry in the utilities' own layout; a refused creation writes none.
+bool CreateDir(LogFile& log, std::string path);
+
+}  // namespace brimlet

@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <string>
+
+#include "common/clock.h"
+#include "support/fake_clock.h"
+
+namespace brimlet {
+namespace {
+
+using test::LocalTimeOf;
+
+class LocaleScope {
+public:
+    explicit LocaleScope(const char* name) : m_ok(std::setlocale(LC_ALL, name) != nullptr) {}
+    ~LocaleScope() { std::setlocale(LC_ALL, "C"); }
+    bool ok() const { return m_ok; }
+
+private:
+    bool m_ok;
+};
+
+TEST(DateTimeText, SlashThenLocaleSeparatorWithTwoDigitFields) {
+    LocaleScope c("C");
+    EXPECT_EQ(DateTimeText(LocalTimeOf(2026, 12, 7, 14, 5, 9)), "12/07/2026 14:05:09");
+    EXPECT_EQ(DateTimeText(LocalTimeOf(2027, 3, 5, 0, 0, 0)), "03/05/2027 00:00:00");
+}
+
+TEST(DateTimeText, DotLocaleChangesOnlyTheSecondSeparator) {
+    LocaleScope de("de_DE.UTF-8");
+    if (!de.ok()) {
+        if (std::getenv("BRIMLET_TEST_REQUIRE_DB") != nullptr) {
+            FAIL() << "locale de_DE.UTF-8 is missing (scripts/test generates it)";
+        }
+        GTEST_SKIP() << "locale de_DE.UTF-8 not generated";
+    }
+    EXPECT_EQ(LocaleDateSeparator(), '.');
+    EXPECT_EQ(DateTimeText(LocalTimeOf(2026, 12, 7, 14, 5, 9)), "12/07.2026 14:05:09");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 14, 5, 9)), "07.12.2026 14:05:09");
+}
+
+TEST(GeneralDateText, DateAloneAtMidnightOnly) {
+    LocaleScope c("C");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 0)), "12/07/26");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 1)), "12/07/26 00:00:01");
+}
+
+TEST(DateDigits, DayMonthYearWithLeadingZeros) {
+    EXPECT_EQ(DateDigits(LocalTimeOf(2027, 3, 5, 12, 0, 0)), "05032027");
+}
+
+}  // namespace
+}  // namespace brimlet
