@@ -1,0 +1,98 @@
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <string>
+
+#include "common/failure.h"
+#include "common/text.h"
+#include "log/log.h"
+#include "run/run_context.h"
+#include "settings/settings.h"
+
+namespace brimlet {
+
+namespace {
+
+constexpr std::string_view kModule = "modMain";
+constexpr std::string_view kFunction = "getConDtls";
+constexpr std::string_view kSection = "Brimlet";
+
+bool IsBlank(std::string_view s) {
+    return TrimSpaces(s).empty();
+}
+
+// True when something of that name exists (a file passes as well as a directory), false when
+// the path leads nowhere. Any other answer (no search permission, a symlink loop, a name too
+// long) is a failure of the test itself.
+bool PathExists(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        return true;
+    }
+    const int err = errno;
+    if (err == ENOENT || err == ENOTDIR) {
+        return false;
+    }
+    throw ErrnoFailure(err, path);
+}
+
+}  // namespace
+
+bool getConDtls(RunContext& ctx) noexcept {
+    int step = 10;
+    try {
+        step = 20;
+        ctx.connectionString = GetIniValue(kSection, "KEMADDONDBstr", ctx.iniPath);
+        step = 30;
+        ctx.connTimeoutSec = GetIniValue(kSection, "conntimeoutsec", ctx.iniPath);
+        step = 40;
+        ctx.cmdTimeoutSec = GetIniValue(kSection, "cmdtimeoutsec", ctx.iniPath);
+        step = 50;
+        ctx.purl = GetIniValue(kSection, "purl", ctx.iniPath);
+        step = 60;
+        ctx.surl = GetIniValue(kSection, "surl", ctx.iniPath);
+        step = 70;
+        ctx.srvPath = std::string(TrimSpaces(GetIniValue(kSection, "srvpath", ctx.iniPath)));
+
+        step = 80;
+        if (IsBlank(ctx.connectionString) || IsBlank(ctx.purl) || IsBlank(ctx.surl)) {
+            step = 90;
+            WriteLog(ctx.log, kModule, kFunction, "ERR", "-1",
+                     "DBConnection Data missing for Brimlet", "");
+            step = 100;
+            return false;
+        }
+
+        step = 120;
+        if (ctx.srvPath.empty()) {
+            step = 130;
+            WriteLog(ctx.log, kModule, kFunction, "ERR", "Path not available", "", "");
+            step = 140;
+            ctx.srvPath = ctx.exeDir;
+            step = 150;
+            WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
+        } else {
+            step = 170;
+            if (!PathExists(ctx.srvPath)) {
+                step = 180;
+                WriteLog(ctx.log, kModule, kFunction, "ERR", "Path not found", "", "");
+                step = 190;
+                ctx.srvPath = ctx.exeDir;
+                step = 200;
+                WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
+            }
+        }
+
+        step = 230;
+        if (ctx.srvPath.empty() || ctx.srvPath.back() != '/') {
+            ctx.srvPath += '/';
+        }
+        step = 240;
+        return true;
+    } catch (...) {
+        WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
+        return false;
+    }
+}
+
+}  // namespace brimlet

@@ -1,0 +1,139 @@
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <string>
+#include <string_view>
+
+#include "common/text.h"
+#include "common/unique_fd.h"
+#include "settings/settings.h"
+
+namespace brimlet {
+
+namespace {
+
+constexpr std::string_view kBlanks = " \t";
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+std::string_view TrimBlanks(std::string_view s) {
+    const auto first = s.find_first_not_of(kBlanks);
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    const auto last = s.find_last_not_of(kBlanks);
+    return s.substr(first, last - first + 1);
+}
+
+std::string_view Unquote(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') &&
+        value.back() == value.front()) {
+        return value.substr(1, value.size() - 2);
+    }
+    return value;
+}
+
+// Reads up to `limit` bytes; false on any read error.
+bool ReadBounded(int fd, std::size_t limit, std::string& out) {
+    out.clear();
+    char buffer[65536];
+    while (out.size() < limit) {
+        const std::size_t want = std::min(sizeof buffer, limit - out.size());
+        const ssize_t n = ::read(fd, buffer, want);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            break;
+        }
+        out.append(buffer, static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string IniValueFromText(std::string_view text, std::string_view section,
+                             std::string_view key) {
+    if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
+        text.remove_prefix(kUtf8Bom.size());
+    }
+    // Only the first section of that name counts, as with the platform's profile reader.
+    bool seenSection = false;
+    bool inSection = false;
+    while (!text.empty()) {
+        const auto eol = text.find('\n');
+        std::string_view line = text.substr(0, eol);
+        text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+        if (!line.empty() && line.back() == '\r') {
+            line.remove_suffix(1);
+        }
+        line = TrimBlanks(line);
+        if (line.empty() || line.front() == ';' || line.front() == '#') {
+            continue;
+        }
+        if (line.front() == '[') {
+            if (inSection) {
+                return {};
+            }
+            std::string_view name = line.substr(1);
+            name = name.substr(0, name.find(']'));
+            if (!seenSection && EqualsIgnoreCaseAscii(TrimBlanks(name), section)) {
+                seenSection = true;
+                inSection = true;
+            }
+            continue;
+        }
+        if (!inSection) {
+            continue;
+        }
+        const auto eq = line.find('=');
+        if (eq == std::string_view::npos) {
+            continue;
+        }
+        if (!EqualsIgnoreCaseAscii(TrimBlanks(line.substr(0, eq)), key)) {
+            continue;
+        }
+        std::string_view value = Unquote(TrimBlanks(line.substr(eq + 1)));
+        // The platform hands the value back through a C buffer: it ends at the first NUL.
+        value = value.substr(0, value.find('\0'));
+        return std::string(value.substr(0, kIniValueMaxBytes));
+    }
+    return {};
+}
+
+std::string GetIniValue(std::string_view section, std::string_view key,
+                        const std::string& iniFile) noexcept {
+    try {
+        // O_NONBLOCK so that a FIFO named as the settings file cannot hang the run; anything
+        // but a regular file is then refused.
+        UniqueFd fd(::open(iniFile.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+        if (!fd) {
+            return {};
+        }
+        struct stat st {};
+        if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            return {};
+        }
+        std::string text;
+        if (!ReadBounded(fd.get(), kIniFileMaxBytes + 1, text)) {
+            return {};
+        }
+        if (text.size() > kIniFileMaxBytes) {
+            // Drop the line that the bound cut, so no truncated value can be returned.
+            text.resize(kIniFileMaxBytes);
+            const auto lastEol = text.rfind('\n');
+            text.resize(lastEol == std::string::npos ? 0 : lastEol + 1);
+        }
+        return IniValueFromText(text, section, key);
+    } catch (...) {
+        return {};
+    }
+}
+
+}  // namespace brimlet

@@ -1,0 +1,37 @@
+#pragma once
+// The settings file: the private-profile reader and the validation of the "Brimlet" section.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace brimlet {
+
+struct RunContext;
+
+// Longest value the reader hands back, in bytes (a buffer of 8000 with its terminating NUL).
+inline constexpr std::size_t kIniValueMaxBytes = 7999;
+// Only this much of a settings file is read; a line cut by the bound is ignored.
+inline constexpr std::size_t kIniFileMaxBytes = 4 * 1024 * 1024;
+
+// The value of `key` in `section` of the settings text `text`, or the empty text. Lines end in
+// LF or CR LF; a leading UTF-8 BOM is skipped; "[name]" opens a section; blanks (space, TAB)
+// around section names, keys and values are removed; names match ignoring ASCII case; a line
+// whose first non-blank character is ';' or '#' is a comment; one pair of matching quotes
+// (" or ') around the whole value is removed; only the first matching section is searched and
+// the first occurrence of the key in it wins; lines without '=' are ignored; the value ends
+// before a NUL byte and is cut to kIniValueMaxBytes.
+std::string IniValueFromText(std::string_view text, std::string_view section, std::string_view key);
+
+// Reads the regular file `iniFile` (at most kIniFileMaxBytes) and returns
+// IniValueFromText of it. A missing, unreadable or non-regular file reads as the empty text.
+// Never throws and writes no log entry.
+std::string GetIniValue(std::string_view section, std::string_view key,
+                        const std::string& iniFile) noexcept;
+
+// Reads the six settings of section "Brimlet" of ctx.iniPath into ctx, insists on a connection
+// string and both download URLs, and settles ctx.srvPath (falling back to ctx.exeDir when it is
+// blank or names nothing that exists), completed with a trailing "/". True when the settings
+// are usable. Writes its own log entries ("modMain", "getConDtls") and never throws.
+bool getConDtls(RunContext& ctx) noexcept;
+
+}  // namespace brimlet

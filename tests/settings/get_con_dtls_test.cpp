@@ -1,0 +1,196 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "run/run_context.h"
+#include "settings/settings.h"
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+using test::TempDir;
+using test::WriteFile;
+using Entry = std::vector<std::string>;  // Module, Function, Type, Val1, Val2, Val3
+
+class GetConDtls : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::mkdir((m_dir / "exe").c_str(), 0755);
+        ::mkdir((m_dir / "exe/Ini").c_str(), 0755);
+        ::mkdir((m_dir / "out").c_str(), 0755);
+        m_ctx.exeDir = m_dir / "exe";
+        m_ctx.iniPath = m_dir / "exe/Ini/dbstring.Ini";
+        m_ctx.log.logFilePath = m_dir / "run.log";
+    }
+
+    void WriteIni(const std::string& srvpathLine, const std::string& required =
+                                                      "KEMADDONDBstr=DSN=k\n"
+                                                      "purl=http://p/\n"
+                                                      "surl=http://s/\n") {
+        WriteFile(m_ctx.iniPath,
+                  "[Brimlet]\n" + required + "conntimeoutsec=15\ncmdtimeoutsec=30\n" + srvpathLine);
+    }
+
+    // The log's entries without their date-time column.
+    std::vector<Entry> Entries() const {
+        std::vector<Entry> entries;
+        if (!test::Exists(m_ctx.log.logFilePath)) {
+            return entries;
+        }
+        for (const std::string& line : Split(test::ReadFile(m_ctx.log.logFilePath), '\n')) {
+            if (line.empty()) {
+                continue;
+            }
+            EXPECT_EQ(line.back(), '\r') << line;
+            auto columns = Split(line.substr(0, line.size() - 1), '\t');
+            EXPECT_EQ(columns.size(), 7u) << line;
+            columns.erase(columns.begin());
+            entries.push_back(columns);
+        }
+        return entries;
+    }
+
+    static Entry Msg(std::string type, std::string val1, std::string val2 = "",
+                     std::string val3 = "") {
+        return {"modMain",       "getConDtls",    std::move(type),
+                std::move(val1), std::move(val2), std::move(val3)};
+    }
+
+    TempDir m_dir;
+    RunContext m_ctx;
+};
+
+TEST_F(GetConDtls, ReadsAllSixSettingsAndCompletesAnExistingPath) {
+    WriteIni("srvpath=   " + (m_dir / "out") + "  \n",
+             "KEMADDONDBstr= Driver=X;Pwd=p \npurl=\" http://p/ \"\nsurl=http://s/\n");
+    ASSERT_TRUE(getConDtls(m_ctx));
+    EXPECT_EQ(m_ctx.connectionString, "Driver=X;Pwd=p");
+    EXPECT_EQ(m_ctx.connTimeoutSec, "15");
+    EXPECT_EQ(m_ctx.cmdTimeoutSec, "30");
+    EXPECT_EQ(m_ctx.purl, " http://p/ ");  // the blank test trims, the stored value does not
+    EXPECT_EQ(m_ctx.surl, "http://s/");
+    EXPECT_EQ(m_ctx.srvPath, (m_dir / "out") + "/");
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(GetConDtls, PathsThatExistAreKept) {
+    WriteIni("srvpath=" + (m_dir / "out") + "/\n");
+    ASSERT_TRUE(getConDtls(m_ctx));
+    EXPECT_EQ(m_ctx.srvPath, (m_dir / "out") + "/");
+
+    // A file of that name passes the existence test as well.
+    WriteFile(m_dir / "plain", "x");
+    WriteIni("srvpath=" + (m_dir / "plain") + "\n");
+    ASSERT_TRUE(getConDtls(m_ctx));
+    EXPECT_EQ(m_ctx.srvPath, (m_dir / "plain") + "/");
+
+    WriteIni("srvpath=/\n");
+    ASSERT_TRUE(getConDtls(m_ctx));
+    EXPECT_EQ(m_ctx.srvPath, "/");
+    EXPECT_TRUE(Entries().empty());
+}
+
+TEST_F(GetConDtls, MissingOrBlankPathFallsBackToTheExecutableDirectory) {
+    for (const std::string line : {"", "srvpath=\n", "srvpath=    \n"}) {
+        SCOPED_TRACE(line);
+        ::unlink(m_ctx.log.logFilePath.c_str());
+        WriteIni(line);
+        ASSERT_TRUE(getConDtls(m_ctx));
+        EXPECT_EQ(m_ctx.srvPath, m_ctx.exeDir + "/");
+        EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", "Path not available"),
+                                                 Msg("MSG", "Default Path ::", m_ctx.exeDir)}));
+    }
+}
+
+TEST_F(GetConDtls, PathThatLeadsNowhereFallsBack) {
+    WriteFile(m_dir / "plain", "x");
+    for (const std::string& path :
+         {m_dir / "nothing", m_dir / "nothing/below", m_dir / "plain/below"}) {
+        SCOPED_TRACE(path);
+        ::unlink(m_ctx.log.logFilePath.c_str());
+        WriteIni("srvpath=" + path + "\n");
+        ASSERT_TRUE(getConDtls(m_ctx));
+        EXPECT_EQ(m_ctx.srvPath, m_ctx.exeDir + "/");
+        EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", "Path not found"),
+                                                 Msg("MSG", "Default Path ::", m_ctx.exeDir)}));
+    }
+}
+
+TEST_F(GetConDtls, AnyBlankRequiredSettingGivesOneEntry) {
+    const std::vector<std::string> cases = {
+        "purl=http://p/\nsurl=http://s/\n",
+        "KEMADDONDBstr=   \npurl=http://p/\nsurl=http://s/\n",
+        "KEMADDONDBstr=k\nsurl=http://s/\n",
+        "KEMADDONDBstr=k\npurl=http://p/\nsurl=\"   \"\n",
+        "",
+    };
+    for (const std::string& required : cases) {
+        SCOPED_TRACE(required);
+        ::unlink(m_ctx.log.logFilePath.c_str());
+        WriteIni("srvpath=  " + (m_dir / "nothing") + "  \n", required);
+        EXPECT_FALSE(getConDtls(m_ctx));
+        EXPECT_EQ(Entries(),
+                  (std::vector<Entry>{Msg("ERR", "-1", "DBConnection Data missing for Brimlet")}));
+        // Trimmed, but neither replaced nor completed: nothing uses it after a refusal.
+        EXPECT_EQ(m_ctx.srvPath, m_dir / "nothing");
+        EXPECT_EQ(m_ctx.cmdTimeoutSec, "30");
+    }
+}
+
+TEST_F(GetConDtls, MissingSettingsFileIsMissingData) {
+    m_ctx.iniPath = m_dir / "exe/Ini/absent.Ini";
+    EXPECT_FALSE(getConDtls(m_ctx));
+    EXPECT_EQ(Entries(),
+              (std::vector<Entry>{Msg("ERR", "-1", "DBConnection Data missing for Brimlet")}));
+    EXPECT_EQ(m_ctx.connectionString, "");
+    EXPECT_EQ(m_ctx.srvPath, "");
+}
+
+TEST_F(GetConDtls, FailingExistenceTestIsAnErrorOfStep170) {
+    // A symlink loop and an over-long name make stat() fail with neither ENOENT nor ENOTDIR,
+    // whoever runs the test.
+    ASSERT_EQ(::symlink("loop_b", (m_dir / "loop_a").c_str()), 0);
+    ASSERT_EQ(::symlink("loop_a", (m_dir / "loop_b").c_str()), 0);
+    const std::vector<std::pair<std::string, int>> cases = {
+        {m_dir / "loop_a", ELOOP},
+        {m_dir / std::string(300, 'n'), ENAMETOOLONG},
+    };
+    for (const auto& [path, err] : cases) {
+        SCOPED_TRACE(path);
+        ::unlink(m_ctx.log.logFilePath.c_str());
+        WriteIni("srvpath=" + path + "\n");
+        EXPECT_FALSE(getConDtls(m_ctx));
+        EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", std::to_string(err),
+                                                     path + ": " + std::strerror(err), "170")}));
+        EXPECT_EQ(m_ctx.srvPath, path);
+    }
+}
+
+TEST_F(GetConDtls, UnsearchableDirectoryIsAnErrorOfStep170) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "running as root: permission bits do not stop root, so EACCES cannot "
+                        "be provoked";
+    }
+    const std::string locked = m_dir / "locked";
+    ASSERT_EQ(::mkdir(locked.c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((locked + "/inner").c_str(), 0755), 0);
+    ASSERT_EQ(::chmod(locked.c_str(), 0), 0);
+    WriteIni("srvpath=" + locked + "/inner\n");
+    const bool result = getConDtls(m_ctx);
+    ::chmod(locked.c_str(), 0755);
+    EXPECT_FALSE(result);
+    EXPECT_EQ(Entries(),
+              (std::vector<Entry>{Msg("ERR", std::to_string(EACCES),
+                                      locked + "/inner: " + std::strerror(EACCES), "170")}));
+}
+
+}  // namespace
+}  // namespace brimlet
