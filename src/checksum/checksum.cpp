@@ -1,0 +1,57 @@
+#include "checksum/checksum.h"
+
+#include "common/failure.h"
+#include "common/text.h"
+#include "log/log.h"
+
+namespace brimlet {
+
+namespace {
+constexpr std::string_view kModule = "modMain";
+constexpr std::string_view kFunction = "Checksum";
+}  // namespace
+
+// This procedure's error entry carries no step number, so no step is tracked.
+std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& filePath,
+                     std::string& errorText) {
+    try {
+        WriteLog(ctx.log, kModule, kFunction, "MSG", "Getting MD5 checksum of : " + filePath, "",
+                 "");
+
+        const VelGetMD5Fn getMd5 = library.GetMD5();
+        const Md5Input path(filePath);
+        Md5Output checksumOut(library);
+        Md5Output spareOut(library);
+        Md5Output errorOut(library);
+        if (getMd5(path.get(), checksumOut.get(), spareOut.get(), errorOut.get()) == 0) {
+            const std::string blockSize = "32";
+            const VelGetMD5WBlockFn getMd5WBlock = library.GetMD5WBlock();
+            const Md5Input blockSizeIn(blockSize);
+            // The same outputs on purpose: whatever the first call left in them stays visible.
+            if (getMd5WBlock(path.get(), blockSizeIn.get(), checksumOut.get(), spareOut.get(),
+                             errorOut.get()) == 0) {
+                WriteLog(ctx.log, kModule, kFunction, "MSG",
+                         "Failed to Get MD5 check Sum for File " + filePath +
+                             " Error = " + std::string(TrimSpaces(errorOut.Text())) + " with " +
+                             blockSize + " KB Block Size",
+                         "", "");
+            }
+        }
+
+        const std::string result = ToUpperAscii(TrimSpaces(checksumOut.Text()));
+        WriteLog(ctx.log, kModule, kFunction, "MSG", "FileMD5CheckSum : " + result, "", "");
+        return result;
+    } catch (...) {
+        const Failure failure = CurrentFailure();
+        const std::string number = std::to_string(failure.number());
+        const std::string& description = failure.description();
+        WriteLog(ctx.log, kModule, kFunction, "ERR",
+                 number + " (" + description + ") in procedure Checksum of Module", "", "");
+        if (number == "53" && EqualsIgnoreCaseAscii(description, kMd5LibraryMissing)) {
+            errorText = std::string(kMd5LibraryMissing);
+        }
+        return {};
+    }
+}
+
+}  // namespace brimlet

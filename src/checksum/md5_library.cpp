@@ -1,0 +1,97 @@
+#include "checksum/md5_library.h"
+
+#include <dlfcn.h>
+
+#include "common/failure.h"
+
+namespace brimlet {
+
+Md5Library::Md5Library(std::string exeDir) : m_exeDir(std::move(exeDir)) {}
+
+Md5Library::~Md5Library() {
+    if (m_handle != nullptr) {
+        ::dlclose(m_handle);
+    }
+}
+
+void Md5Library::Load() {
+    if (m_handle != nullptr) {
+        return;
+    }
+    // The executable's own copy wins over one elsewhere on the library path; RTLD_NOW so that
+    // a library with unresolved dependencies fails here rather than at a call.
+    std::string local = m_exeDir + "/" + std::string(kMd5LibraryFile);
+    void* handle = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
+    std::string from = local;
+    if (handle == nullptr) {
+        from = std::string(kMd5LibraryFile);
+        handle = ::dlopen(from.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (handle == nullptr) {
+        throw Failure(kErrFileNotFound, std::string(kMd5LibraryMissing));
+    }
+    m_handle = handle;
+    m_loadedFrom = std::move(from);
+}
+
+void* Md5Library::Symbol(const char* name) {
+    Load();
+    void* sym = ::dlsym(m_handle, name);
+    if (sym == nullptr) {
+        throw Failure(kErrEntryPointNotFound,
+                      std::string("Can't find DLL entry point ") + name + " in VelGnMD5");
+    }
+    return sym;
+}
+
+// dlsym hands back object pointers; POSIX guarantees they convert to function pointers.
+VelGetMD5Fn Md5Library::GetMD5() {
+    if (m_getMd5 == nullptr) {
+        if (m_clear == nullptr) {
+            m_clear = reinterpret_cast<VelVariantClearFn>(Symbol("VelVariantClear"));
+        }
+        m_getMd5 = reinterpret_cast<VelGetMD5Fn>(Symbol("VelGetMD5"));
+    }
+    return m_getMd5;
+}
+
+VelGetMD5WBlockFn Md5Library::GetMD5WBlock() {
+    if (m_getMd5WBlock == nullptr) {
+        if (m_clear == nullptr) {
+            m_clear = reinterpret_cast<VelVariantClearFn>(Symbol("VelVariantClear"));
+        }
+        m_getMd5WBlock = reinterpret_cast<VelGetMD5WBlockFn>(Symbol("VelGetMD5WBlock"));
+    }
+    return m_getMd5WBlock;
+}
+
+void Md5Library::Clear(VelVariant& value) const noexcept {
+    if (value.type == VEL_VARIANT_EMPTY && value.text == nullptr) {
+        return;
+    }
+    // Only a bound library can have written a text, so m_clear is set here.
+    if (m_clear != nullptr) {
+        m_clear(&value);
+    }
+}
+
+std::string Md5Output::Text() const {
+    if (m_value.type == VEL_VARIANT_EMPTY) {
+        return {};
+    }
+    if (m_value.type != VEL_VARIANT_TEXT) {
+        throw Failure(kErrTypeMismatch, "Type mismatch");
+    }
+    if (m_value.text == nullptr) {
+        return {};
+    }
+    return std::string(m_value.text, m_value.length);
+}
+
+Md5Input::Md5Input(std::string_view text) : m_text(text) {
+    m_value.type = VEL_VARIANT_TEXT;
+    m_value.text = m_text.data();
+    m_value.length = m_text.size();
+}
+
+}  // namespace brimlet
