@@ -1,0 +1,63 @@
+#include "db/connection_procs.h"
+
+#include "settings/settings.h"
+
+namespace brimlet {
+
+bool OpenConnection(RunContext& ctx) {
+    int step = 10;
+    try {
+        step = 20;
+        if (!getConDtls(ctx)) {
+            return false;
+        }
+        step = 30;
+        if (getConnected(ctx, ctx.connection, ctx.connectionString)) {
+            return true;
+        }
+        step = 40;
+        WriteLog(ctx.log, "modMain", "OpenConnection", "ERR",
+                 "Could not connect to KEMADDONDB Database", "", "");
+        return false;
+    } catch (...) {
+        WriteErrorEntry(ctx.log, "OpenConnection", CurrentFailure(), step);
+        return false;
+    }
+}
+
+bool getConnected(RunContext& ctx, std::unique_ptr<db::Connection>& connection,
+                  const std::string& connectionString) {
+    int step = 10;
+    try {
+        step = 20;
+        connection.reset();
+        connection = std::make_unique<db::Connection>();
+        step = 30;
+        connection->SetConnectionString(connectionString);
+        step = 40;
+        connection->SetConnectionTimeout(ctx.connTimeoutSec);
+        step = 50;
+        connection->SetCommandTimeout(ctx.cmdTimeoutSec);
+        step = 60;
+        connection->SetCursorLocation(3);
+        step = 70;
+        connection->Open();
+        return true;
+    } catch (...) {
+        WriteErrorEntry(ctx.log, "getConnected", CurrentFailure(), step);
+        return false;
+    }
+}
+
+void CloseConnection(RunContext& ctx) noexcept {
+    if (ctx.connection) {
+        try {
+            ctx.connection->Close();
+        } catch (...) {
+            // A connection that never opened cannot be closed; releasing it is all that is left.
+        }
+    }
+    ctx.connection.reset();
+}
+
+}  // namespace brimlet

@@ -1,0 +1,89 @@
+#include "run/run_sequence.h"
+
+#include "checksum/checksum.h"
+#include "common/failure.h"
+#include "common/text.h"
+#include "db/connection_procs.h"
+#include "document/document.h"
+#include "fsutil/fsutil.h"
+#include "run/instance_guard.h"
+
+namespace brimlet {
+
+namespace {
+
+constexpr int kPauseMs = 2000;
+
+void LogMain(RunContext& ctx, std::string_view val1) {
+    WriteLog(ctx.log, "modMain", "Main", "MSG", val1, "", "");
+}
+
+int Outcome(const RunContext& ctx) {
+    return (ctx.published && ctx.checksumAccepted && ctx.log.errEntries == 0) ? kExitPublished
+                                                                                : kExitFailed;
+}
+
+}  // namespace
+
+int Main(RunContext& ctx, const ExecutableIdentity& self) {
+    InstanceGuard guard;
+    int step = 10;
+    try {
+        step = 20;
+        if (!guard.Acquire(self.path)) {
+            return kExitPublished;
+        }
+        ctx.exeDir = self.dir;
+        ctx.exeName = self.name;
+        ctx.log.exeDir = self.dir;
+        ctx.log.exeName = self.name;
+        ctx.log.clock = ctx.clock;
+
+        step = 50;
+        (void)CreateDir(ctx.log, ctx.exeDir + "/Log/");
+        step = 60;
+        InitLogFile(ctx.log);
+        step = 70;
+        LogMain(ctx, "START");
+
+        step = 80;
+        const std::vector<std::string> parts = Split(ctx.exeName, '_');
+        if (parts.size() != 3) {
+            step = 120;
+            LogMain(ctx, "OS Type and Agent Type not supplied.");
+            step = 130;
+            LogMain(ctx, "END");
+            return kExitFailed;
+        }
+        step = 90;
+        ctx.agentType = parts[1];
+        step = 100;
+        ctx.osType = parts[2];
+
+        step = 160;
+        ctx.iniPath = ctx.exeDir + "/Ini/dbstring.Ini";
+        step = 170;
+        if (OpenConnection(ctx)) {
+            step = 180;
+            ctx.xmlPath = ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" +
+                          ctx.osType + ".xml";
+            step = 190;
+            SubCreateBrimletXML(ctx);
+            step = 200;
+            ctx.clock->SleepMs(kPauseMs);
+            step = 210;
+            Md5Library md5(ctx.exeDir);
+            SubUpdateXmlCheckSum(ctx, md5);
+        }
+        step = 230;
+        CloseConnection(ctx);
+        step = 240;
+        LogMain(ctx, "END");
+        return Outcome(ctx);
+    } catch (...) {
+        WriteErrorEntry(ctx.log, "Main", CurrentFailure(), step);
+        return kExitFailed;
+    }
+}
+
+}  // namespace brimlet

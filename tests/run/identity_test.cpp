@@ -1,0 +1,37 @@
+#include "run/identity.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+TEST(ResolveInvokedExecutable, PathWithSlashIsMadeAbsoluteWithoutResolvingLinks) {
+    const auto id = ResolveInvokedExecutable("./bin/../links/pub_AG_OS", "/srv/app", "/usr/bin");
+    EXPECT_EQ(id.path, "/srv/app/links/pub_AG_OS");
+    EXPECT_EQ(id.dir, "/srv/app/links");
+    EXPECT_EQ(id.name, "pub_AG_OS");
+}
+
+TEST(ResolveInvokedExecutable, NameLosesOnlyItsLastExtension) {
+    EXPECT_EQ(ResolveInvokedExecutable("/x/a_b_c.exe", "/", "").name, "a_b_c");
+    EXPECT_EQ(ResolveInvokedExecutable("/x/a_b.v2_c.exe", "/", "").name, "a_b.v2_c");
+    EXPECT_EQ(ResolveInvokedExecutable("/pub_A_B", "/", "").dir, "");
+}
+
+TEST(ResolveInvokedExecutable, BareNameIsLookedUpInPath) {
+    test::TempDir d;
+    ASSERT_EQ(::mkdir((d / "one").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((d / "two").c_str(), 0755), 0);
+    test::WriteFile(d / "two/pub_A_B", "#!/bin/sh\n");
+    ASSERT_EQ(::chmod((d / "two/pub_A_B").c_str(), 0755), 0);
+    const auto id = ResolveInvokedExecutable("pub_A_B", "/", (d / "one") + ":" + (d / "two"));
+    EXPECT_EQ(id.dir, d / "two");
+    // Not found anywhere: the working directory stands in.
+    EXPECT_EQ(ResolveInvokedExecutable("pub_X_Y", "/w", d / "one").path, "/w/pub_X_Y");
+}
+
+}  // namespace
+}  // namespace brimlet

@@ -1,0 +1,79 @@
+#include "run/instance_guard.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace brimlet {
+namespace {
+
+TEST(InstanceGuard, OneHolderPerPathReleasedWhenTheHolderIsKilled) {
+    const std::string path = "/tmp/guard-test-" + std::to_string(::getpid()) + "/pub_A_B";
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        InstanceGuard g;
+        const char ok = g.Acquire(path) ? '1' : '0';
+        (void)::write(ready[1], &ok, 1);
+        ::pause();
+        ::_exit(0);
+    }
+    char ok = 0;
+    ASSERT_EQ(::read(ready[0], &ok, 1), 1);
+    EXPECT_EQ(ok, '1');
+
+    InstanceGuard second;
+    EXPECT_FALSE(second.Acquire(path));
+    InstanceGuard other;
+    EXPECT_TRUE(other.Acquire(path + "x"));  // another executable path is not blocked
+
+    ASSERT_EQ(::kill(child, SIGKILL), 0);
+    ASSERT_EQ(::waitpid(child, nullptr, 0), child);
+    InstanceGuard after;
+    EXPECT_TRUE(after.Acquire(path));
+    ::close(ready[0]);
+    ::close(ready[1]);
+}
+
+TEST(InstanceGuard, OfManySimultaneousStartsExactlyOneHolds) {
+    const std::string path = "/tmp/guard-race-" + std::to_string(::getpid());
+    constexpr int kStarts = 50;
+    int results[2];
+    ASSERT_EQ(::pipe(results), 0);
+    int release[2];
+    ASSERT_EQ(::pipe(release), 0);
+    std::vector<pid_t> children;
+    for (int i = 0; i < kStarts; ++i) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            InstanceGuard g;
+            const char c = g.Acquire(path) ? '1' : '0';
+            (void)::write(results[1], &c, 1);
+            char x;
+            (void)::read(release[0], &x, 1);  // hold until the parent has counted
+            ::_exit(0);
+        }
+        children.push_back(pid);
+    }
+    int holders = 0;
+    for (int i = 0; i < kStarts; ++i) {
+        char c = 0;
+        ASSERT_EQ(::read(results[0], &c, 1), 1);
+        holders += (c == '1');
+    }
+    ::close(release[1]);
+    for (const pid_t pid : children) {
+        ::waitpid(pid, nullptr, 0);
+    }
+    EXPECT_EQ(holders, 1);
+    ::close(results[0]);
+    ::close(results[1]);
+    ::close(release[0]);
+}
+
+}  // namespace
+}  // namespace brimlet

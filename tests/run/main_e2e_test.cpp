@@ -1,0 +1,116 @@
+// The real binary, run under chosen names in private directories.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <regex>
+
+#include "run/instance_guard.h"
+#include "support/e2e.h"
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+using test::EntryTexts;
+using test::FindLogFile;
+using test::LinkBrimlet;
+using test::ReadLog;
+using test::RunProgram;
+using test::TempDir;
+
+const std::vector<std::string> kCLocale = {"LC_ALL=C"};
+
+test::ProcessResult RunAs(const TempDir& dir, const std::string& name) {
+    const std::string link = LinkBrimlet(dir.path(), name);
+    return RunProgram(link, link, dir.path(), kCLocale);
+}
+
+TEST(MainRun, NamesWithoutExactlyThreePartsAreRefusedBeforeTheSettings) {
+    for (const std::string name : {"brimlet", "pub_AG", "pub_AG_OS_X", "a_b_c_d_e"}) {
+        SCOPED_TRACE(name);
+        TempDir dir;
+        test::WriteIni(dir.path(), {});  // would log "DBConnection Data missing" if read
+        const auto r = RunAs(dir, name);
+        EXPECT_EQ(r.exitStatus, 1);
+        const auto log = ReadLog(FindLogFile(dir.path()));
+        EXPECT_EQ(EntryTexts(log),
+                  (std::vector<std::string>{"modMain|Main|MSG|START||",
+                                            "modMain|Main|MSG|OS Type and Agent Type not supplied.||",
+                                            "modMain|Main|MSG|END||"}));
+        EXPECT_EQ(FindLogFile(dir.path()).substr(dir.path().size()).rfind("/Log/" + name + "_", 0),
+                  0u);
+    }
+}
+
+TEST(MainRun, EmptyPartsAreAcceptedAndTheSettingsAreRead) {
+    TempDir dir;
+    const auto r = RunAs(dir, "pub__OS");
+    EXPECT_EQ(r.exitStatus, 1);
+    const auto texts = EntryTexts(ReadLog(FindLogFile(dir.path())));
+    ASSERT_EQ(texts.size(), 3u);
+    EXPECT_EQ(texts[1], "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet|");
+    EXPECT_EQ(texts[2], "modMain|Main|MSG|END||");
+}
+
+TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
+    TempDir dir;
+    const std::string link = LinkBrimlet(dir.path(), "pub_AG");
+    ASSERT_EQ(RunProgram(link, link, dir.path(), kCLocale).exitStatus, 1);
+    const std::string first = test::ReadFile(FindLogFile(dir.path()));
+    ASSERT_EQ(RunProgram(link, link, dir.path(), kCLocale).exitStatus, 1);
+    const auto log = ReadLog(FindLogFile(dir.path()));
+
+    ASSERT_EQ(log.header.size(), 5u);
+    EXPECT_EQ(log.header[0], "#Software: TULO.KEM.DC.pub_AG");
+    EXPECT_EQ(log.header[1], "#Version: 2.0");
+    EXPECT_TRUE(std::regex_match(log.header[2], std::regex(R"(#Date: \d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+        << log.header[2];
+    EXPECT_EQ(log.header[3], "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3");
+    EXPECT_EQ(log.header[4], std::string(126, '-'));
+    // The second run's entries follow the first run's directly: no header, no blank line.
+    EXPECT_EQ(log.raw.substr(0, first.size()), first);
+    EXPECT_EQ(log.entries.size(), 6u);
+    for (const auto& cols : log.entries) {
+        ASSERT_EQ(cols.size(), 7u);
+        EXPECT_TRUE(std::regex_match(cols[0], std::regex(R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)")))
+            << cols[0];
+    }
+    EXPECT_EQ(log.raw.substr(log.raw.size() - 7), "END\t\t\r\n");
+}
+
+TEST(MainRun, LogGoesBesideTheLinkNotBesideTheBinary) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "links").c_str(), 0755), 0);
+    const std::string link = LinkBrimlet(dir / "links", "pub_AG");
+    // Invoked through a relative path from another working directory.
+    ASSERT_EQ(RunProgram(link, "./links/pub_AG", dir.path(), kCLocale).exitStatus, 1);
+    EXPECT_NE(FindLogFile(dir / "links"), "");
+}
+
+TEST(MainRun, SecondInstanceEndsAtOnceWithoutAnyTrace) {
+    TempDir dir;
+    const std::string link = LinkBrimlet(dir.path(), "pub_AG_OS");
+    InstanceGuard held;
+    ASSERT_TRUE(held.Acquire(link));
+    const auto r = RunProgram(link, link, dir.path(), kCLocale);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_FALSE(test::Exists(dir / "Log"));
+}
+
+TEST(MainRun, LogDirectoryThatCannotBeCreatedEndsTheRunWithoutAnyFile) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root ignores directory permissions";
+    }
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "ro").c_str(), 0755), 0);
+    const std::string link = LinkBrimlet(dir / "ro", "pub_AG_OS");
+    test::WriteIni(dir / "ro", {});
+    ASSERT_EQ(::chmod((dir / "ro").c_str(), 0555), 0);
+    const auto r = RunProgram(link, link, dir.path(), kCLocale);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_FALSE(test::Exists(dir / "ro/Log"));
+}
+
+}  // namespace
+}  // namespace brimlet
