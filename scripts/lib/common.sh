@@ -20,7 +20,7 @@ brimlet_install_packages() {
     local group
     for group in "$@"; do
         case "$group" in
-            build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl) ;;
+            build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales) ;;
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
                          odbc-mariadb libxml2-utils procps python3 valgrind) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl) ;;

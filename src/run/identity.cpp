@@ -30,8 +30,8 @@ ExecutableIdentity ResolveInvokedExecutable(std::string_view argv0, std::string_
     } else {
         for (const std::string& dir : Split(pathEnv, ':')) {
             // An empty PATH entry means the working directory.
-            const std::string candidate = Absolute((dir.empty() ? "." : dir) + "/" +
-                                                       std::string(argv0), cwd);
+            const std::string candidate =
+                Absolute((dir.empty() ? "." : dir) + "/" + std::string(argv0), cwd);
             if (::access(candidate.c_str(), X_OK) == 0) {
                 full = candidate;
                 break;

@@ -18,8 +18,7 @@ std::string InstanceGuardName(const std::string& executablePath) {
         h *= 1099511628211ULL;
     }
     char buf[64];
-    std::snprintf(buf, sizeof buf, "brimlet-instance-%016llx",
-                  static_cast<unsigned long long>(h));
+    std::snprintf(buf, sizeof buf, "brimlet-instance-%016llx", static_cast<unsigned long long>(h));
     return buf;
 }
 

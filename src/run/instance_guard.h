@@ -10,12 +10,12 @@ namespace brimlet {
 // atomic, leaves no file behind and is released by the kernel when the process dies, however
 // it dies.
 class InstanceGuard {
-public:
+  public:
     // True when this process now holds the guard; false when another process holds it.
     // When no socket can be created at all the run goes on unguarded rather than not at all.
     bool Acquire(const std::string& executablePath);
 
-private:
+  private:
     UniqueFd m_socket;
 };
 

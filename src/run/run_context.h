@@ -10,16 +10,16 @@
 namespace brimlet {
 
 struct RunContext {
-    std::string agentType;         // Main
-    std::string osType;            // Main
-    std::string iniPath;           // Main
-    std::string connectionString;  // getConDtls ("KEMADDONDBstr")
-    std::string connTimeoutSec;    // getConDtls
-    std::string cmdTimeoutSec;     // getConDtls
-    std::string purl;              // getConDtls
-    std::string surl;              // getConDtls
-    std::string srvPath;           // getConDtls; ends in "/" once it returned true
-    std::string xmlPath;           // Main
+    std::string agentType;                       // Main
+    std::string osType;                          // Main
+    std::string iniPath;                         // Main
+    std::string connectionString;                // getConDtls ("KEMADDONDBstr")
+    std::string connTimeoutSec;                  // getConDtls
+    std::string cmdTimeoutSec;                   // getConDtls
+    std::string purl;                            // getConDtls
+    std::string surl;                            // getConDtls
+    std::string srvPath;                         // getConDtls; ends in "/" once it returned true
+    std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
 
     // The executable's identity (the name it was invoked by) and the log.

@@ -20,7 +20,7 @@ void LogMain(RunContext& ctx, std::string_view val1) {
 
 int Outcome(const RunContext& ctx) {
     return (ctx.published && ctx.checksumAccepted && ctx.log.errEntries == 0) ? kExitPublished
-                                                                                : kExitFailed;
+                                                                              : kExitFailed;
 }
 
 }  // namespace

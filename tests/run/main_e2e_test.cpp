@@ -34,10 +34,10 @@ TEST(MainRun, NamesWithoutExactlyThreePartsAreRefusedBeforeTheSettings) {
         const auto r = RunAs(dir, name);
         EXPECT_EQ(r.exitStatus, 1);
         const auto log = ReadLog(FindLogFile(dir.path()));
-        EXPECT_EQ(EntryTexts(log),
-                  (std::vector<std::string>{"modMain|Main|MSG|START||",
-                                            "modMain|Main|MSG|OS Type and Agent Type not supplied.||",
-                                            "modMain|Main|MSG|END||"}));
+        EXPECT_EQ(EntryTexts(log), (std::vector<std::string>{
+                                       "modMain|Main|MSG|START||",
+                                       "modMain|Main|MSG|OS Type and Agent Type not supplied.||",
+                                       "modMain|Main|MSG|END||"}));
         EXPECT_EQ(FindLogFile(dir.path()).substr(dir.path().size()).rfind("/Log/" + name + "_", 0),
                   0u);
     }
@@ -64,7 +64,8 @@ TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
     ASSERT_EQ(log.header.size(), 5u);
     EXPECT_EQ(log.header[0], "#Software: TULO.KEM.DC.pub_AG");
     EXPECT_EQ(log.header[1], "#Version: 2.0");
-    EXPECT_TRUE(std::regex_match(log.header[2], std::regex(R"(#Date: \d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+    EXPECT_TRUE(
+        std::regex_match(log.header[2], std::regex(R"(#Date: \d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
         << log.header[2];
     EXPECT_EQ(log.header[3], "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3");
     EXPECT_EQ(log.header[4], std::string(126, '-'));

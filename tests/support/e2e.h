@@ -25,8 +25,8 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
 // One log entry split into its seven columns (DateTime first). Header lines are skipped.
 using LogColumns = std::vector<std::string>;
 struct LogFileContent {
-    std::vector<std::string> header;   // lines starting with "#" or "---", in order
-    std::vector<LogColumns> entries;   // every other line, split at TABs
+    std::vector<std::string> header;  // lines starting with "#" or "---", in order
+    std::vector<LogColumns> entries;  // every other line, split at TABs
     std::string raw;
 };
 LogFileContent ReadLog(const std::string& path);
