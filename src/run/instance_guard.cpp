@@ -4,6 +4,7 @@
 #include <sys/un.h>
 
 #include <cerrno>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
