@@ -1,0 +1,221 @@
+// SubUpdateXmlCheckSum on the private PostgreSQL and MariaDB servers, one body for both.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "checksum/checksum.h"
+#include "checksum_test_util.h"
+#include "common/text.h"
+#include "support/temp_dir.h"
+#include "support/test_db.h"
+
+namespace brimlet::test {
+namespace {
+
+std::string SqlDir(Backend backend) {
+    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
+           (backend == Backend::Pg ? "postgresql" : "mariadb");
+}
+
+// A stand-in procedure with the real one's seven parameters that only sets its status.
+std::string StatusProcedure(Backend backend, const std::string& status) {
+    if (backend == Backend::Pg) {
+        return "CREATE FUNCTION USP_MstAgentXmlCheckSum_IU(a varchar(50), b varchar(100), "
+               "c varchar(100), d timestamp, e varchar(500), f varchar(500), "
+               "OUT out_status integer) LANGUAGE plpgsql AS $$ BEGIN out_status := " +
+               status + "; END $$";
+    }
+    return "CREATE PROCEDURE USP_MstAgentXmlCheckSum_IU(IN a VARCHAR(50), IN b VARCHAR(100), "
+           "IN c VARCHAR(100), IN d DATETIME, IN e VARCHAR(500), IN f VARCHAR(500), "
+           "OUT s INT) BEGIN SET s = " +
+           status + "; END";
+}
+
+// Local time of a "YYYY-MM-DD HH:MM:SS" text as the servers print timestamps.
+std::time_t ParseLocal(const std::string& text) {
+    std::tm tm{};
+    if (::strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm) == nullptr) {
+        ADD_FAILURE() << "not a timestamp: " << text;
+        return 0;
+    }
+    tm.tm_isdst = -1;
+    return std::mktime(&tm);
+}
+
+class ChecksumUpdateTest : public BackendTest {
+  protected:
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        InitTestRun(m_ctx, m_dir.path());
+        m_ctx.agentType = "AGT";
+        m_ctx.osType = "OS";
+        m_ctx.purl = "https://p.example/dl";
+        m_ctx.surl = "https://s.example/dl";
+        m_ctx.cmdTimeoutSec = "30";
+        m_ctx.xmlPath = m_dir / "Brimlet_AGT_OS.xml";
+        WriteFile(m_ctx.xmlPath, "encrypted document");
+        m_ctx.connection = std::make_unique<db::Connection>();
+        m_ctx.connection->SetConnectionString(Db().ConnectionString());
+        m_ctx.connection->SetConnectionTimeout("10");
+        m_ctx.connection->SetCommandTimeout("30");
+        m_ctx.connection->SetCursorLocation(3);
+        m_ctx.connection->Open();
+    }
+    void TearDown() override {
+        m_ctx.connection.reset();
+        BackendTest::TearDown();
+    }
+    void LoadRealProcedure() {
+        Db().ExecFile(SqlDir(backend()) + "/schema.sql");
+        Db().ExecFile(SqlDir(backend()) + "/procedures.sql");
+    }
+    // Entries of SubUpdateXmlCheckSum only, as (type, val1, val2, val3).
+    std::vector<std::vector<std::string>> UpdateEntries() {
+        std::vector<std::vector<std::string>> out;
+        for (const LogRow& r : ReadLogRows(m_ctx)) {
+            if (r.function == "SubUpdateXmlCheckSum") {
+                out.push_back({r.type, r.val1, r.val2, r.val3});
+            }
+        }
+        return out;
+    }
+    std::vector<std::string> Start() const {
+        return {"MSG", "Updating Checksum of " + m_ctx.xmlPath + " in the database...", "", ""};
+    }
+
+    TempDir m_dir;
+    RunContext m_ctx;
+    Md5Library m_lib{m_dir.path()};
+};
+
+TEST_P(ChecksumUpdateTest, StatusOneRecordsChecksumDateAndUrls) {
+    LoadRealProcedure();
+    InstallMd5Library(REAL_MD5_LIBRARY, m_dir.path());
+    const std::time_t before = std::time(nullptr);
+    SubUpdateXmlCheckSum(m_ctx, m_lib);
+    const std::time_t after = std::time(nullptr);
+
+    const std::vector<std::vector<std::string>> expected{
+        Start(), {"MSG", "Checksum updated in the database", "", ""}};
+    EXPECT_EQ(UpdateEntries(), expected);
+    EXPECT_TRUE(m_ctx.checksumAccepted);
+    EXPECT_EQ(m_ctx.log.errEntries, 0);
+
+    const auto rows = Db().Query(
+        "SELECT md5_string, release_date, download_url, secondary_url "
+        "FROM mst_agent_xml_checksum WHERE agent_type = 'AGT' AND os = 'OS'");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], ToUpperAscii(Md5sumOf(m_ctx.xmlPath)));
+    ASSERT_TRUE(rows[0][1].has_value());
+    const std::time_t released = ParseLocal(rows[0][1]->substr(0, 19));
+    EXPECT_GE(released, before - 1);
+    EXPECT_LE(released, after + 1);
+    EXPECT_EQ(rows[0][2], "https://p.example/dl");
+    EXPECT_EQ(rows[0][3], "https://s.example/dl");
+}
+
+TEST_P(ChecksumUpdateTest, MissingLibraryStillCallsTheProcedureWithAnEmptyChecksum) {
+    LoadRealProcedure();
+    SubUpdateXmlCheckSum(m_ctx, m_lib);
+    EXPECT_EQ(UpdateEntries().back(),
+              (std::vector<std::string>{"MSG", "Checksum updated in the database", "", ""}));
+    // Recorded, but no checksum was published: the run must not report success.
+    EXPECT_FALSE(m_ctx.checksumAccepted);
+    const auto md5 = Db().QueryValue("SELECT md5_string FROM mst_agent_xml_checksum");
+    EXPECT_EQ(md5.value_or("<NULL>"), "");
+}
+
+TEST_P(ChecksumUpdateTest, AnyStatusButOneIsAFailedUpdate) {
+    InstallMd5Library(REAL_MD5_LIBRARY, m_dir.path());
+    for (const char* status : {"0", "2", "NULL"}) {
+        SCOPED_TRACE(status);
+        if (backend() == Backend::Pg) {
+            Db().Exec(
+                "DROP FUNCTION IF EXISTS USP_MstAgentXmlCheckSum_IU(varchar, varchar, varchar, "
+                "timestamp, varchar, varchar)");
+        } else {
+            Db().Exec("DROP PROCEDURE IF EXISTS USP_MstAgentXmlCheckSum_IU");
+        }
+        Db().Exec(StatusProcedure(backend(), status));
+        SubUpdateXmlCheckSum(m_ctx, m_lib);
+        EXPECT_EQ(
+            UpdateEntries().back(),
+            (std::vector<std::string>{"MSG", "Failed to update Checksum in the database", "", ""}));
+        EXPECT_FALSE(m_ctx.checksumAccepted);
+    }
+    EXPECT_EQ(m_ctx.log.errEntries, 0);
+}
+
+TEST_P(ChecksumUpdateTest, FailingExecutionIsAnErrorOfStep180) {
+    InstallMd5Library(REAL_MD5_LIBRARY, m_dir.path());
+    SubUpdateXmlCheckSum(m_ctx, m_lib);  // no procedure in this database
+    const auto entries = UpdateEntries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0], Start());
+    EXPECT_EQ(entries[1][0], "ERR");
+    EXPECT_NE(entries[1][1], "");
+    EXPECT_NE(entries[1][1], "0");
+    EXPECT_NE(ToLowerAscii(entries[1][2]).find("usp_mstagentxmlchecksum_iu"), std::string::npos)
+        << entries[1][2];
+    EXPECT_EQ(entries[1][3], "180");
+    EXPECT_FALSE(m_ctx.checksumAccepted);
+}
+
+TEST_P(ChecksumUpdateTest, TimeOutTextThatDoesNotConvertIsAnErrorOfStep100) {
+    LoadRealProcedure();
+    for (const char* timeout : {"abc", "", "1e3", "99999999999"}) {
+        SCOPED_TRACE(timeout);
+        m_ctx.cmdTimeoutSec = timeout;
+        SubUpdateXmlCheckSum(m_ctx, m_lib);
+        const auto entries = UpdateEntries();
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries.back()[0], "ERR");
+        EXPECT_EQ(entries.back()[3], "100");
+    }
+    EXPECT_EQ(Db().QueryValue("SELECT COUNT(*) FROM mst_agent_xml_checksum"), "0");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, ChecksumUpdateTest, ::testing::ValuesIn(AllBackends()),
+                         BackendParamName);
+
+// No database is needed: a missing document must not reach it (no connection is set, so any
+// attempt would log an error).
+TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
+    TempDir dir;
+    RunContext ctx;
+    InitTestRun(ctx, dir.path());
+    ctx.cmdTimeoutSec = "30";
+    Md5Library lib(dir.path());
+    ASSERT_EQ(::mkdir((dir / "adir").c_str(), 0700), 0);
+    for (const std::string& path : {dir / "missing.xml", dir / "adir", std::string()}) {
+        ctx.xmlPath = path;
+        SubUpdateXmlCheckSum(ctx, lib);
+    }
+    std::vector<std::vector<std::string>> entries;
+    for (const LogRow& r : ReadLogRows(ctx)) {
+        EXPECT_EQ(r.function, "SubUpdateXmlCheckSum");
+        entries.push_back({r.type, r.val1, r.val2, r.val3});
+    }
+    const auto start = [](const std::string& p) {
+        return std::vector<std::string>{"MSG", "Updating Checksum of " + p + " in the database...",
+                                        "", ""};
+    };
+    const auto missing = [](const std::string& p) {
+        return std::vector<std::string>{"MSG", "File not found", p, ""};
+    };
+    EXPECT_EQ(entries, (std::vector<std::vector<std::string>>{
+                           start(dir / "missing.xml"), missing(dir / "missing.xml"),
+                           start(dir / "adir"), missing(dir / "adir"), start(""), missing("")}));
+    EXPECT_FALSE(ctx.checksumAccepted);
+}
+
+}  // namespace
+}  // namespace brimlet::test
