@@ -1,0 +1,193 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "common/failure.h"
+#include "decrypt/decrypt_tool.h"
+#include "document/cipher.h"
+#include "support/temp_dir.h"
+
+namespace brimlet::test {
+namespace {
+
+const std::string kZeroIv(32, '0');
+
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs the built brimlet-decrypt in `dir` with `args` (already shell-quoted), capturing both
+// streams.
+ToolResult RunTool(const TempDir& dir, const std::string& args) {
+    const std::string command = "cd '" + dir.path() +
+                                "' && '" BRIMLET_BINARY_DIR "/bin/brimlet-decrypt' " + args +
+                                " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    const int raw = std::system(command.c_str());
+    ToolResult result;
+    result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    result.out = ReadFile(dir / "out");
+    result.err = ReadFile(dir / "err");
+    return result;
+}
+
+int Shell(const std::string& command) {
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+std::string KeyHex(std::string_view passPhrase) {
+    return Cipher().DeriveKey(passPhrase, "hex");
+}
+
+Cipher CipherFor(std::string_view passPhrase) {
+    Cipher cipher;
+    cipher.SetKey(KeyHex(passPhrase), "hex");
+    return cipher;
+}
+
+// A document as the program publishes it: non-ASCII text, CDATA, several lines.
+const std::string kPlain =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BrimletXML Date=\"12/08.2026 10:00:00\">"
+    "<dll><File Name=\"core.dll\" State=\"A\"><Description><![CDATA[Kern-Bibliothek "
+    "\xc3\xa4\xc3\xb6"
+    " \xe2\x82\xac]]></Description></File></dll></BrimletXML>";
+
+TEST(DecryptTool, PrintsThePlainDocumentOfTheProjectsCipher) {
+    TempDir dir;
+    WriteFile(dir / "Brimlet_KA_WIN64.xml", EncryptDocument(kPlain) + "\r\n");
+    const ToolResult r = RunTool(dir, "'" + (dir / "Brimlet_KA_WIN64.xml") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kPlain);
+    EXPECT_EQ(r.err, "");
+}
+
+TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
+    TempDir dir;
+    ASSERT_EQ(Shell("command -v openssl >/dev/null"), 0) << "openssl is not installed";
+    const std::string key = KeyHex(kDocumentPassPhrase);
+    WriteFile(dir / "plain", kPlain);
+    // A reader's own encryption with the stock tool, as the README describes it.
+    ASSERT_EQ(Shell("openssl enc -aes-256-cbc -a -A -K " + key + " -iv " + kZeroIv + " -in '" +
+                    (dir / "plain") + "' -out '" + (dir / "doc") + "' && printf '\\r\\n' >>'" +
+                    (dir / "doc") + "'"),
+              0);
+    const ToolResult r = RunTool(dir, "'" + (dir / "doc") + "'");
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, kPlain);
+
+    // And the other way: the project's document decrypts with openssl alone.
+    WriteFile(dir / "ours", EncryptDocument(kPlain) + "\r\n");
+    ASSERT_EQ(
+        Shell("tr -d '\\r\\n' <'" + (dir / "ours") + "' | openssl enc -d -aes-256-cbc -a -A -K " +
+              key + " -iv " + kZeroIv + " >'" + (dir / "back") + "'"),
+        0);
+    EXPECT_EQ(ReadFile(dir / "back"), kPlain);
+}
+
+TEST(DecryptTool, EachBadDocumentGivesStatusOneAndOneLine) {
+    TempDir dir;
+    const std::string good = EncryptDocument(kPlain);
+    std::string damagedBlock = good;
+    // The last full quad before the padding carries the final block's padding bytes.
+    damagedBlock[damagedBlock.size() - 4] =
+        damagedBlock[damagedBlock.size() - 4] == 'A' ? 'B' : 'A';
+    const std::string wrapped = [&] {
+        std::string s;
+        for (std::size_t i = 0; i < good.size(); i += 64) {
+            s += good.substr(i, 64) + "\n";
+        }
+        return s;
+    }();
+
+    struct Case {
+        std::string name;
+        std::string content;  // written to the file unless it is a special case below
+        std::string expectedText;
+    };
+    const std::vector<Case> cases = {
+        {"empty", "", "Not base64 text"},
+        {"not_base64", "this is <xml> not base64\r\n", "Not base64 text"},
+        {"plain_xml", kPlain + "\r\n", "Not base64 text"},
+        {"line_breaks_inside", wrapped, "Not base64 text"},
+        {"padding_missing", good.substr(0, good.size() - 1) + "\r\n", "Not base64 text"},
+        {"padding_inside", good.substr(0, 8) + "=" + good.substr(9) + "\r\n", "Not base64 text"},
+        {"padding_of_the_block", damagedBlock + "\r\n", "Decryption failed"},
+        {"truncated_block", good.substr(0, good.size() - 24 - (good.size() - 24) % 4) + "\r\n",
+         "Decryption failed"},
+        {"wrong_key", CipherFor("not the pass phrase").Encrypt(kPlain) + "\r\n",
+         "Decryption failed"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        WriteFile(dir / c.name, c.content);
+        const ToolResult r = RunTool(dir, "'" + (dir / c.name) + "'");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err.rfind("brimlet-decrypt: " + (dir / c.name) + ": " + c.expectedText, 0), 0u)
+            << r.err;
+        ASSERT_FALSE(r.err.empty());
+        EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    }
+
+    const std::vector<std::pair<std::string, std::string>> unreadable = {
+        {dir / "missing.xml", "No such file or directory"},
+        {dir.path(), "Is a directory"},
+    };
+    for (const auto& [path, reason] : unreadable) {
+        SCOPED_TRACE(path);
+        const ToolResult r = RunTool(dir, "'" + path + "'");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "brimlet-decrypt: " + path + ": " + reason + "\n");
+    }
+    if (::geteuid() != 0) {
+        WriteFile(dir / "locked", good + "\r\n");
+        ::chmod((dir / "locked").c_str(), 0);
+        const ToolResult r = RunTool(dir, "'" + (dir / "locked") + "'");
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.err, "brimlet-decrypt: " + (dir / "locked") + ": Permission denied\n");
+    }
+}
+
+TEST(DecryptTool, UsageErrorsAreStatusTwo) {
+    TempDir dir;
+    EXPECT_EQ(RunTool(dir, "").status, 2);
+    EXPECT_EQ(RunTool(dir, "a b").status, 2);
+    const ToolResult unknown = RunTool(dir, "--pretty x");
+    EXPECT_EQ(unknown.status, 2);
+    EXPECT_EQ(unknown.err, "brimlet-decrypt: unknown option --pretty (try --help)\n");
+    // A file whose name starts with "-" is reachable after "--".
+    WriteFile(dir / "-doc", EncryptDocument("<a/>") + "\r\n");
+    EXPECT_EQ(RunTool(dir, "-doc").status, 2);
+    const ToolResult dashed = RunTool(dir, "-- -doc");
+    EXPECT_EQ(dashed.status, 0) << dashed.err;
+    EXPECT_EQ(dashed.out, "<a/>");
+}
+
+// About one wrong key in 256 leaves a final block whose padding looks valid; the result is
+// byte noise and must still be refused.
+TEST(DecryptDocumentText, RefusesWrongKeyOutputThatPassesThePaddingCheck) {
+    const std::string plain = "<BrimletXML/>";
+    int passedPadding = 0;
+    for (int i = 0; i < 4000 && passedPadding < 3; ++i) {
+        const std::string doc = CipherFor("wrong " + std::to_string(i)).Encrypt(plain);
+        try {
+            DocumentCipher().Decrypt(doc);
+        } catch (const Failure&) {
+            continue;  // the common case: bad padding
+        }
+        ++passedPadding;
+        EXPECT_THROW(tools::DecryptDocumentText(doc), Failure) << "pass phrase index " << i;
+    }
+    EXPECT_GT(passedPadding, 0) << "no wrong key passed the padding check; widen the search";
+    EXPECT_EQ(tools::DecryptDocumentText(EncryptDocument(plain)), plain);
+}
+
+}  // namespace
+}  // namespace brimlet::test
