@@ -1,0 +1,114 @@
+#pragma once
+// Internals of the ODBC layer shared by its source files: handle ownership, the one return-code
+// checker, and the Impl structs behind the public classes.
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/failure.h"
+#include "db/odbc.h"
+
+namespace brimlet::db {
+
+// Error numbers of the layer's own failures (the values ADO uses for the same conditions).
+inline constexpr std::int32_t kErrBadArguments = 3001;
+inline constexpr std::int32_t kErrNoCurrentRecord = 3021;
+inline constexpr std::int32_t kErrItemNotFound = 3265;
+inline constexpr std::int32_t kErrObjectClosed = 3704;
+inline constexpr std::int32_t kErrObjectOpen = 3705;
+inline constexpr std::int32_t kErrConnectionUnusable = 3709;
+
+// Upper bound of diagnostic records read for one failure.
+inline constexpr SQLSMALLINT kMaxDiagRecords = 10;
+
+// One ODBC handle, freed on destruction; move-only.
+class OdbcHandle {
+  public:
+    OdbcHandle() = default;
+    // Allocates a handle of `type` under `parent`; throws Failure on failure.
+    OdbcHandle(SQLSMALLINT type, SQLHANDLE parent);
+    ~OdbcHandle();
+    OdbcHandle(OdbcHandle&& other) noexcept;
+    OdbcHandle& operator=(OdbcHandle&& other) noexcept;
+    OdbcHandle(const OdbcHandle&) = delete;
+    OdbcHandle& operator=(const OdbcHandle&) = delete;
+
+    SQLHANDLE get() const { return m_handle; }
+    SQLSMALLINT type() const { return m_type; }
+    explicit operator bool() const { return m_handle != SQL_NULL_HANDLE; }
+    void reset();
+
+  private:
+    SQLSMALLINT m_type = 0;
+    SQLHANDLE m_handle = SQL_NULL_HANDLE;
+};
+
+// The failure described by the diagnostic records of a handle: the first record's native error
+// (-1 where it is 0) and "SQLSTATE: message" of up to kMaxDiagRecords records joined by "; ",
+// TAB/CR/LF turned into blanks. `fallback` is the text when there is no record.
+Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view fallback);
+
+// Throws DiagnosticFailure unless rc is SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_NO_DATA.
+void CheckOdbc(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view what);
+
+// Replaces TAB, CR and LF by one blank each.
+std::string FlattenLine(std::string_view text);
+
+// The connection string to hand to the driver: for a MariaDB driver without a connect time-out
+// of its own, ";CONN_TIMEOUT=<seconds>" is added (that driver ignores SQL_ATTR_LOGIN_TIMEOUT
+// against a silent server). `dsnDriver` is the Driver of the DSN the string names, if any.
+std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
+                                      std::string_view dsnDriver);
+// The value of a key of a connection string (case-insensitive key, braces removed), or nullopt.
+std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
+                                                 std::string_view key);
+
+// Parses "MM?DD?YYYY HH:NN:SS" (single non-digit separators between the date fields, blanks
+// around allowed) into a validated timestamp; throws Failure 13 otherwise.
+SQL_TIMESTAMP_STRUCT TimestampFromText(std::string_view text);
+// "MM/DD/YYYY HH:NN:SS".
+std::string TextFromTimestamp(const SQL_TIMESTAMP_STRUCT& ts);
+// A whole 32-bit number with optional sign and blanks around; throws Failure 13 otherwise.
+std::int32_t Int32FromText(std::string_view text);
+
+struct Connection::Impl {
+    OdbcHandle env;
+    OdbcHandle dbc;
+    std::string connectionString;
+    std::int32_t connectionTimeout = 15;
+    std::int32_t commandTimeout = 30;
+    bool open = false;
+};
+
+struct RecordSet::Impl {
+    bool open = false;
+    std::vector<std::string> names;
+    // All cell bytes of all rows, one after another in fetch order. A cell is
+    // arena[rowStart[r] + (c == 0 ? 0 : cellEnd[r*n + c-1]), rowStart[r] + cellEnd[r*n + c]).
+    std::string arena;
+    std::vector<std::uint64_t> rowStart;
+    std::vector<std::uint32_t> cellEnd;
+    std::vector<bool> isNull;
+    // Rows in their current (sorted) order, as indices in fetch order.
+    std::vector<std::uint32_t> order;
+    std::size_t position = 0;
+
+    std::size_t Columns() const { return names.size(); }
+    std::size_t Rows() const { return rowStart.size(); }
+    std::optional<std::string_view> Cell(std::size_t row, std::size_t column) const;
+    // Appends one cell of the row being built; rows are closed by EndRow().
+    void BeginRow();
+    void AddCell(const char* data, std::size_t length);
+    void AddNull();
+};
+
+// Fetches every row of the statement's current result set into a new open RecordSet. `stmt`
+// must have a result set with columns. The cursor is closed afterwards.
+RecordSet FetchRecordSet(SQLHSTMT stmt);
+
+}  // namespace brimlet::db
