@@ -1,0 +1,98 @@
+#include "document/atomic_file.h"
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <fstream>
+
+#include "common/failure.h"
+
+namespace brimlet {
+
+namespace {
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string NameOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+unsigned CurrentUmask() {
+    // /proc keeps the mask readable; umask() itself can only be read by setting it.
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("Umask:", 0) == 0) {
+            return static_cast<unsigned>(std::stoul(line.substr(6), nullptr, 8));
+        }
+    }
+    const mode_t mask = ::umask(022);
+    ::umask(mask);
+    return static_cast<unsigned>(mask);
+}
+
+AtomicFile::AtomicFile(std::string path) : m_path(std::move(path)) {
+    const std::string dir = DirectoryOf(m_path);
+    std::string pattern = (dir == "/" ? "" : dir) + "/." + NameOf(m_path) + ".XXXXXX";
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+    if (fd < 0) {
+        throw ErrnoFailure(errno, "create temporary file in " + dir);
+    }
+    m_fd = UniqueFd(fd);
+    m_tempPath = std::move(pattern);
+}
+
+AtomicFile::~AtomicFile() {
+    if (!m_committed) {
+        m_fd.Close();
+        ::unlink(m_tempPath.c_str());
+    }
+}
+
+void AtomicFile::Write(std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(m_fd.get(), data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            throw ErrnoFailure(errno, "write " + m_tempPath);
+        }
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+}
+
+void AtomicFile::Commit() {
+    // mkstemp creates 0600, which would lock readers such as the web server out.
+    if (::fchmod(m_fd.get(), 0666 & ~static_cast<mode_t>(CurrentUmask())) != 0) {
+        throw ErrnoFailure(errno, "chmod " + m_tempPath);
+    }
+    if (::fsync(m_fd.get()) != 0) {
+        throw ErrnoFailure(errno, "fsync " + m_tempPath);
+    }
+    if (m_fd.Close() != 0) {
+        throw ErrnoFailure(errno, "close " + m_tempPath);
+    }
+    if (::rename(m_tempPath.c_str(), m_path.c_str()) != 0) {
+        throw ErrnoFailure(errno, "rename " + m_tempPath + " to " + m_path);
+    }
+    m_committed = true;
+    const UniqueFd dir(::open(DirectoryOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) {
+        ::fsync(dir.get());
+    }
+}
+
+}  // namespace brimlet

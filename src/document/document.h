@@ -1,0 +1,23 @@
+#pragma once
+// The component list document procedures of modMain, run against ctx.connection.
+#include <string>
+
+#include "document/publisher.h"
+#include "run/run_context.h"
+
+namespace brimlet {
+
+// Runs "USP_AgentComponent_Details" for ctx.osType and ctx.agentType on the open
+// ctx.connection and builds the grouped body. Rows with a type that cannot name an element
+// are left out with an "ERR" entry each. Failures end in the procedure's error entry and
+// status Failed. Never throws.
+BodyOutcome CreateXmlBody(RunContext& ctx) noexcept;
+
+// The body alone, or empty text when there is nothing to list or a step failed.
+std::string FncCreateXMLString(RunContext& ctx) noexcept;
+
+// Builds, encrypts and publishes the document at ctx.xmlPath (PublishDocument with the
+// database body and the document cipher). Never throws.
+void SubCreateBrimletXML(RunContext& ctx) noexcept;
+
+}  // namespace brimlet

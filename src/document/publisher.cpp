@@ -1,0 +1,111 @@
+#include "document/publisher.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "common/clock.h"
+#include "common/failure.h"
+#include "document/atomic_file.h"
+#include "document/xml_body.h"
+#include "log/log.h"
+
+namespace brimlet {
+
+namespace {
+
+constexpr std::string_view kFunction = "SubCreateBrimletXML";
+
+void Msg(RunContext& ctx, std::string_view val1, std::string_view val2 = {}) {
+    WriteLog(ctx.log, "modMain", kFunction, "MSG", val1, val2, "");
+}
+
+bool EntryExists(const std::string& path) {
+    struct stat st {};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+}  // namespace
+
+std::string DocumentHead(std::string_view dateTime, std::string_view purl, std::string_view surl) {
+    std::string head;
+    head.reserve(96 + dateTime.size() + purl.size() + surl.size());
+    head.append("<brimlet>");
+    head.append("<createdatetime>");
+    head.append(dateTime);
+    head.append("</createdatetime>");
+    head.append("<purl><![CDATA[");
+    AppendCDataContent(head, purl);
+    head.append("]]></purl>");
+    head.append("<surl><![CDATA[");
+    AppendCDataContent(head, surl);
+    head.append("]]></surl>");
+    return head;
+}
+
+void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext&)>& createBody,
+                     const Cipher& cipher) noexcept {
+    int step = 10;
+    try {
+        step = 20;
+        Msg(ctx, "Creating Brimlet xml...");
+
+        step = 70;
+        BodyOutcome outcome = createBody(ctx);
+        step = 80;
+        if (outcome.status == BodyStatus::Failed) {
+            // The query has logged why; the published document stays as it is.
+            return;
+        }
+        if (outcome.status == BodyStatus::NoRows) {
+            step = 40;
+            if (::unlink(ctx.xmlPath.c_str()) == 0) {
+                step = 50;
+                Msg(ctx, "Deleted Old xml file");
+            } else if (errno != ENOENT) {
+                throw ErrnoFailure(errno, "delete " + ctx.xmlPath);
+            }
+            step = 220;
+            Msg(ctx, "No Data available for " + ctx.osType, ctx.agentType);
+            return;
+        }
+
+        step = 100;
+        const std::string dateTime = DateTimeText(ctx.clock->Now());
+        step = 110;
+        const std::string head = DocumentHead(dateTime, ctx.purl, ctx.surl);
+
+        step = 150;
+        // Checked before any file exists, so a cipher without a key never leaves a trace.
+        if (!cipher.Ready()) {
+            throw Failure(-1, "Encryption failed: no key set; the old document is kept");
+        }
+        step = 170;
+        AtomicFile file(ctx.xmlPath);
+        step = 150;
+        cipher.EncryptTo({head, outcome.body, kDocumentTail}, [&](std::string_view chunk) {
+            step = 180;
+            file.Write(chunk);
+            step = 150;
+        });
+        outcome.body = std::string();
+        step = 180;
+        file.Write("\r\n");
+
+        step = 190;
+        const bool replacing = EntryExists(ctx.xmlPath);
+        file.Commit();
+        if (replacing) {
+            step = 50;
+            Msg(ctx, "Deleted Old xml file");
+        }
+        step = 200;
+        ctx.published = true;
+        Msg(ctx, "Created new xml file", ctx.xmlPath);
+    } catch (...) {
+        WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
+    }
+}
+
+}  // namespace brimlet

@@ -1,0 +1,154 @@
+#include "document/cipher.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+// Computed once with: printf '%s' PASS | openssl dgst -sha256, and openssl enc -aes-256-cbc
+// -a -A -K <key> -iv 0...0 over the plain texts below.
+constexpr std::string_view kKeyHex =
+    "3f0b06648622068f9cf8021892ad6b79b7e489123dd2cce9a82bacd6317779e4";
+
+bool HaveOpenssl() {
+    return std::system("command -v openssl >/dev/null 2>&1") == 0;
+}
+
+// Decrypts a file with the stock command line tool, which we did not write.
+std::string OpensslDecrypt(const std::string& path) {
+    const std::string command = "openssl enc -d -aes-256-cbc -a -A -K " + std::string(kKeyHex) +
+                                " -iv 00000000000000000000000000000000 -in " + path;
+    std::FILE* pipe = ::popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        ADD_FAILURE() << "popen failed";
+        return {};
+    }
+    std::string out;
+    char buf[65536];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, pipe)) > 0) {
+        out.append(buf, n);
+    }
+    EXPECT_EQ(::pclose(pipe), 0) << command;
+    return out;
+}
+
+std::string RandomText(std::size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    std::uniform_int_distribution<int> byte(0, 255);
+    std::string s(size, '\0');
+    for (char& c : s) {
+        c = static_cast<char>(byte(gen));
+    }
+    return s;
+}
+
+TEST(CipherTest, MatchesKnownAnswersOfTheStockTool) {
+    EXPECT_EQ(DocumentCipher().DeriveKey(kDocumentPassPhrase, "hex"), kKeyHex);
+    EXPECT_EQ(EncryptDocument("<brimlet>known answer</brimlet>"),
+              "QOygBAT3QT/wIQIqWanzpjm7Gx9/Y+fAuKXZiCeNQIs=");
+    EXPECT_EQ(EncryptDocument(""), "Eva7dlJyjZJCszLp9jH91Q==");
+    EXPECT_EQ(EncryptDocument("\xC3\xA4\xC3\xB6\xC3\xBC\xE2\x82\xAC\xF0\x9F\x98\x80"),
+              "CjPoPMulpiIO5ILrrSQ0UA==");
+}
+
+TEST(CipherTest, StockToolDecryptsEverySizeAroundBlockAndChunkEdges) {
+    if (!HaveOpenssl()) {
+        GTEST_SKIP() << "openssl command not installed";
+    }
+    test::TempDir dir;
+    const Cipher cipher = DocumentCipher();
+    unsigned seed = 1;
+    for (const std::size_t size :
+         {std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17}, std::size_t{49151},
+          std::size_t{49152}, std::size_t{49153}, std::size_t{300001}}) {
+        const std::string plain = RandomText(size, seed++);
+        // Pieces split off the chunk grid, as the publisher hands head, body and tail.
+        const std::string_view all(plain);
+        const std::size_t a = size / 3;
+        const std::size_t b = size - size / 5;
+        std::string streamed;
+        int chunks = 0;
+        cipher.EncryptTo(
+            {all.substr(0, a), all.substr(a, b - a), std::string_view(), all.substr(b)},
+            [&](std::string_view chunk) {
+                EXPECT_EQ(chunk.size() % 4, 0u);
+                streamed.append(chunk);
+                ++chunks;
+            });
+        const std::string whole = cipher.Encrypt(plain);
+        ASSERT_EQ(streamed, whole) << size;
+        EXPECT_EQ(whole.size(), Cipher::EncryptedTextSize(size));
+        EXPECT_EQ(whole.find_first_of("\r\n"), std::string::npos);
+        if (size > 100000) {
+            EXPECT_GT(chunks, 2) << "large input must be streamed in pieces";
+        }
+        test::WriteFile(dir / "doc", whole + "\r\n");
+        EXPECT_EQ(OpensslDecrypt(dir / "doc"), plain) << size;
+        EXPECT_EQ(cipher.Decrypt(whole + "\r\n"), plain) << size;
+    }
+}
+
+TEST(CipherTest, UnknownNamesFailAndLeaveTheSettingsAlone) {
+    Cipher cipher = DocumentCipher();
+    const std::string expected = cipher.Encrypt("text");
+    EXPECT_THROW(cipher.SetAlgorithm("des"), Failure);
+    EXPECT_THROW(cipher.SetMode("ecb"), Failure);
+    EXPECT_THROW(cipher.SetKeyLength(128), Failure);
+    EXPECT_THROW(cipher.SetOutputEncoding("hex"), Failure);
+    EXPECT_THROW(cipher.DeriveKey(kDocumentPassPhrase, "base64"), Failure);
+    EXPECT_THROW(cipher.SetKey(kKeyHex, "base64"), Failure);
+    EXPECT_THROW(cipher.SetKey(kKeyHex.substr(2), "hex"), Failure);
+    EXPECT_THROW(cipher.SetKey(std::string(64, 'g'), "hex"), Failure);
+    EXPECT_EQ(cipher.Encrypt("text"), expected);
+    cipher.SetAlgorithm("AES");
+    cipher.SetKey(std::string(kKeyHex.size(), 'A'), "HEX");
+    EXPECT_NE(cipher.Encrypt("text"), expected);
+}
+
+TEST(CipherTest, WithoutAKeyNothingIsEncrypted) {
+    const Cipher cipher;
+    EXPECT_FALSE(cipher.Ready());
+    try {
+        cipher.Encrypt("text");
+        FAIL() << "encrypted without a key";
+    } catch (const Failure& f) {
+        EXPECT_EQ(f.description(), "Encryption failed: no key set");
+    }
+    int calls = 0;
+    EXPECT_THROW(cipher.EncryptTo({"text"}, [&](std::string_view) { ++calls; }), Failure);
+    EXPECT_EQ(calls, 0);
+}
+
+TEST(CipherTest, DecryptReportsBadInputClearly) {
+    const Cipher cipher = DocumentCipher();
+    const std::string good = cipher.Encrypt("some document text that spans blocks");
+    const auto failure = [&](const Cipher& c, const std::string& text) {
+        try {
+            c.Decrypt(text);
+        } catch (const Failure& f) {
+            return f.description();
+        }
+        return std::string("no failure");
+    };
+    for (const std::string& bad :
+         std::vector<std::string>{"", "abc", "ab!d", "=abc", "ab=c", good + " ", "a\nbc"}) {
+        EXPECT_EQ(failure(cipher, bad).rfind("Not base64 text", 0), 0u) << bad;
+    }
+    EXPECT_EQ(failure(cipher, good.substr(4)).rfind("Decryption failed", 0), 0u);
+    Cipher wrong;
+    wrong.SetKey(wrong.DeriveKey("another pass phrase", "hex"), "hex");
+    EXPECT_EQ(failure(wrong, good), "Decryption failed: wrong key or damaged data (bad padding)");
+    EXPECT_EQ(cipher.Decrypt(good + "\n"), "some document text that spans blocks");
+}
+
+}  // namespace
+}  // namespace brimlet

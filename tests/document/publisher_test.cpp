@@ -1,0 +1,265 @@
+#include "document/publisher.h"
+
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "common/text.h"
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+class FixedClock : public Clock {
+  public:
+    std::time_t Now() const override { return 1796652309; }  // 2026-12-07
+    void SleepMs(int) const override {}
+};
+
+struct Entry {
+    std::string function, type, val1, val2, val3;
+};
+
+std::vector<std::string> Listing(const std::string& dir) {
+    std::vector<std::string> names;
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) {
+        return names;
+    }
+    while (const dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name != "." && name != "..") {
+            names.push_back(name);
+        }
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+class PublisherTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ::mkdir((m_dir / "Log").c_str(), 0777);
+        ::mkdir((m_dir / "out").c_str(), 0777);
+        m_ctx.agentType = "A";
+        m_ctx.osType = "B";
+        m_ctx.purl = "http://p/x?a=1&b=2";
+        m_ctx.surl = "http://s/]]>";
+        m_ctx.xmlPath = m_dir / "out/Brimlet_A_B.xml";
+        m_ctx.clock = &m_clock;
+        m_ctx.log.exeDir = m_dir.path();
+        m_ctx.log.exeName = "x_A_B";
+        m_ctx.log.clock = &m_clock;
+        InitLogFile(m_ctx.log);
+    }
+
+    void Publish(BodyStatus status, const std::string& body = {},
+                 const Cipher& cipher = DocumentCipher()) {
+        PublishDocument(
+            m_ctx,
+            [&](RunContext&) {
+                return BodyOutcome{status, body};
+            },
+            cipher);
+    }
+
+    std::string Document(const std::string& body) const {
+        return DocumentHead(DateTimeText(m_clock.Now()), m_ctx.purl, m_ctx.surl) + body +
+               std::string(kDocumentTail);
+    }
+
+    std::vector<Entry> Entries() const {
+        std::vector<Entry> entries;
+        const std::string text = test::ReadFile(m_ctx.log.logFilePath);
+        std::size_t lineNo = 0;
+        for (std::size_t pos = 0; pos < text.size();) {
+            const std::size_t end = text.find("\r\n", pos);
+            const std::string line = text.substr(pos, end - pos);
+            pos = end == std::string::npos ? text.size() : end + 2;
+            if (++lineNo <= 5) {
+                continue;
+            }
+            const auto cols = Split(line, '\t');
+            EXPECT_EQ(cols.size(), 7u) << line;
+            if (cols.size() == 7) {
+                entries.push_back({cols[2], cols[3], cols[4], cols[5], cols[6]});
+            }
+        }
+        return entries;
+    }
+
+    std::vector<std::string> Val1s() const {
+        std::vector<std::string> v;
+        for (const Entry& e : Entries()) {
+            v.push_back(e.type + " " + e.val1);
+        }
+        return v;
+    }
+
+    test::TempDir m_dir;
+    FixedClock m_clock;
+    RunContext m_ctx;
+};
+
+const std::string kBody = "<dllfiles><dll name=\"a\"></dll></dllfiles>";
+
+TEST_F(PublisherTest, DocumentHeadFollowsTheWrapperLayout) {
+    EXPECT_EQ(DocumentHead("12/07/2026 14:05:09", "", "u]]>v"),
+              "<brimlet><createdatetime>12/07/2026 14:05:09</createdatetime><purl><![CDATA[]]>"
+              "</purl><surl><![CDATA[u]]]]><![CDATA[>v]]></surl>");
+}
+
+TEST_F(PublisherTest, FirstPublicationWritesTheEncryptedDocumentAndCrLf) {
+    Publish(BodyStatus::Rows, kBody);
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), EncryptDocument(Document(kBody)) + "\r\n");
+    EXPECT_EQ(DocumentCipher().Decrypt(test::ReadFile(m_ctx.xmlPath)), Document(kBody));
+    EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
+                                                 "MSG Created new xml file"}));
+    EXPECT_EQ(Entries().back().val2, m_ctx.xmlPath);
+    EXPECT_TRUE(m_ctx.published);
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+}
+
+TEST_F(PublisherTest, ReplacingTheOldDocumentIsLoggedAsItsDeletion) {
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    Publish(BodyStatus::Rows, kBody);
+    Publish(BodyStatus::Rows, kBody + kBody);
+    EXPECT_EQ(DocumentCipher().Decrypt(test::ReadFile(m_ctx.xmlPath)), Document(kBody + kBody));
+    EXPECT_EQ(Val1s(),
+              (std::vector<std::string>{"MSG Creating Brimlet xml...", "MSG Deleted Old xml file",
+                                        "MSG Created new xml file", "MSG Creating Brimlet xml...",
+                                        "MSG Deleted Old xml file", "MSG Created new xml file"}));
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+}
+
+TEST_F(PublisherTest, FailuresKeepTheOldDocumentUntouched) {
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    Publish(BodyStatus::Failed);
+    Publish(BodyStatus::Rows, kBody, Cipher());  // no key: encryption fails
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
+    EXPECT_FALSE(m_ctx.published);
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0].val1, "Creating Brimlet xml...");
+    EXPECT_EQ(entries[1].val1, "Creating Brimlet xml...");
+    EXPECT_EQ(entries[2].type, "ERR");
+    EXPECT_EQ(entries[2].val2, "Encryption failed: no key set; the old document is kept");
+    EXPECT_EQ(entries[2].val3, "150");
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+
+    // Without an old document a failed encryption leaves no file at all, not a bare line end.
+    ::unlink(m_ctx.xmlPath.c_str());
+    Publish(BodyStatus::Rows, kBody, Cipher());
+    EXPECT_TRUE(Listing(m_dir / "out").empty());
+}
+
+TEST_F(PublisherTest, NoRowsRemoveTheOldDocument) {
+    Publish(BodyStatus::NoRows);
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    Publish(BodyStatus::NoRows);
+    EXPECT_FALSE(test::Exists(m_ctx.xmlPath));
+    EXPECT_FALSE(m_ctx.published);
+    EXPECT_EQ(Val1s(), (std::vector<std::string>{
+                           "MSG Creating Brimlet xml...", "MSG No Data available for B",
+                           "MSG Creating Brimlet xml...", "MSG Deleted Old xml file",
+                           "MSG No Data available for B"}));
+    EXPECT_EQ(Entries().back().val2, "A");
+}
+
+TEST_F(PublisherTest, MissingDirectoryFailsAtTheOpeningStep) {
+    m_ctx.xmlPath = m_dir / "missing/Brimlet_A_B.xml";
+    Publish(BodyStatus::Rows, kBody);
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].type, "ERR");
+    EXPECT_EQ(entries[1].val1, "2");
+    EXPECT_EQ(entries[1].val3, "170");
+    EXPECT_FALSE(m_ctx.published);
+}
+
+TEST_F(PublisherTest, UnwritableDirectoryKeepsTheOldDocument) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only directories; run as an ordinary user";
+    }
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    ASSERT_EQ(::chmod((m_dir / "out").c_str(), 0555), 0);
+    Publish(BodyStatus::Rows, kBody);
+    Publish(BodyStatus::NoRows);
+    ::chmod((m_dir / "out").c_str(), 0755);
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 4u);
+    EXPECT_EQ(entries[1].type + entries[1].val3, "ERR170");
+    EXPECT_EQ(entries[3].type + entries[3].val3, "ERR40");
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+}
+
+TEST_F(PublisherTest, ModeFollowsTheUmask) {
+    for (const mode_t mask : {mode_t{022}, mode_t{027}, mode_t{077}}) {
+        const mode_t old = ::umask(mask);
+        Publish(BodyStatus::Rows, kBody);
+        ::umask(old);
+        struct stat st {};
+        ASSERT_EQ(::stat(m_ctx.xmlPath.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 07777, 0666 & ~mask) << std::oct << mask;
+    }
+}
+
+TEST_F(PublisherTest, ConcurrentPublishersNeverMixTheirBytes) {
+    // Bodies of several chunks each, so a non-atomic write would be caught half done.
+    const std::vector<std::string> bodies = {std::string(300000, 'a'), std::string(200000, 'b')};
+    std::set<std::string> valid;
+    for (const auto& body : bodies) {
+        valid.insert(EncryptDocument(Document(body)) + "\r\n");
+    }
+    std::vector<pid_t> children;
+    for (const auto& body : bodies) {
+        const pid_t pid = ::fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            m_ctx.log.logFilePath.clear();
+            for (int i = 0; i < 60; ++i) {
+                Publish(BodyStatus::Rows, body);
+            }
+            ::_exit(m_ctx.published ? 0 : 1);
+        }
+        children.push_back(pid);
+    }
+    int reads = 0;
+    int mixed = 0;
+    std::vector<int> statuses(children.size(), -1);
+    for (std::size_t done = 0; done < children.size();) {
+        if (test::Exists(m_ctx.xmlPath)) {
+            const std::string content = test::ReadFile(m_ctx.xmlPath);
+            ++reads;
+            mixed += valid.count(content) == 0 ? 1 : 0;
+        }
+        for (std::size_t i = 0; i < children.size(); ++i) {
+            int status = 0;
+            if (statuses[i] == -1 && ::waitpid(children[i], &status, WNOHANG) == children[i]) {
+                statuses[i] = status;
+                ++done;
+            }
+        }
+    }
+    for (const int status : statuses) {
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    EXPECT_EQ(mixed, 0) << "of " << reads << " reads";
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(valid.count(test::ReadFile(m_ctx.xmlPath)), 1u);
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+}
+
+}  // namespace
+}  // namespace brimlet

@@ -1,0 +1,175 @@
+#include "document/xml_body.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+ComponentRow Row(std::string_view type, std::string_view name = "n") {
+    ComponentRow row;
+    row.type = type;
+    row.name = name;
+    return row;
+}
+
+// The row element the grammar gives for a row with only a name set.
+std::string Element(const std::string& key, const std::string& name) {
+    return "<" + key + " name=\"" + name +
+           "\" version=\"\" agentversion=\"\" state=\"\" path=\"\" isregrequired=\"0\">"
+           "<md5checksum><![CDATA[]]></md5checksum><description><![CDATA[]]></description>"
+           "<dependencychk><![CDATA[]]></dependencychk></" +
+           key + ">";
+}
+
+TEST(XmlBodyTest, SingleRowGivesTheDocumentedBodyByteForByte) {
+    ComponentRow row;
+    row.type = " DLL";
+    row.name = "a.dll";
+    row.binaryVersion = "1.2";
+    row.agentVersion = "3.4";
+    row.state = "A";
+    row.filepath = "bin";
+    row.isRegRequired = true;
+    row.md5Value = "m";
+    row.description = "d";
+    row.dependencyChk = "c";
+    EXPECT_EQ(BuildXmlBody({row}),
+              "<dllfiles><dll name=\"a.dll\" version=\"1.2\" agentversion=\"3.4\" state=\"A\" "
+              "path=\"bin\" isregrequired=\"1\"><md5checksum><![CDATA[m]]></md5checksum>"
+              "<description><![CDATA[d]]></description><dependencychk><![CDATA[c]]>"
+              "</dependencychk></dll></dllfiles>");
+}
+
+TEST(XmlBodyTest, NoRowsGiveEmptyBodyAndNullsGiveEmptyValues) {
+    EXPECT_EQ(BuildXmlBody({}), "");
+    EXPECT_EQ(BuildXmlBody({Row("exe", "")}), "<exefiles>" + Element("exe", "") + "</exefiles>");
+}
+
+TEST(XmlBodyTest, TypesWithTheSameKeyFormOneGroupInDatabaseOrder) {
+    const std::vector<ComponentRow> rows = {Row("DLL", "1"), Row("sys", "2"),  Row(" dll", "3"),
+                                            Row("Exe", "4"), Row("dll ", "5"), Row("SYS", "6")};
+    EXPECT_EQ(BuildXmlBody(rows), "<dllfiles>" + Element("dll", "1") + Element("dll", "3") +
+                                      Element("dll", "5") + "</dllfiles><exefiles>" +
+                                      Element("exe", "4") + "</exefiles><sysfiles>" +
+                                      Element("sys", "2") + Element("sys", "6") + "</sysfiles>");
+}
+
+TEST(XmlBodyTest, TypesThatCannotNameAnElementAreLeftOutAndReported) {
+    const std::vector<ComponentRow> rows = {
+        Row("", "empty"),     Row("   ", "blank"), Row("my dll", "inner"), Row("1dll", "digit"),
+        Row("dl<l", "angle"), Row("a:b", "colon"), Row("dll\t", "tab"),    Row("\xff", "utf8"),
+        Row("-x", "dash"),    Row("_x", "ok1"),    Row("d-1.x", "ok2"),    Row("\xC3\x9C", "ok3"),
+    };
+    std::vector<std::string> reported;
+    const std::string body =
+        BuildXmlBody(rows, [&](const ComponentRow& row) { reported.emplace_back(row.name); });
+    EXPECT_EQ(reported, (std::vector<std::string>{"empty", "blank", "inner", "digit", "angle",
+                                                  "colon", "tab", "utf8", "dash"}));
+    EXPECT_EQ(body, "<_xfiles>" + Element("_x", "ok1") + "</_xfiles><d-1.xfiles>" +
+                        Element("d-1.x", "ok2") +
+                        "</d-1.xfiles><\xC3\x9C"
+                        "files>" +
+                        Element("\xC3\x9C", "ok3") +
+                        "</\xC3\x9C"
+                        "files>");
+}
+
+TEST(XmlBodyTest, AttributeValuesAreEscapedAndForbiddenCharactersDropped) {
+    std::string out;
+    AppendAttributeValue(out, "a\"b<c>&d");
+    EXPECT_EQ(out, "a&quot;b&lt;c&gt;&amp;d");
+    out.clear();
+    // Controls go, TAB CR LF stay, U+FFFE goes, a stray byte becomes U+FFFD, valid UTF-8 stays.
+    AppendAttributeValue(out, std::string("x\x01\x1f\x7f\t\r\n\xEF\xBF\xBEy\xC3(\xE2\x82\xAC", 16) +
+                                  std::string(1, '\0') + "z");
+    EXPECT_EQ(out,
+              "x\x7f\t\r\ny\xEF\xBF\xBD(\xE2\x82\xAC"
+              "z");
+}
+
+TEST(XmlBodyTest, CDataTerminatorsAreSplitEvenWhenADroppedCharacterHidesThem) {
+    const auto cdata = [](std::string_view v) {
+        std::string out;
+        AppendCDataContent(out, v);
+        return out;
+    };
+    EXPECT_EQ(cdata("x]]>y"), "x]]]]><![CDATA[>y");
+    EXPECT_EQ(cdata("]]]>"), "]]]]]><![CDATA[>");
+    EXPECT_EQ(cdata("]]\x01>"), "]]]]><![CDATA[>");
+    EXPECT_EQ(cdata("a>b]]c<&\""), "a>b]]c<&\"");
+    // Surrogates and overlong forms are not UTF-8.
+    EXPECT_EQ(cdata("\xED\xA0\x80|\xC0\xAF"),
+              "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD|"
+              "\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST(XmlBodyTest, HostileValuesStillGiveWellFormedXml) {
+    if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "xmllint not installed";
+    }
+    ComponentRow row;
+    row.type = "Dll";
+    row.name = "\"><evil a='&amp;";
+    row.binaryVersion = "1<2";
+    row.agentVersion = "&";
+    row.state = "\x02";
+    row.filepath = "C:\\a\\b\xff";
+    row.md5Value = "]]>";
+    row.description = "]]]]>>]]\x0b><![CDATA[";
+    row.dependencyChk = "\xEF\xBF\xBF</dependencychk>";
+    const std::string body = BuildXmlBody({row, Row("dll", "second")});
+    test::TempDir dir;
+    test::WriteFile(dir / "body.xml", "<brimlet>" + body + "</brimlet>");
+    EXPECT_EQ(std::system(("xmllint --noout " + (dir / "body.xml")).c_str()), 0) << body;
+    EXPECT_NE(body.find("<dll name=\"second\""), std::string::npos);
+}
+
+TEST(XmlBodyTest, ManyRowsBuildInLinearTime) {
+    std::vector<std::string> types = {"DLL", "exe", " sys", "Ini ", "drv"};
+    const std::string name = "component_name_00.dll";
+    const std::string path = "/opt/agent/bin/component_name_00.dll";
+    const std::string md5 = "0123456789abcdef0123456789abcdef";
+    const std::string text = "A component of the agent with a description of ordinary length.";
+    std::vector<ComponentRow> rows(250'000);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        rows[i] = ComponentRow{types[i % types.size()],
+                               name,
+                               path,
+                               md5,
+                               "A",
+                               "10.2.3",
+                               "1.0.0.17",
+                               text,
+                               "none",
+                               i % 2 == 0};
+    }
+    const auto start = std::chrono::steady_clock::now();
+    const std::string body = BuildXmlBody(rows);
+    const auto seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    // Generous for sanitizer builds; a quadratic build would take hours.
+    EXPECT_LT(seconds, 15.0);
+    // Every key has three letters, so every row element has the same length.
+    const std::size_t groupTags = std::string("<dllfiles></dllfiles>").size();
+    const std::size_t element = BuildXmlBody({rows[0]}).size() - groupTags;
+    EXPECT_EQ(body.size(), 5 * groupTags + rows.size() * element);
+    std::size_t groupStart = 0;
+    for (const char* group :
+         {"<dllfiles>", "<drvfiles>", "<exefiles>", "<inifiles>", "<sysfiles>"}) {
+        const std::size_t at = body.find(group);
+        ASSERT_NE(at, std::string::npos) << group;
+        EXPECT_GE(at, groupStart) << group;
+        EXPECT_EQ(body.find(group, at + 1), std::string::npos) << group;
+        groupStart = at;
+    }
+}
+
+}  // namespace
+}  // namespace brimlet
