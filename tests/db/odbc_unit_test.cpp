@@ -1,0 +1,183 @@
+// Parts of the ODBC layer that need no server: conversions, connection-string handling, the
+// in-memory sort.
+#include <gtest/gtest.h>
+
+#include "db/odbc.h"
+#include "db/odbc_internal.h"
+
+namespace brimlet::db {
+namespace {
+
+TEST(SecondsFromText, AcceptsWholeNumbersOnly) {
+    EXPECT_EQ(SecondsFromText("30"), 30);
+    EXPECT_EQ(SecondsFromText(" 5 "), 5);
+    EXPECT_EQ(SecondsFromText("+7"), 7);
+    EXPECT_EQ(SecondsFromText("0"), 0);
+    EXPECT_EQ(SecondsFromText("-3"), -3);
+    EXPECT_EQ(SecondsFromText("2147483647"), 2147483647);
+    EXPECT_EQ(SecondsFromText("-2147483648"), -2147483647 - 1);
+    for (const char* bad : {"", " ", "abc", "1e3", "1.5", "2147483648", "-2147483649", "5s", "+",
+                            "- 5", "99999999999999999999", "0x10"}) {
+        try {
+            SecondsFromText(bad);
+            ADD_FAILURE() << "accepted '" << bad << "'";
+        } catch (const Failure& f) {
+            EXPECT_EQ(f.number(), 13) << bad;
+            EXPECT_EQ(f.description(), "Type mismatch") << bad;
+        }
+    }
+}
+
+TEST(ConnectionTimeouts, NegativeOrNonNumericFailTheAssignment) {
+    Connection c;
+    EXPECT_NO_THROW(c.SetConnectionTimeout("0"));
+    EXPECT_THROW(c.SetConnectionTimeout("-1"), Failure);
+    EXPECT_THROW(c.SetCommandTimeout(""), Failure);
+    c.SetCommandTimeout(" 12 ");
+    EXPECT_EQ(c.CommandTimeout(), 12);
+    EXPECT_THROW(c.SetCursorLocation(2), Failure);
+    // Opening an unconfigured connection fails with the driver manager's text.
+    EXPECT_THROW(c.Open(), Failure);
+}
+
+TEST(TimestampFromText, ReadsMonthDayYearWithAnyDateSeparator) {
+    auto ts = TimestampFromText("02/29/2024 23:05:09");
+    EXPECT_EQ(ts.year, 2024);
+    EXPECT_EQ(ts.month, 2);
+    EXPECT_EQ(ts.day, 29);
+    EXPECT_EQ(ts.hour, 23);
+    EXPECT_EQ(ts.minute, 5);
+    EXPECT_EQ(ts.second, 9);
+    EXPECT_EQ(TextFromTimestamp(TimestampFromText("12/31.1999 00:00:00")), "12/31/1999 00:00:00");
+    for (const char* bad : {"", "02/30/2024 10:00:00", "02/29/2023 10:00:00", "13/01/2024 10:00:00",
+                            "01/01/2024 24:00:00", "01/01/2024 10:60:00", "1/1/2024 10:00:00",
+                            "01012024 10:00:00", "01/01/2024T10:00:00", "01/01/2024 10:00",
+                            "00/10/2024 10:00:00", "01/00/2024 10:00:00"}) {
+        EXPECT_THROW(TimestampFromText(bad), Failure) << bad;
+    }
+}
+
+TEST(EffectiveConnectionString, AddsTheConnectTimeOutForMariaDbOnly) {
+    EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB Unicode;Server=h", 7, ""),
+              "Driver=MariaDB Unicode;Server=h;CONN_TIMEOUT=7");
+    EXPECT_EQ(EffectiveConnectionString("DRIVER={MariaDB Unicode};Server=h;", 3, ""),
+              "DRIVER={MariaDB Unicode};Server=h;CONN_TIMEOUT=3");
+    EXPECT_EQ(EffectiveConnectionString("Driver=/usr/lib/libmaodbc.so;Server=h", 3, ""),
+              "Driver=/usr/lib/libmaodbc.so;Server=h;CONN_TIMEOUT=3");
+    EXPECT_EQ(EffectiveConnectionString("DSN=shop", 4, "MariaDB Unicode"),
+              "DSN=shop;CONN_TIMEOUT=4");
+    // The string's own setting wins; 0 (no limit) adds nothing; other drivers are left alone.
+    EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB;conn_timeout=9", 3, ""),
+              "Driver=MariaDB;conn_timeout=9");
+    EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB;Server=h", 0, ""),
+              "Driver=MariaDB;Server=h");
+    EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL Unicode;Server=h", 3, ""),
+              "Driver=PostgreSQL Unicode;Server=h");
+    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode"), "DSN=pg");
+    EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd= x ", "PWD"), "x");
+    EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd=x", "Driver"), "a;b");
+}
+
+TEST(FlattenLine, TurnsEachTabAndLineBreakIntoOneBlank) {
+    EXPECT_EQ(FlattenLine("a\r\n\tb"), "a   b");
+}
+
+// A set filled by hand, as the fetch fills it.
+RecordSet MakeSet(const std::vector<std::string>& names,
+                  const std::vector<std::vector<std::optional<std::string>>>& rows) {
+    RecordSet rs;
+    auto& d = rs.impl();
+    d.names = names;
+    for (const auto& row : rows) {
+        d.BeginRow();
+        for (const auto& cell : row) {
+            if (cell) {
+                d.AddCell(cell->data(), cell->size());
+            } else {
+                d.AddNull();
+            }
+        }
+    }
+    for (std::uint32_t i = 0; i < rows.size(); ++i) {
+        d.order.push_back(i);
+    }
+    d.open = true;
+    return rs;
+}
+
+std::vector<std::string> Column(RecordSet& rs, std::string_view name) {
+    std::vector<std::string> out;
+    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+        auto v = rs.Field(name);
+        out.push_back(v ? std::string(*v) : "<null>");
+    }
+    return out;
+}
+
+TEST(RecordSetSort, StableByteWiseNullFirst) {
+    RecordSet rs = MakeSet({"Type", "Name"}, {{"dll", "1"},
+                                              {std::nullopt, "2"},
+                                              {" dll", "3"},
+                                              {"DLL", "4"},
+                                              {"", "5"},
+                                              {"dll", "6"},
+                                              {"\xc3\xa9xe", "7"},
+                                              {"exe", "8"}});
+    rs.MoveNext();
+    rs.Sort("type ASC");
+    EXPECT_FALSE(rs.Eof());  // moved back to the first row
+    EXPECT_EQ(Column(rs, "Name"),
+              (std::vector<std::string>{"2", "5", "3", "4", "1", "6", "8", "7"}));
+    rs.Sort("[Type] DESC, Name DESC");
+    EXPECT_EQ(Column(rs, "Name"),
+              (std::vector<std::string>{"7", "8", "6", "1", "4", "3", "5", "2"}));
+    rs.Sort("");
+    EXPECT_EQ(Column(rs, "Name"),
+              (std::vector<std::string>{"1", "2", "3", "4", "5", "6", "7", "8"}));
+    EXPECT_THROW(rs.Sort("Missing ASC"), Failure);
+    EXPECT_THROW(rs.Sort("Type ASC,"), Failure);
+}
+
+TEST(RecordSetSort, ByCallerKeysKeepsEqualKeysInOrder) {
+    RecordSet rs = MakeSet({"Type", "Name"}, {{"b", "1"}, {"A", "2"}, {"a ", "3"}, {"B", "4"}});
+    rs.Sort("Name DESC");  // 4 3 2 1: keys refer to this order
+    rs.SortByKeys({"b", "a", "a", "b"});
+    EXPECT_EQ(Column(rs, "Name"), (std::vector<std::string>{"3", "2", "4", "1"}));
+    EXPECT_THROW(rs.SortByKeys({"x"}), Failure);
+}
+
+TEST(RecordSet, EmptyClosedAndBooleanReads) {
+    RecordSet closed;
+    EXPECT_FALSE(closed.IsOpen());
+    EXPECT_THROW(closed.Close(), Failure);
+    EXPECT_THROW(closed.Eof(), Failure);
+
+    RecordSet empty = MakeSet({"a"}, {});
+    EXPECT_TRUE(empty.Bof());
+    EXPECT_TRUE(empty.Eof());
+    EXPECT_THROW(empty.Field("a"), Failure);
+    empty.Close();
+    EXPECT_THROW(empty.Close(), Failure);
+
+    RecordSet flags =
+        MakeSet({"f"}, {{"1"}, {"0"}, {std::nullopt}, {"true"}, {"f"}, {"-1"}, {"0.0"}, {"maybe"}});
+    std::vector<bool> seen;
+    for (int i = 0; i < 7; ++i) {
+        seen.push_back(flags.FieldBool(0));
+        flags.MoveNext();
+    }
+    EXPECT_EQ(seen, (std::vector<bool>{true, false, false, true, false, true, false}));
+    EXPECT_THROW(flags.FieldBool(0), Failure);
+    // NULL and the empty text stay apart.
+    RecordSet cells = MakeSet({"a", "b", "c"}, {{std::nullopt, "", "x"}, {"yz", std::nullopt, ""}});
+    EXPECT_EQ(cells.Field("a"), std::nullopt);
+    EXPECT_EQ(cells.Field("b"), "");
+    EXPECT_EQ(cells.Field("c"), "x");
+    cells.MoveNext();
+    EXPECT_EQ(cells.Field("a"), "yz");
+    EXPECT_EQ(cells.Field("b"), std::nullopt);
+    EXPECT_EQ(cells.Field("c"), "");
+}
+
+}  // namespace
+}  // namespace brimlet::db
