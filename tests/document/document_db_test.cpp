@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "document/document.h"
+#include "support/run_log.h"
+#include "support/test_db.h"
+
+namespace brimlet {
+namespace {
+
+using test::Backend;
+
+class DocumentDbTest : public test::BackendTest {
+  protected:
+    void SetUp() override {
+        test::BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        const std::string dir = std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
+                                (backend() == Backend::Pg ? "postgresql" : "mariadb");
+        Db().ExecFile(dir + "/schema.sql");
+        Db().ExecFile(dir + "/procedures.sql");
+        RunContext& ctx = m_run.ctx;
+        ctx.agentType = "AG";
+        ctx.osType = "OS";
+        ctx.cmdTimeoutSec = "30";
+        ctx.purl = "http://p/?a=1&b=2";
+        ctx.surl = "http://s/]]>";
+        ::mkdir((m_run.dir / "out").c_str(), 0755);
+        ctx.xmlPath = m_run.dir / "out/Brimlet_AG_OS.xml";
+        ctx.connection = std::make_unique<db::Connection>();
+        ctx.connection->SetConnectionString(Db().ConnectionString());
+        ctx.connection->SetCursorLocation(3);
+        ctx.connection->SetCommandTimeout("30");
+        ctx.connection->Open();
+    }
+
+    // One component row of agent type AG on OS, each value an SQL expression.
+    void Insert(const std::string& type, const std::string& name,
+                const std::string& rest =
+                    "'p', 'm', 'A', '3.4', "
+                    "'1.2', 'd', 'c', TRUE") {
+        Db().Exec(
+            "INSERT INTO mst_agent_component (agent_type, os_type, type, name, filepath, "
+            "md5_value, state, agent_version, binary_version, description, dependencychk, "
+            "is_reg_required) VALUES ('AG', 'os', " +
+            type + ", " + name + ", " + rest + ")");
+    }
+
+    std::string Chr(int code) const {
+        return backend() == Backend::Pg ? "chr(" + std::to_string(code) + ")"
+                                        : "CHAR(" + std::to_string(code) + " USING utf8mb4)";
+    }
+
+    test::LoggedRun m_run;
+};
+
+const std::string kStart = "modMain|FncCreateXMLString|MSG|Creating File type wise xml string...||";
+
+TEST_P(DocumentDbTest, DocumentedRowGivesTheDocumentedBody) {
+    Insert("' DLL'", "'a.dll'", "'bin', 'm', 'A', '3.4', '1.2', 'd', 'c', TRUE");
+    m_run.ctx.agentType = "ag";  // matching ignores letter case
+    m_run.ctx.osType = "oS";
+    EXPECT_EQ(FncCreateXMLString(m_run.ctx),
+              "<dllfiles><dll name=\"a.dll\" version=\"1.2\" agentversion=\"3.4\" state=\"A\" "
+              "path=\"bin\" isregrequired=\"1\"><md5checksum><![CDATA[m]]></md5checksum>"
+              "<description><![CDATA[d]]></description><dependencychk><![CDATA[c]]>"
+              "</dependencychk></dll></dllfiles>");
+    EXPECT_EQ(m_run.Entries(), std::vector<std::string>{kStart});
+}
+
+TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
+    Insert("'DLL'", "'1'", "NULL, NULL, NULL, NULL, NULL, NULL, NULL, NULL");
+    Insert("'exe'", "'2'", "'p', 'm', 'A', '3.4', '1.2', 'd', 'c', FALSE");
+    Insert("' dll'", "'3'");
+    Insert("NULL", "'typeless'");
+    Insert("'my dll'", "'spaced'");
+    Insert("'dll '", "NULL");
+    const BodyOutcome outcome = CreateXmlBody(m_run.ctx);
+    ASSERT_EQ(outcome.status, BodyStatus::Rows);
+    const std::string empty =
+        "\" version=\"\" agentversion=\"\" state=\"\" path=\"\" isregrequired=\"0\">"
+        "<md5checksum><![CDATA[]]></md5checksum><description><![CDATA[]]></description>"
+        "<dependencychk><![CDATA[]]></dependencychk>";
+    const std::string full =
+        "\" version=\"1.2\" agentversion=\"3.4\" state=\"A\" path=\"p\" "
+        "isregrequired=\"X\"><md5checksum><![CDATA[m]]></md5checksum>"
+        "<description><![CDATA[d]]></description><dependencychk>"
+        "<![CDATA[c]]></dependencychk>";
+    auto withFlag = [&](char flag) {
+        std::string s = full;
+        s[s.find('X')] = flag;
+        return s;
+    };
+    EXPECT_EQ(outcome.body, "<dllfiles><dll name=\"1" + empty + "</dll><dll name=\"3" +
+                                withFlag('1') + "</dll><dll name=\"" + withFlag('1') +
+                                "</dll></dllfiles><exefiles><exe name=\"2" + withFlag('0') +
+                                "</exe></exefiles>");
+    const auto entries = m_run.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[1],
+              "modMain|FncCreateXMLString|ERR|-1|Component type is not a valid XML name, row "
+              "left out (Type \"\", Name \"typeless\")|160");
+    EXPECT_EQ(entries[2],
+              "modMain|FncCreateXMLString|ERR|-1|Component type is not a valid XML name, row "
+              "left out (Type \"my dll\", Name \"spaced\")|160");
+}
+
+TEST_P(DocumentDbTest, NoRowsRemoveTheOldDocument) {
+    test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
+    EXPECT_EQ(CreateXmlBody(m_run.ctx).status, BodyStatus::NoRows);
+    SubCreateBrimletXML(m_run.ctx);
+    EXPECT_FALSE(test::Exists(m_run.ctx.xmlPath));
+    EXPECT_EQ(m_run.Entries().back(),
+              "modMain|SubCreateBrimletXML|MSG|No Data available for OS|AG|");
+}
+
+TEST_P(DocumentDbTest, FailingQueryKeepsTheOldDocument) {
+    Insert("'dll'", "'a'");
+    Db().Exec(backend() == Backend::Pg
+                  ? "DROP FUNCTION USP_AgentComponent_Details(varchar, varchar)"
+                  : "DROP PROCEDURE USP_AgentComponent_Details");
+    test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
+    SubCreateBrimletXML(m_run.ctx);
+    EXPECT_EQ(test::ReadFile(m_run.ctx.xmlPath), "old\r\n");
+    EXPECT_FALSE(m_run.ctx.published);
+    const auto entries = m_run.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[0], "modMain|SubCreateBrimletXML|MSG|Creating Brimlet xml...||");
+    EXPECT_EQ(entries[2].rfind("modMain|FncCreateXMLString|ERR|", 0), 0u) << entries[2];
+    EXPECT_EQ(entries[2].substr(entries[2].size() - 3), "|90");
+}
+
+TEST_P(DocumentDbTest, ClosedResultSetIsReportedAtTheClosingStep) {
+    if (backend() == Backend::Pg) {
+        GTEST_SKIP() << "a call through psqlODBC always yields a result with columns";
+    }
+    Db().Exec("DROP PROCEDURE USP_AgentComponent_Details");
+    Db().Exec(
+        "CREATE PROCEDURE USP_AgentComponent_Details(IN a VARCHAR(50), IN b VARCHAR(10)) "
+        "BEGIN DO 0; END");
+    EXPECT_EQ(CreateXmlBody(m_run.ctx).status, BodyStatus::Failed);
+    const auto entries = m_run.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[1].substr(entries[1].size() - 4), "|430") << entries[1];
+}
+
+TEST_P(DocumentDbTest, HostileDataPublishesWellFormedXmlThatTheStockToolDecrypts) {
+    if (std::system("command -v openssl >/dev/null && command -v xmllint >/dev/null") != 0) {
+        GTEST_SKIP() << "openssl or xmllint not installed";
+    }
+    Insert("'Dll'", "'\"><evil a=''&amp;'",
+           "'C:/a&b', ']]>', '<s>', '1\"2', '3<4', CONCAT('x', " + Chr(1) + ", ']]', " + Chr(2) +
+               ", '>y'), CONCAT('" + "\xC3\xA4" + "', " + Chr(11) + ", '</dependencychk>'), TRUE");
+    Insert("'  DLL  '", "'second'");
+    Insert("'1st'", "'bad'");
+    SubCreateBrimletXML(m_run.ctx);
+    ASSERT_TRUE(m_run.ctx.published) << testing::PrintToString(m_run.Entries());
+    const std::string plain = m_run.dir / "plain.xml";
+    const std::string command =
+        "openssl enc -d -aes-256-cbc -a -A -K "
+        "3f0b06648622068f9cf8021892ad6b79b7e489123dd2cce9a82bacd6317779e4 "
+        "-iv 00000000000000000000000000000000 -in " +
+        m_run.ctx.xmlPath + " -out " + plain;
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    EXPECT_EQ(std::system(("xmllint --noout " + plain).c_str()), 0) << test::ReadFile(plain);
+    const std::string xml = test::ReadFile(plain);
+    EXPECT_NE(xml.find("<dll name=\"&quot;&gt;&lt;evil a='&amp;amp;\""), std::string::npos) << xml;
+    EXPECT_NE(xml.find("<description><![CDATA[x]]]]><![CDATA[>y]]></description>"),
+              std::string::npos);
+    EXPECT_NE(xml.find("<![CDATA[\xC3\xA4</dependencychk>]]>"), std::string::npos);
+    EXPECT_NE(xml.find("<surl><![CDATA[http://s/]]]]><![CDATA[>]]></surl>"), std::string::npos);
+    EXPECT_NE(xml.find("<dll name=\"second\""), std::string::npos);
+    EXPECT_EQ(xml.find("bad"), std::string::npos);
+    EXPECT_EQ(m_run.Entries().back(),
+              "modMain|SubCreateBrimletXML|MSG|Created new xml file|" + m_run.ctx.xmlPath + "|");
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DocumentDbTest, ::testing::ValuesIn(test::AllBackends()),
+                         test::BackendParamName);
+
+}  // namespace
+}  // namespace brimlet
