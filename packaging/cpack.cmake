@@ -1,0 +1,62 @@
+# Installation layout and the Debian package. Included by the top-level CMakeLists after
+# src/ and tools/, so every target named here already exists.
+#
+#   lib/brimlet/brimlet           the program; the links prefix_AGENT_OS point to it
+#   lib/brimlet/libVelGnMD5.so    its MD5 library, found beside the real binary
+#   bin/brimlet-decrypt           (tools/decrypt installs it)
+#   share/brimlet/sql/            reference schemas, procedures, sample data
+#   share/brimlet/examples/       a settings file to start from
+#   lib/systemd/system/           brimlet@.service, brimlet@.timer
+#   share/doc/brimlet/            packaging/README.md as README.packaging.md
+
+
+# The program first looks for libVelGnMD5.so in the directory it was invoked from (the link's
+# directory). Links live elsewhere (/var/lib/brimlet/NAME/NAME), so the fallback by bare name
+# must find the copy beside the real binary: $ORIGIN is that binary's resolved directory.
+# DT_RPATH rather than DT_RUNPATH: a sanitizer runtime intercepts dlopen, and then only the
+# executable's DT_RPATH still applies to the search. (src/md5lib installs the library.)
+# The build tree gets the same, so bin/brimlet behaves as installed (and no placeholder RPATH
+# of empty entries, which would mean the working directory, is written).
+set_target_properties(brimlet PROPERTIES INSTALL_RPATH "$ORIGIN" BUILD_WITH_INSTALL_RPATH ON)
+set_property(TARGET brimlet APPEND PROPERTY LINK_OPTIONS -Wl,--disable-new-dtags)
+
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/sql/ DESTINATION ${CMAKE_INSTALL_DATADIR}/brimlet/sql
+        FILES_MATCHING PATTERN "*.sql")
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/examples/dbstring.Ini
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/brimlet/examples)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/brimlet@.service
+              ${CMAKE_CURRENT_LIST_DIR}/systemd/brimlet@.timer
+        DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.md
+        DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.packaging.md)
+
+set(CPACK_GENERATOR DEB)
+set(CPACK_PACKAGE_NAME brimlet)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Brimlet project")
+set(CPACK_PACKAGE_CONTACT "Brimlet maintainers <brimlet@localhost>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "Publishes an agent's component list as an encrypted XML document")
+set(CPACK_PACKAGE_DESCRIPTION
+    "brimlet is a batch program run once per agent type and OS type (through links named\n\
+prefix_AGENT_OS). It queries a database over ODBC, writes an encrypted XML list of the\n\
+agent's components into the output directory and records its MD5 checksum in the database.\n\
+brimlet-decrypt prints a published document as plain XML. systemd templates\n\
+brimlet@.service and brimlet@.timer run one instance per link.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
+set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# What the binaries link (dpkg-shlibdeps on Debian 12 gives exactly these), plus adduser for
+# the service account made in postinst.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS
+    "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 9), libssl3 (>= 3.0.0), libodbc2 (>= 2.3.1), libodbcinst2 (>= 2.3.1), adduser")
+# One ODBC driver is needed to reach any database.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "odbc-postgresql | odbc-mariadb | tdsodbc")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libxml2-utils, openssl")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
