@@ -110,6 +110,16 @@ TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
               "left out (Type \"my dll\", Name \"spaced\")|160");
 }
 
+TEST_P(DocumentDbTest, OnlyUnusableTypesKeepTheOldDocument) {
+    Insert("'  '", "'blank'");
+    Insert("'9x'", "'digit'");
+    test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
+    SubCreateBrimletXML(m_run.ctx);
+    EXPECT_EQ(test::ReadFile(m_run.ctx.xmlPath), "old\r\n");
+    EXPECT_FALSE(m_run.ctx.published);
+    EXPECT_EQ(m_run.Entries().size(), 4u);  // start entries and the two rows' "ERR" entries
+}
+
 TEST_P(DocumentDbTest, NoRowsRemoveTheOldDocument) {
     test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
     EXPECT_EQ(CreateXmlBody(m_run.ctx).status, BodyStatus::NoRows);
