@@ -361,19 +361,27 @@ void RecordSet::Sort(std::string_view expression) {
         return;
     }
     const auto keys = ParseSort(*this, expression);
+    // The cells of the key columns, looked up once rather than in every comparison.
+    std::vector<std::vector<std::optional<std::string_view>>> cells(keys.size());
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        cells[k].reserve(d.Rows());
+        for (std::size_t r = 0; r < d.Rows(); ++r) {
+            cells[k].push_back(d.Cell(r, keys[k].column));
+        }
+    }
     std::stable_sort(d.order.begin(), d.order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        for (const auto& key : keys) {
-            auto va = d.Cell(a, key.column);
-            auto vb = d.Cell(b, key.column);
+        for (std::size_t k = 0; k < keys.size(); ++k) {
+            const auto& va = cells[k][a];
+            const auto& vb = cells[k][b];
             int cmp = 0;
             if (!va || !vb) {
                 cmp = (va ? 1 : 0) - (vb ? 1 : 0);
             } else {
-                // Byte-wise: string_view compares as unsigned char.
+                // Byte-wise: char_traits<char> compares as unsigned char.
                 cmp = va->compare(*vb);
             }
             if (cmp != 0) {
-                return key.descending ? cmp > 0 : cmp < 0;
+                return keys[k].descending ? cmp > 0 : cmp < 0;
             }
         }
         return false;

@@ -236,6 +236,13 @@ LANGUAGE sql AS $$
            ('c', NULL, NULL, 0, -1.5, 'ü€', 0)
 $$
 -- @@
+CREATE FUNCTION fails() RETURNS TABLE (x INT) LANGUAGE plpgsql AS $$
+BEGIN RAISE EXCEPTION USING MESSAGE = E'first line\nsecond\tline', ERRCODE = '22012'; END $$
+-- @@
+CREATE FUNCTION many() RETURNS TABLE (n INT, v VARCHAR) LANGUAGE sql AS $$
+    SELECT i, CASE WHEN i = 1500 THEN repeat('y', 5000) ELSE i::text END FROM generate_series(1, 3000) AS i
+$$
+-- @@
 CREATE FUNCTION counted() RETURNS TABLE (n INT) LANGUAGE plpgsql AS $$
 BEGIN
     INSERT INTO log_t VALUES (1), (2);
@@ -264,6 +271,14 @@ INSERT INTO mixed_t VALUES ('a', b'1', 1, 1, 1.50, 0.25, NULL, 9000000000, 1),
 -- @@
 CREATE PROCEDURE mixed() BEGIN
     SELECT Name, IsRegRequired, Flag, `Count`, Price, Ratio, Note, Big FROM mixed_t ORDER BY pos;
+END
+-- @@
+CREATE PROCEDURE fails() BEGIN
+    SIGNAL SQLSTATE '22012' SET MESSAGE_TEXT = 'first line\nsecond\tline', MYSQL_ERRNO = 1365;
+END
+-- @@
+CREATE PROCEDURE many() BEGIN
+    SELECT seq AS n, CAST(IF(seq = 1500, REPEAT('y', 40), seq) AS CHAR(50)) AS v FROM seq_1_to_3000;
 END
 -- @@
 CREATE PROCEDURE counted() BEGIN
@@ -349,6 +364,19 @@ TEST_P(Procedures, ReadsNullsBooleansNumbersAndMixedCaseNames) {
     EXPECT_THROW(rs.Close(), Failure);
 }
 
+TEST_P(Procedures, ReadsEveryRowOfLargeResults) {
+    // More rows than one fetch batch; with PostgreSQL one value far longer than the size the
+    // driver declares for an unsized VARCHAR.
+    RecordSet rs = StoredProc(m_conn, "many").Execute();
+    ASSERT_EQ(rs.RowCount(), 3000u);
+    const std::string longValue(Pg() ? 5000 : 40, 'y');
+    for (int i = 1; i <= 3000; ++i, rs.MoveNext()) {
+        ASSERT_EQ(rs.Field("n"), std::to_string(i));
+        ASSERT_EQ(rs.Field("v"), i == 1500 ? longValue : std::to_string(i)) << i;
+    }
+    EXPECT_TRUE(rs.Eof());
+}
+
 TEST_P(Procedures, OutputIntegerIsReadAfterTheCall) {
     for (std::optional<std::string> v :
          {std::optional<std::string>("1"), std::optional<std::string>("0"),
@@ -398,6 +426,17 @@ TEST_P(Procedures, ParameterValuesReachTheProcedure) {
         } else {
             Failure f = FailureOf([&] { cmd.Execute(); });
             EXPECT_NE(f.description().find("Data too long"), std::string::npos) << f.description();
+        }
+    }
+    {
+        // The server's own SQLSTATE and text, flattened to one line.
+        Failure f = FailureOf([&] { StoredProc(m_conn, "fails").Execute(); });
+        ExpectOneLine(f);
+        EXPECT_EQ(f.description().rfind("22012: ", 0), 0u) << f.description();
+        EXPECT_NE(f.description().find("first line second line"), std::string::npos)
+            << f.description();
+        if (!Pg()) {
+            EXPECT_EQ(f.number(), 1365);
         }
     }
     {
