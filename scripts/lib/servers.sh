@@ -157,7 +157,10 @@ servers_stop() {
     if [[ -f "$state/pg.pid" ]]; then
         pid="$(cat "$state/pg.pid")"
         if [[ "$pid" =~ ^[0-9]+$ ]] && kill -0 "$pid" 2>/dev/null; then
-            if ! "$brimlet_pg_bin/pg_ctl" -D "$state/pg" stop -m fast -w -t 20 >/dev/null 2>&1; then
+            # pg_ctl returns once postmaster.pid is gone, a moment before the process is.
+            if ! "$brimlet_pg_bin/pg_ctl" -D "$state/pg" stop -m fast -w -t 20 >/dev/null 2>&1 ||
+                ! _servers_wait_gone "$pid" 50; then
+                echo "servers_stop: PostgreSQL $pid did not stop, killing it" >&2
                 kill -KILL "$pid" 2>/dev/null || true
                 _servers_wait_gone "$pid" 50 || rc=1
             fi
