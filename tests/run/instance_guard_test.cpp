@@ -50,6 +50,7 @@ TEST(InstanceGuard, OfManySimultaneousStartsExactlyOneHolds) {
         const pid_t pid = ::fork();
         ASSERT_GE(pid, 0);
         if (pid == 0) {
+            ::close(release[1]);  // else no child ever sees the parent's release
             InstanceGuard g;
             const char c = g.Acquire(path) ? '1' : '0';
             (void)::write(results[1], &c, 1);
