@@ -1,0 +1,168 @@
+// Stage timings of one run, through the program's own libraries and settings file:
+//
+//   brimlet_stage_times EXE_DIR EXE_NAME
+//
+// EXE_DIR holds Ini/dbstring.Ini, Log/ and libVelGnMD5.so as beside the program; EXE_NAME is
+// the name the program would be invoked by (prefix_AGENT_OS). Each stage is printed as
+// "<stage> <seconds> <peak RSS KiB> <current RSS KiB>". The fetch runs twice (once alone, once
+// inside the body procedure), so "sort and body" is the body procedure less the lone fetch;
+// encryption runs twice (once into nothing, once streamed into the file), so "write" is the
+// publication less the lone encryption.
+#include <sys/resource.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <string>
+
+#include "checksum/checksum.h"
+#include "common/clock.h"
+#include "common/text.h"
+#include "db/connection_procs.h"
+#include "db/odbc.h"
+#include "document/cipher.h"
+#include "document/document.h"
+#include "document/publisher.h"
+#include "fsutil/fsutil.h"
+#include "log/log.h"
+#include "run/run_context.h"
+
+namespace {
+
+using Seconds = std::chrono::duration<double>;
+
+long PeakRssKiB() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+long CurrentRssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.rfind("VmRSS:", 0) == 0) {
+            return std::stol(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+class Stopwatch {
+  public:
+    double Lap() {
+        const auto now = std::chrono::steady_clock::now();
+        const double s = Seconds(now - m_start).count();
+        m_start = now;
+        return s;
+    }
+
+  private:
+    std::chrono::steady_clock::time_point m_start = std::chrono::steady_clock::now();
+};
+
+void Report(const char* stage, double seconds) {
+    std::printf("%s %.4f %ld %ld\n", stage, seconds, PeakRssKiB(), CurrentRssKiB());
+    std::fflush(stdout);
+}
+
+int Run(const std::string& exeDir, const std::string& exeName) {
+    brimlet::RunContext ctx;
+    ctx.exeDir = exeDir;
+    ctx.exeName = exeName;
+    ctx.log.exeDir = exeDir;
+    ctx.log.exeName = exeName;
+    (void)brimlet::CreateDir(ctx.log, exeDir + "/Log/");
+    brimlet::InitLogFile(ctx.log);
+    const auto parts = brimlet::Split(exeName, '_');
+    if (parts.size() != 3) {
+        std::fprintf(stderr, "EXE_NAME must be prefix_AGENT_OS\n");
+        return 2;
+    }
+    ctx.agentType = parts[1];
+    ctx.osType = parts[2];
+    ctx.iniPath = exeDir + "/Ini/dbstring.Ini";
+
+    Stopwatch watch;
+    if (!brimlet::OpenConnection(ctx)) {
+        std::fprintf(stderr, "no connection; see the log in %s/Log\n", exeDir.c_str());
+        return 1;
+    }
+    ctx.xmlPath =
+        ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" + ctx.osType + ".xml";
+    Report("connect", watch.Lap());
+
+    {
+        brimlet::db::Command command;
+        command.SetActiveConnection(*ctx.connection);
+        command.SetCommandType(brimlet::db::kCmdStoredProc);
+        command.SetCommandText("USP_AgentComponent_Details");
+        command.SetCommandTimeout(brimlet::db::SecondsFromText(ctx.cmdTimeoutSec));
+        command.AppendParameter("@InOSType", brimlet::db::ParamType::VarChar,
+                                brimlet::db::ParamDirection::Input, 50, ctx.osType);
+        command.AppendParameter("@InAgentType", brimlet::db::ParamType::VarChar,
+                                brimlet::db::ParamDirection::Input, 10, ctx.agentType);
+        brimlet::db::RecordSet rows = command.Execute();
+        const double fetch = watch.Lap();
+        std::printf("rows %zu\n", rows.IsOpen() ? rows.RowCount() : std::size_t{0});
+        Report("fetch", fetch);
+        rows.Close();
+    }
+    watch.Lap();
+
+    brimlet::BodyOutcome outcome = brimlet::CreateXmlBody(ctx);
+    Report("fetch_sort_body", watch.Lap());
+    if (outcome.status != brimlet::BodyStatus::Rows) {
+        std::fprintf(stderr, "the body procedure gave no rows; see the log\n");
+        return 1;
+    }
+
+    const std::string head =
+        brimlet::DocumentHead(brimlet::DateTimeText(ctx.clock->Now()), ctx.purl, ctx.surl);
+    Report("document", watch.Lap());
+    std::printf("plain_bytes %zu\n",
+                head.size() + outcome.body.size() + brimlet::kDocumentTail.size());
+
+    const brimlet::Cipher cipher = brimlet::DocumentCipher();
+    std::size_t encoded = 0;
+    cipher.EncryptTo({head, outcome.body, brimlet::kDocumentTail},
+                     [&encoded](std::string_view chunk) { encoded += chunk.size(); });
+    Report("encryption", watch.Lap());
+    std::printf("encrypted_bytes %zu\n", encoded);
+
+    brimlet::PublishDocument(
+        ctx, [&outcome](brimlet::RunContext&) { return std::move(outcome); }, cipher);
+    Report("encryption_write", watch.Lap());
+    if (!ctx.published) {
+        std::fprintf(stderr, "the document was not published; see the log\n");
+        return 1;
+    }
+
+    brimlet::Md5Library md5(ctx.exeDir);
+    std::string errorText;
+    const std::string checksum = brimlet::Checksum(ctx, md5, ctx.xmlPath, errorText);
+    Report("hash", watch.Lap());
+    std::printf("checksum %s\n", checksum.c_str());
+
+    brimlet::SubUpdateXmlCheckSum(ctx, md5);
+    Report("hash_update", watch.Lap());
+    brimlet::CloseConnection(ctx);
+    Report("close", watch.Lap());
+    return ctx.checksumAccepted && ctx.log.errEntries == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: %s EXE_DIR EXE_NAME\n", argv[0]);
+        return 2;
+    }
+    try {
+        return Run(argv[1], argv[2]);
+    } catch (...) {
+        const brimlet::Failure failure = brimlet::CurrentFailure();
+        std::fprintf(stderr, "failure %d: %s\n", failure.number(), failure.description().c_str());
+        return 1;
+    }
+}
