@@ -20,7 +20,7 @@ namespace brimlet::db {
 std::int32_t SecondsFromText(std::string_view text);
 
 class Connection {
-public:
+  public:
     // Creates an unopened connection (environment and connection handles).
     Connection();
     ~Connection();
@@ -36,7 +36,11 @@ public:
     // Only 3 (client-side) is supported; any other value throws.
     void SetCursorLocation(std::int32_t location);
 
-    // Opens with the connection string alone (SQLDriverConnect, no prompt).
+    // Opens with the connection string alone (SQLDriverConnect, no prompt). The connection
+    // time-out goes to SQL_ATTR_LOGIN_TIMEOUT; for a MariaDB driver (named in Driver= or by the
+    // DSN) whose string sets no CONN_TIMEOUT/connect_timeout, ";CONN_TIMEOUT=<n>" is added to the
+    // text handed to the driver, because that driver ignores the attribute against a server that
+    // accepts and stays silent. Throws when already open or when the driver refuses.
     void Open();
     // Throws when the connection is not open.
     void Close();
@@ -46,7 +50,7 @@ public:
     struct Impl;
     Impl& impl() const;
 
-private:
+  private:
     std::unique_ptr<Impl> m_impl;
 };
 
@@ -57,7 +61,7 @@ inline constexpr int kCmdStoredProc = 4;
 class RecordSet;
 
 class Command {
-public:
+  public:
     Command();
     ~Command();
     Command(Command&&) noexcept;
@@ -72,19 +76,25 @@ public:
     void SetCommandText(std::string procedureName);
     void SetCommandTimeout(std::int32_t seconds);
     // Parameters reach the procedure by position, in the order appended. A Date input takes
-    // "MM/DD?YYYY HH:NN:SS" text (any separator) and binds as a timestamp. An empty optional
-    // binds NULL. Output parameters get no value.
+    // "MM/DD?YYYY HH:NN:SS" text (any separator) and binds as a timestamp; an Integer input
+    // takes a whole number; other text throws Failure 13 here. An empty optional binds NULL.
+    // Output parameters get no value. A VarChar input longer than `size` is bound whole: the
+    // layer never cuts it, the server applies its own rule (PostgreSQL takes it, MariaDB in
+    // strict mode refuses with "Data too long").
     void AppendParameter(std::string name, ParamType type, ParamDirection direction,
                          std::int32_t size, std::optional<std::string> value = std::nullopt);
     // Runs "{call NAME(?, ...)}". The first result with columns is fetched whole into the
     // returned set; row counts before it are skipped; a call with no such result gives a
     // closed set. All remaining results are consumed, so output values are ready afterwards.
+    // The command time-out (0 = none) goes to SQL_ATTR_QUERY_TIMEOUT and is also enforced by
+    // the layer: a call still running half a second after it is cancelled (SQLCancel) and
+    // fails with "HYT00: Command time-out of N s expired; " and the driver's diagnostics.
     RecordSet Execute();
     // The value of a parameter by its name (exact spelling); NULL gives an empty optional.
     // Throws when no parameter has that name.
     std::optional<std::string> ParameterValue(std::string_view name) const;
 
-private:
+  private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
 };
@@ -92,7 +102,7 @@ private:
 // Rows held in memory; columns found by name without regard to case. Values are kept as
 // text: numbers in their ordinary text form, booleans (SQL_BIT) as "1" or "0".
 class RecordSet {
-public:
+  public:
     RecordSet();  // closed, no columns, no rows
     ~RecordSet();
     RecordSet(RecordSet&&) noexcept;
@@ -126,7 +136,7 @@ public:
     struct Impl;
     Impl& impl() const;
 
-private:
+  private:
     std::unique_ptr<Impl> m_impl;
 };
 

@@ -207,6 +207,13 @@ TEST_P(OdbcDbTest, LoginTimeOutAgainstASilentServer) {
     EXPECT_LT(seconds, 4.5);
     ExpectOneLine(f);
     EXPECT_FALSE(c.IsOpen());
+    if (!Pg()) {
+        // A time-out of the string's own wins over the configured one.
+        Connection own = Configured(conn + ";CONN_TIMEOUT=1", "5");
+        start = Clock::now();
+        EXPECT_THROW(own.Open(), Failure);
+        EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
+    }
 }
 
 class Procedures : public OdbcDbTest {
@@ -276,6 +283,8 @@ END
 CREATE PROCEDURE fails() BEGIN
     SIGNAL SQLSTATE '22012' SET MESSAGE_TEXT = 'first line\nsecond\tline', MYSQL_ERRNO = 1365;
 END
+-- @@
+CREATE PROCEDURE quiet() BEGIN INSERT INTO log_t VALUES (5); END
 -- @@
 CREATE PROCEDURE many() BEGIN
     SELECT seq AS n, CAST(IF(seq = 1500, REPEAT('y', 40), seq) AS CHAR(50)) AS v FROM seq_1_to_3000;
@@ -400,6 +409,18 @@ TEST_P(Procedures, RowCountsBeforeTheResultSetAreSkipped) {
     EXPECT_EQ(rs.Field("n"), "12");
     // Every result of the call was consumed: the connection takes the next command at once.
     EXPECT_EQ(StoredProc(m_conn, "mixed").Execute().RowCount(), 3u);
+}
+
+TEST_P(Procedures, ACallWithoutResultSetGivesAClosedSet) {
+    if (Pg()) {
+        // psqlODBC runs {call f} as SELECT * FROM f(): every call has a result with columns, and
+        // procedures (CREATE PROCEDURE) cannot be called this way at all.
+        GTEST_SKIP() << "no call without a result set on PostgreSQL";
+    }
+    RecordSet rs = StoredProc(m_conn, "quiet").Execute();
+    EXPECT_FALSE(rs.IsOpen());
+    EXPECT_THROW(rs.Close(), Failure);
+    EXPECT_EQ(Db().QueryValue("SELECT count(*) FROM log_t WHERE id = 5"), "1");
 }
 
 TEST_P(Procedures, ParameterValuesReachTheProcedure) {
