@@ -604,8 +604,11 @@ RecordSet Command::Execute() {
                       "The connection cannot be used to perform this operation. It is either "
                       "closed or invalid in this context.");
     }
-    if (d.text.empty()) {
-        throw Failure(kErrBadArguments, "The command has no procedure name");
+    // The name is the one piece of text that goes into the SQL; keep it a plain identifier.
+    if (d.text.empty() ||
+        d.text.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"
+                                 "0123456789_.$#@") != std::string::npos) {
+        throw Failure(kErrBadArguments, "Invalid procedure name for a stored-procedure command");
     }
     Connection::Impl& conn = d.connection->impl();
     OdbcHandle stmt(SQL_HANDLE_STMT, conn.dbc.get());

@@ -460,6 +460,7 @@ TEST_P(Procedures, ParameterValuesReachTheProcedure) {
             EXPECT_EQ(f.number(), 1365);
         }
     }
+    EXPECT_THROW(StoredProc(m_conn, "mixed(); DROP TABLE log_t; --").Execute(), Failure);
     {
         Command cmd = StoredProc(m_conn, "no_such_procedure");
         Failure f = FailureOf([&] { cmd.Execute(); });
