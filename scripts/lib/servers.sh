@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Private database servers for the test suite: one PostgreSQL 15 and one MariaDB instance,
 # each on a free port of 127.0.0.1 with its unix socket, data and log inside STATE_DIR. They
 # run as the calling (unprivileged) user and are tuned for speed, not durability.
@@ -127,6 +128,11 @@ EOF
 
 servers_start() {
     local state="${1:?servers_start: STATE_DIR missing}"
+    if [[ "$(id -u)" -eq 0 ]]; then
+        echo "servers_start: the servers refuse to run as root; run as an unprivileged user" \
+            "(runuser -u brimlet-test)" >&2
+        return 1
+    fi
     mkdir -p "$state" && chmod 700 "$state" || return 1
     _servers_start_pg "$state" || return 1
     _servers_start_mariadb "$state" || return 1
