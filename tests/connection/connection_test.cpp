@@ -122,7 +122,7 @@ TEST(ConnectionNoServer, DriverThatIsNotInstalledFailsStep70WithTheDriverManager
     ASSERT_GE(entries.size(), 2u);
     const auto& e = entries[entries.size() - 2];
     EXPECT_NE(e.find("modMain|getConnected|ERR|"), std::string::npos) << e;
-    EXPECT_NE(e.find("IM002"), std::string::npos) << e;
+    EXPECT_NE(e.find("[Driver Manager]"), std::string::npos) << e;
     EXPECT_EQ(e.substr(e.size() - 3), "|70");
 }
 

@@ -1,0 +1,171 @@
+// The whole run through the real binary under a prefix_AGENT_OS link, on both servers.
+#include <gtest/gtest.h>
+#include <openssl/evp.h>
+#include <openssl/md5.h>
+#include <sys/stat.h>
+
+#include <ctime>
+#include <regex>
+
+#include "document/cipher.h"
+#include "support/e2e.h"
+#include "support/temp_dir.h"
+#include "support/test_db.h"
+
+namespace brimlet {
+namespace {
+
+using test::BackendTest;
+using test::EntryTexts;
+using test::TempDir;
+
+std::string SqlDir(test::Backend b) {
+    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
+           (b == test::Backend::Pg ? "postgresql" : "mariadb");
+}
+
+std::string Md5Upper(const std::string& data) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int len = 0;
+    EVP_Digest(data.data(), data.size(), digest, &len, EVP_md5(), nullptr);
+    std::string hex;
+    char buf[3];
+    for (unsigned int i = 0; i < len; ++i) {
+        std::snprintf(buf, sizeof buf, "%02X", digest[i]);
+        hex += buf;
+    }
+    return hex;
+}
+
+class FullRunTest : public BackendTest {
+  protected:
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        Db().ExecFile(SqlDir(backend()) + "/schema.sql");
+        Db().ExecFile(SqlDir(backend()) + "/procedures.sql");
+        // The example row of the document's grammar: its body is known byte for byte.
+        Db().Exec(
+            "INSERT INTO mst_agent_component (agent_type, os_type, type, name, filepath, "
+            "md5_value, state, agent_version, binary_version, description, dependencychk, "
+            "is_reg_required) VALUES ('E2A', 'LNX', ' DLL', 'a.dll', 'bin', 'm', 'A', '3.4', "
+            "'1.2', 'd', 'c', " +
+            std::string(backend() == test::Backend::Pg ? "true" : "1") + ")");
+        ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((dir / "out/E2A").c_str(), 0755), 0);
+        test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=10",
+                                    "cmdtimeoutsec=30", "purl=http://primary.invalid/dl/",
+                                    "surl=http://second.invalid/dl/", "srvpath=" + (dir / "out")});
+        link = test::LinkBrimlet(dir.path(), "pub_E2A_LNX");
+        xml = dir / "out/E2A/Brimlet_E2A_LNX.xml";
+    }
+    test::ProcessResult Run() { return test::RunProgram(link, link, dir.path(), {"LC_ALL=C"}); }
+
+    TempDir dir;
+    std::string link;
+    std::string xml;
+};
+
+TEST_P(FullRunTest, PublishesRecordsAndLogsExactlyTheTypicalRun) {
+    const std::time_t before = std::time(nullptr);
+    auto r = Run();
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_GE(r.seconds, 2.0);  // the fixed pause stays
+    r = Run();                  // the second run replaces the first run's document
+    EXPECT_EQ(r.exitStatus, 0);
+
+    const std::string file = test::ReadFile(xml);
+    ASSERT_GE(file.size(), 2u);
+    EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
+    const std::string md5 = Md5Upper(file);
+    const auto log = test::ReadLog(test::FindLogFile(dir.path()));
+    const std::vector<std::string> typical = {
+        "modMain|Main|MSG|START||",
+        "modMain|SubCreateBrimletXML|MSG|Creating Brimlet xml...||",
+        "modMain|FncCreateXMLString|MSG|Creating File type wise xml string...||",
+        "modMain|SubCreateBrimletXML|MSG|Created new xml file|" + xml + "|",
+        "modMain|SubUpdateXmlCheckSum|MSG|Updating Checksum of " + xml + " in the database...||",
+        "modMain|Checksum|MSG|Getting MD5 checksum of : " + xml + "||",
+    };
+    const auto texts = EntryTexts(log);
+    ASSERT_EQ(texts.size(), 19u) << log.raw;
+    for (std::size_t i = 0; i < typical.size(); ++i) {
+        EXPECT_EQ(texts[i], typical[i]);
+    }
+    EXPECT_TRUE(std::regex_match(
+        texts[6], std::regex(R"(modMain\|Checksum\|MSG\|FileMD5CheckSum : [0-9A-F]{32}\|\|)")));
+    EXPECT_EQ(texts[7], "modMain|SubUpdateXmlCheckSum|MSG|Checksum updated in the database||");
+    EXPECT_EQ(texts[8], "modMain|Main|MSG|END||");
+    // Second run: the old document is replaced where the new one is published.
+    EXPECT_EQ(texts[12], "modMain|SubCreateBrimletXML|MSG|Deleted Old xml file||");
+    EXPECT_EQ(texts[13], "modMain|SubCreateBrimletXML|MSG|Created new xml file|" + xml + "|");
+    EXPECT_EQ(texts[16], "modMain|Checksum|MSG|FileMD5CheckSum : " + md5 + "||");
+    EXPECT_EQ(texts[17], "modMain|SubUpdateXmlCheckSum|MSG|Checksum updated in the database||");
+    EXPECT_EQ(texts[18], "modMain|Main|MSG|END||");
+
+    // The database holds the published file's checksum, the run's time and both URLs.
+    const auto rows = Db().Query(
+        "SELECT md5_string, download_url, secondary_url, release_date FROM mst_agent_xml_checksum");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], md5);
+    EXPECT_EQ(rows[0][1], "http://primary.invalid/dl/");
+    EXPECT_EQ(rows[0][2], "http://second.invalid/dl/");
+    ASSERT_TRUE(rows[0][3].has_value());
+    std::tm tm{};
+    ASSERT_NE(strptime(rows[0][3]->c_str(), "%Y-%m-%d %H:%M:%S", &tm), nullptr) << *rows[0][3];
+    tm.tm_isdst = -1;
+    const std::time_t recorded = std::mktime(&tm);
+    EXPECT_GE(recorded, before);
+    EXPECT_LE(recorded, std::time(nullptr) + 1);
+
+    // The document decrypts to the wrapper around the known body.
+    const std::string plain = DocumentCipher().Decrypt(file);
+    const std::regex shape(
+        R"(<brimlet><createdatetime>\d\d/\d\d/\d{4} \d\d:\d\d:\d\d</createdatetime>)"
+        R"(<purl><!\[CDATA\[http://primary\.invalid/dl/\]\]></purl>)"
+        R"(<surl><!\[CDATA\[http://second\.invalid/dl/\]\]></surl>(.*)</brimlet>)");
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(plain, m, shape)) << plain;
+    EXPECT_EQ(m[1].str(),
+              "<dllfiles><dll name=\"a.dll\" version=\"1.2\" agentversion=\"3.4\" state=\"A\" "
+              "path=\"bin\" isregrequired=\"1\"><md5checksum><![CDATA[m]]></md5checksum>"
+              "<description><![CDATA[d]]></description><dependencychk><![CDATA[c]]>"
+              "</dependencychk></dll></dllfiles>");
+}
+
+TEST_P(FullRunTest, NoRowsRemovesTheDocumentAndEndsWithStatusOne) {
+    ASSERT_EQ(Run().exitStatus, 0);
+    ASSERT_TRUE(test::Exists(xml));
+    Db().Exec("DELETE FROM mst_agent_component");
+    EXPECT_EQ(Run().exitStatus, 1);
+    EXPECT_FALSE(test::Exists(xml));
+    const auto texts = EntryTexts(test::ReadLog(test::FindLogFile(dir.path())));
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "modMain|SubCreateBrimletXML|MSG|No Data available for LNX|E2A|"),
+              texts.end());
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "modMain|SubUpdateXmlCheckSum|MSG|File not found|" + xml + "|"),
+              texts.end());
+}
+
+TEST_P(FullRunTest, MissingMd5LibraryIsReportedAndTheRunFails) {
+    // Run a copy of the binary from a directory without the library, and no path to one.
+    const std::string copy = dir / "pub_E2A_LNX";
+    ASSERT_EQ(::unlink(link.c_str()), 0);
+    test::WriteFile(copy, test::ReadFile(test::BrimletBinary()));
+    ASSERT_EQ(::chmod(copy.c_str(), 0755), 0);
+    EXPECT_EQ(test::RunProgram(copy, copy, dir.path(), {"LC_ALL=C"}).exitStatus, 1);
+    const auto texts = EntryTexts(test::ReadLog(test::FindLogFile(dir.path())));
+    EXPECT_NE(std::find(texts.begin(), texts.end(),
+                        "modMain|Checksum|ERR|53 (File not found: VelGnMD5) in procedure Checksum "
+                        "of Module||"),
+              texts.end());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, FullRunTest, ::testing::ValuesIn(test::AllBackends()),
+                         test::BackendParamName);
+
+}  // namespace
+}  // namespace brimlet
