@@ -1,0 +1,151 @@
+// Database faults on both servers: nothing listening, wrong credentials, a server that never
+// answers the login, a procedure that outlasts the command time-out, a checksum procedure
+// that fails after publication. Each run keeps the previous document or replaces it whole.
+#include <gtest/gtest.h>
+
+#include "fault_case.h"
+#include "support/fault_listener.h"
+
+namespace brimlet::faults {
+namespace {
+
+using test::Backend;
+
+class DbFaultTest : public test::BackendTest {
+  protected:
+    void SetUp() override {
+        BackendTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) {
+            return;
+        }
+        LoadSchema(Db(), 3);
+    }
+    bool Pg() const { return backend() == Backend::Pg; }
+    std::size_t ChecksumRows() {
+        return Db().Query("SELECT md5_string FROM mst_agent_xml_checksum").size();
+    }
+
+    Site site;
+};
+
+// What every failed connection leaves: exit 1, the previous document untouched, no temporary
+// file, no checksum recorded, an ERR entry of getConnected and the run's end.
+void ExpectNotConnected(const Site& site, const std::string& previous, const test::ProcessResult& r,
+                        const std::string& conn) {
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(site.TempFiles().empty());
+    const auto texts = site.Texts();
+    EXPECT_TRUE(HasEntry(texts, "modMain|getConnected|ERR|")) << site.Log().raw;
+    EXPECT_TRUE(
+        HasEntry(texts, "modMain|OpenConnection|ERR|Could not connect to KEMADDONDB Database"));
+    EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|"));
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+    ExpectCleanLog(site.Log(), conn);
+}
+
+TEST_P(DbFaultTest, NothingListeningOnThePortFailsTheRunAndKeepsTheDocument) {
+    const std::string conn =
+        WithKey(Db().ConnectionString(), "Port", std::to_string(test::UnusedPort()));
+    site.WriteSettings(conn, "5");
+    const std::string previous = site.SeedPrevious();
+    const auto r = site.Run();
+    ExpectNotConnected(site, previous, r, conn);
+    EXPECT_LT(r.seconds, 5.0);  // refused at once, no waiting for the time-out
+    EXPECT_EQ(ChecksumRows(), 0u);
+}
+
+TEST_P(DbFaultTest, WrongPasswordFailsTheRunWithoutLoggingThePassword) {
+    const std::string conn = WithKey(Db().ConnectionString(), "Pwd", "Wr0ngSecretMarker7731");
+    site.WriteSettings(conn);
+    const std::string previous = site.SeedPrevious();
+    const auto r = site.Run();
+    ExpectNotConnected(site, previous, r, conn);
+    EXPECT_EQ(site.Log().raw.find("Wr0ngSecretMarker7731"), std::string::npos);
+    EXPECT_EQ(ChecksumRows(), 0u);
+}
+
+TEST_P(DbFaultTest, SilentServerEndsTheRunWithinTheLoginTimeOut) {
+    test::SilentListener listener;
+    const std::string conn =
+        WithKey(Db().ConnectionString(), "Port", std::to_string(listener.port()));
+    site.WriteSettings(conn, "3");
+    const std::string previous = site.SeedPrevious();
+    const auto r = site.Run();
+    EXPECT_GE(listener.accepted(), 1);
+    EXPECT_GE(r.seconds, 2.5) << "gave up before the login time-out";
+    EXPECT_LE(r.seconds, 3.0 + 4.0) << "login time-out of 3 s not kept";
+    ExpectNotConnected(site, previous, r, conn);
+}
+
+TEST_P(DbFaultTest, ProcedurePastTheCommandTimeOutKeepsTheDocumentAndHashesIt) {
+    if (Pg()) {
+        Db().Exec("DROP FUNCTION USP_AgentComponent_Details");
+        Db().Exec(
+            "CREATE FUNCTION USP_AgentComponent_Details(in_os_type varchar(50), "
+            "in_agent_type varchar(10)) RETURNS TABLE (\"Type\" varchar, \"Name\" varchar) "
+            "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(30); RETURN QUERY SELECT "
+            "'DLL'::varchar, 'late.dll'::varchar; END $$");
+    } else {
+        Db().Exec("DROP PROCEDURE USP_AgentComponent_Details");
+        Db().Exec(
+            "CREATE PROCEDURE USP_AgentComponent_Details(IN InOSType VARCHAR(50), IN "
+            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`, 'late.dll' AS "
+            "`Name`; END");
+    }
+    site.WriteSettings(Db().ConnectionString(), "10", "2");
+    const std::string previous = site.SeedPrevious();
+    const auto r = site.Run();
+    // 2 s limit (+0.5 s grace of the layer), the 2 s pause, the checksum, a margin.
+    EXPECT_LT(r.seconds, 2.0 + 0.5 + 2.0 + 5.0) << "command time-out not kept";
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(site.TempFiles().empty());
+    const auto texts = site.Texts();
+    EXPECT_TRUE(HasEntry(texts, "modMain|FncCreateXMLString|ERR|")) << site.Log().raw;
+    EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+    EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+    ExpectCleanLog(site.Log(), Db().ConnectionString());
+    // The document in place is hashed and recorded, as the flow says.
+    const auto rows = Db().Query("SELECT md5_string FROM mst_agent_xml_checksum");
+    ASSERT_EQ(rows.size(), 1u) << site.Log().raw;
+    EXPECT_TRUE(
+        HasEntry(texts, "modMain|Checksum|MSG|FileMD5CheckSum : " + rows[0][0].value_or("?")));
+}
+
+TEST_P(DbFaultTest, FailingChecksumProcedureLeavesThePublishedDocument) {
+    if (Pg()) {
+        Db().Exec(
+            "CREATE OR REPLACE FUNCTION USP_MstAgentXmlCheckSum_IU(in_agent_type varchar(50), "
+            "in_os varchar(100), in_md5_string varchar(100), in_release_date timestamp, "
+            "in_download_url varchar(500), in_secondry_url varchar(500), OUT out_status integer) "
+            "LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'checksum table offline'; END $$");
+    } else {
+        Db().Exec("DROP PROCEDURE USP_MstAgentXmlCheckSum_IU");
+        Db().Exec(
+            "CREATE PROCEDURE USP_MstAgentXmlCheckSum_IU(IN a VARCHAR(50), IN o VARCHAR(100), IN "
+            "m VARCHAR(100), IN d DATETIME, IN p VARCHAR(500), IN s VARCHAR(500), OUT st INT) "
+            "BEGIN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'checksum table offline'; END");
+    }
+    site.WriteSettings(Db().ConnectionString());
+    site.SeedPrevious();
+    const auto r = site.Run();
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+    EXPECT_TRUE(site.TempFiles().empty());
+    const auto texts = site.Texts();
+    EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+    EXPECT_TRUE(HasEntry(texts, "modMain|SubUpdateXmlCheckSum|ERR|")) << site.Log().raw;
+    EXPECT_NE(site.Log().raw.find("checksum table offline"), std::string::npos);
+    EXPECT_FALSE(HasEntry(texts, "modMain|SubUpdateXmlCheckSum|MSG|Checksum updated"));
+    EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+    EXPECT_EQ(ChecksumRows(), 0u);
+    ExpectCleanLog(site.Log(), Db().ConnectionString());
+}
+
+INSTANTIATE_TEST_SUITE_P(Backends, DbFaultTest, ::testing::ValuesIn(test::AllBackends()),
+                         test::BackendParamName);
+
+}  // namespace
+}  // namespace brimlet::faults

@@ -1,0 +1,221 @@
+#include "fault_case.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <regex>
+
+#include "document/cipher.h"
+
+namespace brimlet::faults {
+
+std::string SqlDir(test::Backend backend) {
+    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
+           (backend == test::Backend::Pg ? "postgresql" : "mariadb");
+}
+
+std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
+                             const std::string& os) {
+    const std::string cols =
+        "INSERT INTO mst_agent_component (agent_type, os_type, type, name, filepath, md5_value, "
+        "state, agent_version, binary_version, description, dependencychk, is_reg_required) ";
+    if (rows > 200 && backend == test::Backend::Pg) {
+        // Wide enough rows that the fetch of a large set takes a while.
+        return cols + "SELECT '" + agent + "', '" + os +
+               "', (ARRAY['DLL','EXE','Config'])[1 + i % 3], 'c' || i || '.bin', 'bin/' || i, "
+               "md5(i::text), 'A', '3.4', '1.' || i, repeat('d', 200), 'none', i % 2 = 0 "
+               "FROM generate_series(1, " +
+               std::to_string(rows) + ") AS i";
+    }
+    const char* types[] = {"DLL", "EXE", "Config"};
+    std::string sql = cols + "VALUES ";
+    for (int i = 1; i <= rows; ++i) {
+        const std::string n = std::to_string(i);
+        const bool flag = i % 2 == 0;
+        sql += (i > 1 ? ", " : "");
+        sql += "('" + agent + "', '" + os + "', '" + types[i % 3] + "', 'c" + n + ".bin', 'bin/" +
+               n + "', 'm" + n + "', 'A', '3.4', '1." + n + "', 'component " + n + "', 'none', " +
+               (backend == test::Backend::Pg ? (flag ? "true" : "false") : (flag ? "1" : "0")) +
+               ")";
+    }
+    return sql;
+}
+
+void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent, const std::string& os) {
+    db.ExecFile(SqlDir(db.backend()) + "/schema.sql");
+    db.ExecFile(SqlDir(db.backend()) + "/procedures.sql");
+    if (rows > 0) {
+        db.Exec(ComponentInserts(db.backend(), rows, agent, os));
+    }
+}
+
+std::string WithKey(const std::string& connectionString, const std::string& key,
+                    const std::string& value) {
+    std::string out;
+    bool replaced = false;
+    std::size_t pos = 0;
+    while (pos <= connectionString.size()) {
+        std::size_t end = connectionString.find(';', pos);
+        if (end == std::string::npos) {
+            end = connectionString.size();
+        }
+        std::string item = connectionString.substr(pos, end - pos);
+        const auto eq = item.find('=');
+        if (!item.empty()) {
+            std::string k = item.substr(0, eq);
+            if (strcasecmp(k.c_str(), key.c_str()) == 0) {
+                item = key + "=" + value;
+                replaced = true;
+            }
+            out += (out.empty() ? "" : ";") + item;
+        }
+        pos = end + 1;
+    }
+    if (!replaced) {
+        out += (out.empty() ? "" : ";") + key + "=" + value;
+    }
+    return out;
+}
+
+Site::Site(const std::string& name_, const std::string& agent_, const std::string& os_)
+    : name(name_), agent(agent_), os(os_) {
+    out = dir / "out";
+    agentDir = out + "/" + agent;
+    xml = agentDir + "/Brimlet_" + agent + "_" + os + ".xml";
+    ::mkdir(out.c_str(), 0755);
+    ::mkdir(agentDir.c_str(), 0755);
+    link = test::LinkBrimlet(dir.path(), name);
+}
+
+void Site::WriteSettings(const std::string& connectionString, const std::string& connTimeout,
+                         const std::string& cmdTimeout, const std::vector<std::string>& extra) {
+    std::vector<std::string> lines = {
+        "KEMADDONDBstr=" + connectionString, "conntimeoutsec=" + connTimeout,
+        "cmdtimeoutsec=" + cmdTimeout,       std::string("purl=") + kPurl,
+        std::string("surl=") + kSurl,        "srvpath=" + out};
+    // The first occurrence of a key wins, so overrides go first.
+    lines.insert(lines.begin(), extra.begin(), extra.end());
+    test::WriteIni(dir.path(), lines);
+}
+
+test::ProcessResult Site::Run(const std::vector<std::string>& extraEnv) const {
+    std::vector<std::string> env = {"LC_ALL=C"};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    return test::RunProgram(link, link, dir.path(), env);
+}
+
+std::string Site::SeedPrevious() const {
+    const std::string doc =
+        EncryptDocument(
+            "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
+            "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
+        "\r\n";
+    test::WriteFile(xml, doc);
+    return doc;
+}
+
+bool Site::HasDocument() const {
+    struct stat st {};
+    return ::stat(xml.c_str(), &st) == 0;
+}
+
+std::string Site::Document() const {
+    return HasDocument() ? test::ReadFile(xml) : std::string();
+}
+
+test::LogFileContent Site::Log() const {
+    const std::string path = test::FindLogFile(dir.path());
+    return path.empty() ? test::LogFileContent{} : test::ReadLog(path);
+}
+
+std::vector<std::string> Site::Texts() const {
+    return test::EntryTexts(Log());
+}
+
+std::vector<std::string> Site::TempFiles() const {
+    std::vector<std::string> found;
+    const std::regex temp(R"(\.Brimlet_.*\.xml\..*)");
+    for (const std::string& folder : {agentDir, out, dir.path()}) {
+        DIR* d = ::opendir(folder.c_str());
+        if (d == nullptr) {
+            continue;
+        }
+        while (dirent* e = ::readdir(d)) {
+            if (std::regex_match(e->d_name, temp)) {
+                found.push_back(folder + "/" + e->d_name);
+            }
+        }
+        ::closedir(d);
+    }
+    return found;
+}
+
+bool HasEntry(const std::vector<std::string>& texts, const std::string& prefix) {
+    return CountEntries(texts, prefix) > 0;
+}
+
+int CountEntries(const std::vector<std::string>& texts, const std::string& prefix) {
+    int n = 0;
+    for (const auto& t : texts) {
+        if (t.rfind(prefix, 0) == 0) {
+            ++n;
+        }
+    }
+    return n;
+}
+
+::testing::AssertionResult IsCompleteDocument(const std::string& file, int rows,
+                                              const std::string& purl) {
+    if (file.size() < 2 || file.compare(file.size() - 2, 2, "\r\n") != 0) {
+        return ::testing::AssertionFailure()
+               << "no line end at the end (" << file.size() << " bytes)";
+    }
+    std::string plain;
+    try {
+        plain = DocumentCipher().Decrypt(file);
+    } catch (const std::exception& e) {
+        return ::testing::AssertionFailure() << "does not decrypt: " << e.what();
+    }
+    // No std::regex over the body: its recursion overflows the stack on large documents.
+    static const std::regex head(
+        R"(<brimlet><createdatetime>\d\d/\d\d/\d{4} \d\d:\d\d:\d\d</createdatetime>)"
+        R"(<purl><!\[CDATA\[([^\]]*)\]\]></purl><surl><!\[CDATA\[[^\]]*\]\]></surl>)");
+    const std::string tail = "</brimlet>";
+    const std::string start = plain.substr(0, std::min<std::size_t>(plain.size(), 400));
+    std::smatch m;
+    if (!std::regex_search(start, m, head) || m.position(0) != 0 || plain.size() < tail.size() ||
+        plain.compare(plain.size() - tail.size(), tail.size(), tail) != 0) {
+        return ::testing::AssertionFailure() << "not a whole document: " << plain.substr(0, 300);
+    }
+    if (!purl.empty() && m[1].str() != purl) {
+        return ::testing::AssertionFailure() << "purl " << m[1].str() << ", expected " << purl;
+    }
+    const std::string body = plain.substr(m.length(0), plain.size() - m.length(0) - tail.size());
+    std::size_t count = 0;
+    for (auto p = body.find("<md5checksum>"); p != std::string::npos;
+         p = body.find("<md5checksum>", p + 1)) {
+        ++count;
+    }
+    if (count != static_cast<std::size_t>(rows)) {
+        return ::testing::AssertionFailure() << count << " components, expected " << rows;
+    }
+    return ::testing::AssertionSuccess();
+}
+
+void ExpectCleanLog(const test::LogFileContent& log, const std::string& connectionString) {
+    for (const auto& cols : log.entries) {
+        EXPECT_EQ(cols.size(), 7u) << "entry not seven columns: " << log.raw;
+    }
+    EXPECT_EQ(log.raw.find(kPassPhrase), std::string::npos) << "pass phrase logged";
+    if (!connectionString.empty()) {
+        EXPECT_EQ(log.raw.find(connectionString), std::string::npos) << "connection string logged";
+        const std::regex pwd("(?:^|;)\\s*pwd\\s*=([^;]+)", std::regex::icase);
+        std::smatch m;
+        if (std::regex_search(connectionString, m, pwd) && m[1].length() >= 12) {
+            EXPECT_EQ(log.raw.find(m[1].str()), std::string::npos) << "password logged";
+        }
+    }
+}
+
+}  // namespace brimlet::faults

@@ -1,0 +1,75 @@
+#pragma once
+// One run site for the fault cases: a directory holding a prefix_AGENT_OS link to the real
+// binary, its Ini/ and Log/, and an output root whose agent folder receives the document;
+// plus the checks every case makes on what a run left behind.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/e2e.h"
+#include "support/temp_dir.h"
+#include "support/test_db.h"
+
+namespace brimlet::faults {
+
+inline constexpr const char* kPassPhrase = "Qm7RtX2bLw9PzK4nHc8VjE5sYa3FdU6g";
+inline constexpr const char* kPurl = "http://primary.invalid/dl/";
+inline constexpr const char* kSurl = "http://second.invalid/dl/";
+
+// sql/postgresql or sql/mariadb of the source tree.
+std::string SqlDir(test::Backend backend);
+// Loads the schema and both procedures, and `rows` component rows for agent/os.
+void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent = "FA",
+                const std::string& os = "LNX");
+// The component rows of LoadSchema as INSERT statements (for a server of one's own).
+std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
+                             const std::string& os);
+// `connectionString` with key set to value (replaced where present, else appended).
+std::string WithKey(const std::string& connectionString, const std::string& key,
+                    const std::string& value);
+
+class Site {
+  public:
+    // A link named `name` ("pub_FA_LNX") in a fresh directory with out/<agent>/ created.
+    explicit Site(const std::string& name = "pub_FA_LNX", const std::string& agent = "FA",
+                  const std::string& os = "LNX");
+
+    // Writes Ini/dbstring.Ini: the connection string and the usual values, `extra` lines
+    // after them (a key given twice keeps its first value).
+    void WriteSettings(const std::string& connectionString, const std::string& connTimeout = "10",
+                       const std::string& cmdTimeout = "30",
+                       const std::vector<std::string>& extra = {});
+    // Runs the link, as a scheduler would, with LC_ALL=C and the extra environment.
+    test::ProcessResult Run(const std::vector<std::string>& extraEnv = {}) const;
+
+    // Writes a valid earlier document over xml and returns its bytes.
+    std::string SeedPrevious() const;
+    // The document's bytes, or "" when there is none.
+    std::string Document() const;
+    bool HasDocument() const;
+    // Entries of the log (empty when there is no log file).
+    test::LogFileContent Log() const;
+    std::vector<std::string> Texts() const;
+    // Names of temporary documents (.Brimlet_*.xml.*) left in the agent folder.
+    std::vector<std::string> TempFiles() const;
+
+    test::TempDir dir;
+    std::string name, agent, os;
+    std::string link, out, agentDir, xml;
+};
+
+// True when some entry's "Module|Function|Type|Val1|Val2|Val3" starts with prefix.
+bool HasEntry(const std::vector<std::string>& texts, const std::string& prefix);
+// Number of entries that start with prefix.
+int CountEntries(const std::vector<std::string>& texts, const std::string& prefix);
+
+// Decrypts a document file's bytes and checks the whole shape: wrapper, both URLs, a body
+// of exactly `rows` components, the closing tag. `purl` "" accepts any URL.
+::testing::AssertionResult IsCompleteDocument(const std::string& file, int rows,
+                                              const std::string& purl = kPurl);
+// Every entry is seven columns on one line; the connection string, its password and the pass
+// phrase appear nowhere in the log.
+void ExpectCleanLog(const test::LogFileContent& log, const std::string& connectionString);
+
+}  // namespace brimlet::faults

@@ -1,0 +1,244 @@
+// Faults of the machine around a run, on PostgreSQL: output folder missing, read-only or full,
+// log folder read-only, broken MD5 libraries, hostile settings files.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "document/cipher.h"
+#include "fault_case.h"
+
+namespace brimlet::faults {
+namespace {
+
+using test::Backend;
+
+class LocalFaultTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        BRIMLET_REQUIRE_BACKEND(Backend::Pg);
+        db = std::make_unique<test::TestDatabase>(Backend::Pg);
+        LoadSchema(*db, 3);
+        site.WriteSettings(db->ConnectionString());
+    }
+    std::size_t ChecksumRows() {
+        return db->Query("SELECT md5_string FROM mst_agent_xml_checksum").size();
+    }
+    // A publication that failed: exit 1, an ERR of SubCreateBrimletXML, no new document, no
+    // temporary file.
+    void ExpectPublicationFailed(const test::ProcessResult& r, const std::string& previous) {
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(site.Document(), previous);
+        EXPECT_TRUE(site.TempFiles().empty());
+        const auto texts = site.Texts();
+        EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|ERR|")) << site.Log().raw;
+        EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+        ASSERT_FALSE(texts.empty());
+        EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+        ExpectCleanLog(site.Log(), db->ConnectionString());
+    }
+
+    // The shim comes before the sanitizer runtime in the library list; the runtime must be
+    // told that this is wanted, in the environment the child inherits.
+    test::ProcessResult RunOnFullDisk(const std::string& mode) {
+        const char* old = std::getenv("ASAN_OPTIONS");
+        const std::string saved = old != nullptr ? old : "";
+        ::setenv("ASAN_OPTIONS", (saved + ":verify_asan_link_order=0").c_str(), 1);
+        auto r = site.Run({std::string("LD_PRELOAD=") + FAULT_ENOSPC_SHIM, "FAULT_ENOSPC=" + mode});
+        if (old != nullptr) {
+            ::setenv("ASAN_OPTIONS", saved.c_str(), 1);
+        } else {
+            ::unsetenv("ASAN_OPTIONS");
+        }
+        return r;
+    }
+
+    std::unique_ptr<test::TestDatabase> db;
+    Site site;
+};
+
+TEST_F(LocalFaultTest, MissingAgentFolderFailsThePublication) {
+    ASSERT_EQ(::rmdir(site.agentDir.c_str()), 0);
+    const auto r = site.Run();
+    ExpectPublicationFailed(r, "");
+    EXPECT_TRUE(
+        HasEntry(site.Texts(), "modMain|SubUpdateXmlCheckSum|MSG|File not found|" + site.xml));
+    EXPECT_EQ(ChecksumRows(), 0u);
+}
+
+TEST_F(LocalFaultTest, ReadOnlyAgentFolderKeepsThePreviousDocument) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders; run as an unprivileged user";
+    }
+    const std::string previous = site.SeedPrevious();
+    ASSERT_EQ(::chmod(site.agentDir.c_str(), 0555), 0);
+    const auto r = site.Run();
+    ::chmod(site.agentDir.c_str(), 0755);
+    ExpectPublicationFailed(r, previous);
+    EXPECT_NE(site.Log().raw.find("Permission denied"), std::string::npos);
+    EXPECT_EQ(ChecksumRows(), 1u);  // the document in place is hashed
+}
+
+TEST_F(LocalFaultTest, FullDiskOnWriteKeepsThePreviousDocument) {
+    const std::string previous = site.SeedPrevious();
+    const auto r = RunOnFullDisk("write");
+    ExpectPublicationFailed(r, previous);
+    EXPECT_NE(site.Log().raw.find("No space left on device"), std::string::npos);
+}
+
+TEST_F(LocalFaultTest, FullDiskOnFsyncKeepsThePreviousDocument) {
+    const std::string previous = site.SeedPrevious();
+    const auto r = RunOnFullDisk("fsync");
+    ExpectPublicationFailed(r, previous);
+    EXPECT_NE(site.Log().raw.find("No space left on device"), std::string::npos);
+}
+
+TEST_F(LocalFaultTest, ReadOnlyLogFolderWithoutTodaysLogEndsTheRunUntouched) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only folders; run as an unprivileged user";
+    }
+    const std::string previous = site.SeedPrevious();
+    const std::string logDir = site.dir / "Log";
+    ASSERT_EQ(::mkdir(logDir.c_str(), 0555), 0);
+    const auto r = site.Run();
+    ::chmod(logDir.c_str(), 0755);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(test::FindLogFile(site.dir.path()), "");
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_EQ(ChecksumRows(), 0u);  // the run ends before the settings are read
+}
+
+TEST_F(LocalFaultTest, UnwritableLogDropsEntriesAndTheRunGoesOn) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root writes into read-only files; run as an unprivileged user";
+    }
+    site.SeedPrevious();
+    ASSERT_EQ(site.Run().exitStatus, 0);  // creates today's log
+    const std::string logFile = test::FindLogFile(site.dir.path());
+    const std::string before = test::ReadFile(logFile);
+    ASSERT_EQ(::chmod(logFile.c_str(), 0444), 0);
+    ASSERT_EQ(::chmod((site.dir / "Log").c_str(), 0555), 0);
+    db->Exec("UPDATE mst_agent_component SET description = 'second run'");
+    const auto r = site.Run();
+    ::chmod((site.dir / "Log").c_str(), 0755);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(test::ReadFile(logFile), before);
+    EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+    EXPECT_NE(DocumentCipher().Decrypt(site.Document()).find("second run"), std::string::npos);
+    EXPECT_EQ(ChecksumRows(), 1u);
+}
+
+// The MD5 library beside a copy of the binary: missing, without functions, not a library.
+class Md5FaultTest : public LocalFaultTest {
+  protected:
+    test::ProcessResult RunCopy(const std::string& library) {
+        const std::string copy = site.dir / "copy";
+        ::mkdir(copy.c_str(), 0755);
+        const std::string exe = copy + "/" + site.name;
+        test::WriteFile(exe, test::ReadFile(test::BrimletBinary()));
+        ::chmod(exe.c_str(), 0755);
+        if (!library.empty()) {
+            test::WriteFile(copy + "/libVelGnMD5.so", library);
+        }
+        test::WriteIni(copy, {"KEMADDONDBstr=" + db->ConnectionString(), "conntimeoutsec=10",
+                              "cmdtimeoutsec=30", std::string("purl=") + kPurl,
+                              std::string("surl=") + kSurl, "srvpath=" + site.out});
+        logDir = copy;
+        return test::RunProgram(exe, exe, copy, {"LC_ALL=C"});
+    }
+    void ExpectChecksumFailed(const test::ProcessResult& r, const std::string& entry) {
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+        EXPECT_TRUE(site.TempFiles().empty());
+        const auto log = test::ReadLog(test::FindLogFile(logDir));
+        const auto texts = test::EntryTexts(log);
+        EXPECT_TRUE(HasEntry(texts, entry)) << log.raw;
+        EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+        ExpectCleanLog(log, db->ConnectionString());
+    }
+    std::string logDir;
+};
+
+TEST_F(Md5FaultTest, MissingLibrary) {
+    ExpectChecksumFailed(RunCopy(""), "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
+}
+
+TEST_F(Md5FaultTest, LibraryWithoutTheFunctions) {
+    ExpectChecksumFailed(RunCopy(test::ReadFile(FAULT_MD5_NOFUNCTION)),
+                         "modMain|Checksum|ERR|453 (Can't find DLL entry point");
+}
+
+TEST_F(Md5FaultTest, FileThatIsNotALibrary) {
+    ExpectChecksumFailed(RunCopy("this is not an ELF file\n"),
+                         "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
+}
+
+// Settings files that cannot be used end the run after the settings check.
+class SettingsFaultTest : public LocalFaultTest {
+  protected:
+    void ExpectSettingsRefused(const test::ProcessResult& r, const std::string& previous,
+                               std::size_t checksumRows = 0) {
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(site.Document(), previous);
+        const auto texts = site.Texts();
+        EXPECT_TRUE(
+            HasEntry(texts, "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet"))
+            << site.Log().raw;
+        EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+        EXPECT_EQ(ChecksumRows(), checksumRows);
+    }
+    std::string Ini() const { return site.dir / "Ini/dbstring.Ini"; }
+};
+
+TEST_F(SettingsFaultTest, UnreadableFile) {
+    if (::geteuid() == 0) {
+        GTEST_SKIP() << "root reads mode-000 files; run as an unprivileged user";
+    }
+    const std::string previous = site.SeedPrevious();
+    ASSERT_EQ(::chmod(Ini().c_str(), 0), 0);
+    ExpectSettingsRefused(site.Run(), previous);
+}
+
+TEST_F(SettingsFaultTest, BinaryFile) {
+    const std::string previous = site.SeedPrevious();
+    std::string junk;
+    for (int i = 0; i < 65536; ++i) {
+        junk += static_cast<char>((i * 7919 + 13) % 256);
+    }
+    test::WriteFile(Ini(), junk);
+    ExpectSettingsRefused(site.Run(), previous);
+}
+
+TEST_F(SettingsFaultTest, HugeFileIsReadOnlyUpToItsLimit) {
+    // Valid settings, then 64 MB of filler: the run reads its values and publishes.
+    std::string text = test::ReadFile(Ini());
+    std::string filler;
+    for (int i = 0; i < 1024 * 1024; ++i) {
+        filler += "filler" + std::to_string(i % 10) + "=" + std::string(52, 'x') + "\r\n";
+    }
+    text += filler;
+    test::WriteFile(Ini(), text);
+    const auto r = site.Run();
+    EXPECT_EQ(r.exitStatus, 0) << site.Log().raw;
+    EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+    EXPECT_LT(r.seconds, 20.0);
+    // Settings that only start beyond the limit are not seen.
+    test::WriteFile(Ini(),
+                    filler + "[Brimlet]\r\nKEMADDONDBstr=" + db->ConnectionString() + "\r\n");
+    const std::string previous = site.Document();
+    ExpectSettingsRefused(site.Run(), previous, 1);
+}
+
+TEST_F(SettingsFaultTest, ConnectionStringOf7999Characters) {
+    std::string conn = db->ConnectionString() + ";XPAD=";
+    conn += std::string(7999 - conn.size(), 'p');
+    ASSERT_EQ(conn.size(), 7999u);
+    site.WriteSettings(conn);
+    const auto r = site.Run();
+    EXPECT_EQ(r.exitStatus, 0) << site.Log().raw;
+    EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+    ExpectCleanLog(site.Log(), conn);
+    EXPECT_EQ(site.Log().raw.find(std::string(100, 'p')), std::string::npos);
+}
+
+}  // namespace
+}  // namespace brimlet::faults

@@ -1,0 +1,155 @@
+#include "support/fault_pg_server.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
+#include <thread>
+
+#include "support/fault_listener.h"
+#include "support/temp_dir.h"
+#include "support/test_db.h"
+
+namespace brimlet::test {
+
+namespace {
+
+const std::string kPgBin = "/usr/lib/postgresql/15/bin";
+
+// Runs a shell command; returns its exit status and its combined output.
+int Shell(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        output.append(buf, n);
+    }
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+PrivatePgServer::PrivatePgServer(std::string root) : m_root(std::move(root)) {
+    ::mkdir((m_root + "/sock").c_str(), 0700);
+    std::string out;
+    if (Shell(kPgBin + "/initdb -D '" + m_root + "/pg' -U brimlet --auth=trust -E UTF8 " +
+                  "--locale=C.UTF-8 --no-sync",
+              out) != 0) {
+        throw std::runtime_error("initdb failed: " + out);
+    }
+}
+
+PrivatePgServer::~PrivatePgServer() {
+    if (m_pid > 0) {
+        Kill();
+    }
+}
+
+void PrivatePgServer::Start() {
+    m_port = UnusedPort();
+    const std::string data = m_root + "/pg";
+    const std::string port = std::to_string(m_port);
+    const std::string sock = m_root + "/sock";
+    const std::string log = m_root + "/pg.log";
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+    if (pid == 0) {
+        ::setsid();
+        if (std::freopen(log.c_str(), "a", stdout) == nullptr ||
+            std::freopen(log.c_str(), "a", stderr) == nullptr) {
+            ::_exit(126);
+        }
+        const std::string postgres = kPgBin + "/postgres";
+        ::execl(postgres.c_str(), "postgres", "-D", data.c_str(), "-p", port.c_str(), "-k",
+                sock.c_str(), "-h", "127.0.0.1", "-c", "fsync=off", "-c", "synchronous_commit=off",
+                "-c", "full_page_writes=off", "-c", "autovacuum=off", "-c", "shared_buffers=32MB",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    m_pid = pid;
+    std::string out;
+    for (int i = 0; i < 300; ++i) {
+        if (Shell(kPgBin + "/pg_isready -q -h 127.0.0.1 -p " + port, out) == 0) {
+            return;
+        }
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            throw std::runtime_error("postgres exited during start-up: " + ReadFile(log));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    Kill();
+    throw std::runtime_error("postgres did not accept connections in 30 s: " + ReadFile(log));
+}
+
+void PrivatePgServer::WaitGone() {
+    int status = 0;
+    while (::waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    m_pid = -1;
+}
+
+void PrivatePgServer::Stop() {
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGINT);
+        WaitGone();
+    }
+}
+
+void PrivatePgServer::Kill() {
+    if (m_pid > 0) {
+        ::kill(-m_pid, SIGKILL);
+        WaitGone();
+        // The postmaster's children are reparented, not ours to wait for; give them a moment.
+        for (int i = 0; i < 50 && ::kill(-m_pid, 0) == 0; ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+}
+
+std::string PrivatePgServer::ConnectionString() const {
+    return "Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=" + std::to_string(m_port) +
+           ";Database=postgres;Uid=brimlet;Pwd=unused";
+}
+
+void PrivatePgServer::ExecScript(const std::string& text) const {
+    std::string script;
+    for (const auto& piece : SplitSqlScript(text)) {
+        script += piece + ";\n";
+    }
+    const std::string file = m_root + "/script.sql";
+    WriteFile(file, script);
+    std::string out;
+    if (Shell(kPgBin + "/psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p " + std::to_string(m_port) +
+                  " -U brimlet -d postgres -f '" + file + "'",
+              out) != 0) {
+        throw std::runtime_error("psql failed: " + out);
+    }
+}
+
+std::string PrivatePgServer::Query(const std::string& sql) const {
+    const std::string file = m_root + "/query.sql";
+    WriteFile(file, sql + ";\n");
+    std::string out;
+    if (Shell(kPgBin + "/psql -X -q -A -t -v ON_ERROR_STOP=1 -h 127.0.0.1 -p " +
+                  std::to_string(m_port) + " -U brimlet -d postgres -f '" + file + "'",
+              out) != 0) {
+        throw std::runtime_error("psql failed: " + out);
+    }
+    return out;
+}
+
+}  // namespace brimlet::test
