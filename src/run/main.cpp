@@ -1,9 +1,8 @@
 // The scheduler starts the program with no arguments; everything it needs comes from the name
 // it was invoked by and the settings file beside it.
-#include <unistd.h>
-
 #include <clocale>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 
 #include "run/identity.h"
@@ -13,10 +12,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     const char* argv0 = (argc > 0 && argv[0] != nullptr) ? argv[0] : "brimlet";
     std::string cwd;
-    if (char* dir = ::getcwd(nullptr, 0); dir != nullptr) {
-        cwd = dir;
-        std::free(dir);  // NOLINT(cppcoreguidelines-no-malloc): getcwd allocates with malloc
-    }
+    std::error_code ec;
+    cwd = std::filesystem::current_path(ec).string();
     const char* pathEnv = std::getenv("PATH");
     const brimlet::ExecutableIdentity self =
         brimlet::ResolveInvokedExecutable(argv0, cwd, pathEnv != nullptr ? pathEnv : "");

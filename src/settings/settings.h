@@ -11,7 +11,7 @@ struct RunContext;
 // Longest value the reader hands back, in bytes (a buffer of 8000 with its terminating NUL).
 inline constexpr std::size_t kIniValueMaxBytes = 7999;
 // Only this much of a settings file is read; a line cut by the bound is ignored.
-inline constexpr std::size_t kIniFileMaxBytes = 4 * 1024 * 1024;
+inline constexpr std::size_t kIniFileMaxBytes = std::size_t{4} * 1024 * 1024;
 
 // The value of `key` in `section` of the settings text `text`, or the empty text. Lines end in
 // LF or CR LF; a leading UTF-8 BOM is skipped; "[name]" opens a section; blanks (space, TAB)
