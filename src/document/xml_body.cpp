@@ -1,6 +1,7 @@
 #include "document/xml_body.h"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "common/text.h"
@@ -72,78 +73,81 @@ bool IsNameChar(char32_t c) {
 
 enum class Context { Attribute, CData };
 
+// Bytes copied as they stand: printable ASCII, TAB, LF and CR, less the context's specials.
+template <Context kContext>
+constexpr std::array<bool, 256> PlainBytes() {
+    std::array<bool, 256> plain{};
+    for (std::size_t b = 0x20; b < 0x80; ++b) {
+        plain[b] = true;
+    }
+    plain['\t'] = plain['\n'] = plain['\r'] = true;
+    if constexpr (kContext == Context::Attribute) {
+        plain['&'] = plain['<'] = plain['>'] = plain['"'] = false;
+    } else {
+        plain['>'] = false;
+    }
+    return plain;
+}
+
 template <Context kContext>
 void AppendSanitized(std::string& out, std::string_view value) {
+    static constexpr std::array<bool, 256> kPlain = PlainBytes<kContext>();
+    const std::size_t n = value.size();
     std::size_t runStart = 0;
     std::size_t i = 0;
-    auto flushRun = [&] { out.append(value.data() + runStart, i - runStart); };
-    while (i < value.size()) {
+    for (;;) {
+        // Most values are plain throughout: one table look-up per byte, one append per run.
+        while (i < n && kPlain[static_cast<unsigned char>(value[i])]) {
+            ++i;
+        }
+        out.append(value.data() + runStart, i - runStart);
+        if (i == n) {
+            return;
+        }
         const auto b = static_cast<unsigned char>(value[i]);
-        // Plain ASCII needs no work; it is copied in runs.
         if (b >= 0x20 && b < 0x80) {
-            const char c = static_cast<char>(b);
             if constexpr (kContext == Context::Attribute) {
-                const char* entity = nullptr;
-                switch (c) {
+                switch (b) {
                     case '&':
-                        entity = "&amp;";
+                        out.append("&amp;");
                         break;
                     case '<':
-                        entity = "&lt;";
+                        out.append("&lt;");
                         break;
                     case '>':
-                        entity = "&gt;";
-                        break;
-                    case '"':
-                        entity = "&quot;";
+                        out.append("&gt;");
                         break;
                     default:
+                        out.append("&quot;");
                         break;
-                }
-                if (entity != nullptr) {
-                    flushRun();
-                    out.append(entity);
-                    runStart = ++i;
-                    continue;
                 }
             } else {
                 // Checked on the output, so "]]" + dropped character + ">" cannot slip through.
-                if (c == '>') {
-                    flushRun();
-                    if (out.size() >= 2 && out.compare(out.size() - 2, 2, "]]") == 0) {
-                        out.append("]]><![CDATA[>");
-                    } else {
-                        out.push_back('>');
-                    }
-                    runStart = ++i;
-                    continue;
+                if (out.size() >= 2 && out.compare(out.size() - 2, 2, "]]") == 0) {
+                    out.append("]]><![CDATA[>");
+                } else {
+                    out.push_back('>');
                 }
             }
-            ++i;
-            continue;
-        }
-        if (b == '\t' || b == '\n' || b == '\r') {
-            ++i;
-            continue;
-        }
-        flushRun();
-        char32_t cp = 0;
-        const std::size_t len = b < 0x80 ? 1 : DecodeUtf8(value, i, cp);
-        if (b < 0x80) {
+            i += 1;
+        } else if (b < 0x80) {
             // A control character XML 1.0 does not allow: left out.
             i += 1;
-        } else if (len == 0) {
-            out.append(kReplacementChar);
-            i += 1;
         } else {
-            if (IsXmlChar(cp)) {
-                out.append(value.data() + i, len);
+            char32_t cp = 0;
+            const std::size_t len = DecodeUtf8(value, i, cp);
+            if (len == 0) {
+                out.append(kReplacementChar);
+                i += 1;
+            } else {
+                if (IsXmlChar(cp)) {
+                    out.append(value.data() + i, len);
+                }
+                i += len;
             }
-            i += len;
         }
         runStart = i;
     }
-    flushRun();
 }
 
 constexpr std::string_view kRowFixed =
