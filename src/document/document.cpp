@@ -1,6 +1,9 @@
 #include "document/document.h"
 
 #include <algorithm>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "common/failure.h"
@@ -22,7 +25,17 @@ std::string_view Text(const db::RecordSet& rs, std::size_t column) {
     return rs.Field(column).value_or(std::string_view());
 }
 
-ComponentRow ReadRow(const db::RecordSet& rs, const Columns& c) {
+// The drivers deliver booleans as "1" or "0"; anything else takes the general reading.
+bool ReadBool(const db::RecordSet& rs, std::size_t column) {
+    const std::optional<std::string_view> value = rs.Field(column);
+    if (value && value->size() == 1 && ((*value)[0] == '0' || (*value)[0] == '1')) {
+        return (*value)[0] == '1';
+    }
+    return rs.FieldBool(column);
+}
+
+// The text columns of the current row; isRegRequired is left false.
+ComponentRow ReadTexts(const db::RecordSet& rs, const Columns& c) {
     ComponentRow row;
     row.type = Text(rs, c.type);
     row.name = Text(rs, c.name);
@@ -33,9 +46,21 @@ ComponentRow ReadRow(const db::RecordSet& rs, const Columns& c) {
     row.binaryVersion = Text(rs, c.binaryVersion);
     row.description = Text(rs, c.description);
     row.dependencyChk = Text(rs, c.dependencyChk);
-    row.isRegRequired = rs.FieldBool(c.isRegRequired);
     return row;
 }
+
+ComponentRow ReadRow(const db::RecordSet& rs, const Columns& c) {
+    ComponentRow row = ReadTexts(rs, c);
+    row.isRegRequired = ReadBool(rs, c.isRegRequired);
+    return row;
+}
+
+// One distinct type key of the result and how many rows carry it.
+struct KeyGroup {
+    std::string key;
+    bool valid = false;
+    std::size_t rows = 0;
+};
 
 }  // namespace
 
@@ -105,40 +130,58 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         step = 270;
         c.isRegRequired = rs.ColumnIndex("IsRegRequired");
 
-        // In database order: the keys, the entries for unusable types, the body's size.
+        // In database order: the keys, the entries for unusable types, the body's size. Rows
+        // share a handful of types, so each key is judged once.
         step = 160;
         std::vector<std::string> keys;
         keys.reserve(rs.RowCount());
+        std::vector<KeyGroup> groups;
+        std::unordered_map<std::string, std::size_t> groupOf;
         std::size_t size = 0;
         for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-            const ComponentRow row = ReadRow(rs, c);
+            const ComponentRow row = ReadTexts(rs, c);
             keys.push_back(TypeKey(row.type));
-            if (!IsXmlElementName(keys.back())) {
+            const std::string& key = keys.back();
+            auto [it, added] = groupOf.try_emplace(key, groups.size());
+            if (added) {
+                groups.push_back(KeyGroup{key, IsXmlElementName(key), 0});
+            }
+            KeyGroup& group = groups[it->second];
+            ++group.rows;
+            if (!group.valid) {
                 WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
                          "Component type is not a valid XML name, row left out (Type \"" +
                              std::string(row.type) + "\", Name \"" + std::string(row.name) + "\")",
                          "160");
                 continue;
             }
-            size += XmlBodyWriter::RowSizeHint(row, keys.back());
+            size += XmlBodyWriter::RowSizeHint(row, key);
         }
         step = 140;
         rs.SortByKeys(keys);
-        // A stable sort of the rows by these keys leaves the keys themselves in sorted order.
-        std::sort(keys.begin(), keys.end());
+        // After a stable sort by key, the rows carry the distinct keys in ascending order, each
+        // as many times as it was counted; the per-row keys are not needed any more.
+        std::vector<std::string>().swap(keys);
+        groupOf.clear();
+        std::sort(groups.begin(), groups.end(),
+                  [](const KeyGroup& a, const KeyGroup& b) { return a.key < b.key; });
 
         XmlBodyWriter writer;
         writer.Reserve(size);
-        std::size_t index = 0;
-        for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext(), ++index) {
+        std::size_t group = 0;
+        std::size_t left = groups.empty() ? 0 : groups[0].rows;
+        for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
             step = 160;
-            const std::string& key = keys[index];
-            if (!IsXmlElementName(key)) {
+            while (left == 0) {
+                left = groups[++group].rows;
+            }
+            --left;
+            if (!groups[group].valid) {
                 continue;
             }
             const ComponentRow row = ReadRow(rs, c);
             step = 350;
-            writer.Add(row, key);
+            writer.Add(row, groups[group].key);
             step = 360;
         }
         step = 380;
