@@ -1,5 +1,6 @@
 #include "db/odbc.h"
 
+#include <malloc.h>
 #include <odbcinst.h>
 
 #include <algorithm>
@@ -644,6 +645,10 @@ RecordSet Command::Execute() {
             if (columns > 0 && !haveResult) {
                 result = FetchRecordSet(stmt.get());
                 haveResult = true;
+                // The driver has just freed its copy of the rows, a heap as large as ours
+                // (psqlODBC keeps every value in a block of its own). Give those pages back
+                // now, before the document is built beside our copy.
+                malloc_trim(0);
             }
             // Output values are set only once every result of the call has been consumed.
             rc = SQLMoreResults(stmt.get());
