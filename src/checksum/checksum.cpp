@@ -38,7 +38,7 @@ std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& fi
             }
         }
 
-        const std::string result = ToUpperAscii(TrimSpaces(checksumOut.Text()));
+        std::string result = ToUpperAscii(TrimSpaces(checksumOut.Text()));
         WriteLog(ctx.log, kModule, kFunction, "MSG", "FileMD5CheckSum : " + result, "", "");
         return result;
     } catch (...) {

@@ -9,6 +9,7 @@ bool SetText(VelVariant* out, std::string_view text) noexcept {
     VelVariantClear(out);
     // malloc/free keep the allocation on the library's side of the boundary: the caller only
     // ever releases through VelVariantClear.
+    // NOLINTNEXTLINE(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
     char* copy = static_cast<char*>(std::malloc(text.size() + 1));
     if (copy == nullptr) {
         return false;
@@ -38,7 +39,7 @@ extern "C" void VelVariantClear(VelVariant* value) {
         return;
     }
     if (value->type == VEL_VARIANT_TEXT) {
-        std::free(value->text);
+        std::free(value->text);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
     }
     value->type = VEL_VARIANT_EMPTY;
     value->text = nullptr;

@@ -98,7 +98,7 @@ Outcome HashFile(std::string_view pathText, std::size_t chunkSize) {
         return Fail("MD5 computation failed");
     }
     static constexpr char kHex[] = "0123456789abcdef";
-    o.checksum.reserve(digestLen * 2);
+    o.checksum.reserve(std::size_t{digestLen} * 2);
     for (unsigned int i = 0; i < digestLen; ++i) {
         o.checksum.push_back(kHex[digest[i] >> 4]);
         o.checksum.push_back(kHex[digest[i] & 0x0f]);
