@@ -458,7 +458,15 @@ def main():
     p.add_argument("--json", required=True)
     p.add_argument("--markdown", required=True)
     p.add_argument("--command", default="scripts/bench")
+    p.add_argument("--render-only", action="store_true",
+                   help="only turn the figures in --json into --markdown again")
     ARGS = p.parse_args()
+    if ARGS.render_only:
+        with open(ARGS.json) as f:
+            results = json.load(f)
+        with open(ARGS.markdown, "w", encoding="utf-8") as f:
+            f.write(markdown(results) + "\n")
+        return
     ARGS.stage_rows = [int(x) for x in ARGS.stage_rows.split(",") if x]
     runs = {int(k): int(v) for k, v in (x.split(":") for x in ARGS.runs.split(","))}
     sizes = [int(x) for x in ARGS.sizes.split(",")]
