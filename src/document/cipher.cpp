@@ -155,52 +155,77 @@ std::string Cipher::Encrypt(std::string_view text) const {
     return out;
 }
 
-void Cipher::EncryptTo(std::initializer_list<std::string_view> pieces, const TextSink& sink) const {
-    RequireReady("Encryption");
+struct EncryptStream::State {
+    CipherCtx ctx;
+    TextSink sink;
+    // Cipher bytes wait here until they fill whole 3-byte groups; at most 2 are carried over.
+    std::vector<unsigned char> pending =
+        std::vector<unsigned char>(kChunkBytes + 2 * kBlockBytes + 2);
+    std::size_t pendingSize = 0;
+    std::string encoded = std::string((kChunkBytes + 2 * kBlockBytes + 4) / 3 * 4 + 1, '\0');
+};
+
+EncryptStream::EncryptStream(const Cipher& cipher, TextSink sink) {
+    cipher.RequireReady("Encryption");
     CipherCtx ctx = NewCtx();
-    if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, m_key.data(), kZeroIv.data()) !=
-        1) {
+    if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, cipher.m_key.data(),
+                           kZeroIv.data()) != 1) {
         throw CryptoFailure("Encryption failed: cannot start AES-256-CBC");
     }
-    // Cipher bytes wait here until they fill whole 3-byte groups; at most 2 are carried over.
-    std::vector<unsigned char> pending(kChunkBytes + 2 * kBlockBytes + 2);
-    std::size_t pendingSize = 0;
-    std::string encoded((pending.size() + 2) / 3 * 4 + 1, '\0');
+    m_state = std::make_unique<State>();
+    m_state->ctx = std::move(ctx);
+    m_state->sink = std::move(sink);
+}
 
-    auto flush = [&](bool last) {
-        const std::size_t take = last ? pendingSize : pendingSize / 3 * 3;
-        if (take == 0) {
-            return;
-        }
-        const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(encoded.data()),
-                                      pending.data(), static_cast<int>(take));
-        const std::size_t rest = pendingSize - take;
-        std::copy(pending.begin() + static_cast<std::ptrdiff_t>(take),
-                  pending.begin() + static_cast<std::ptrdiff_t>(pendingSize), pending.begin());
-        pendingSize = rest;
-        sink(std::string_view(encoded.data(), static_cast<std::size_t>(n)));
-    };
+EncryptStream::~EncryptStream() = default;
 
-    for (std::string_view piece : pieces) {
-        while (!piece.empty()) {
-            const std::size_t n = std::min(piece.size(), kChunkBytes);
-            int written = 0;
-            if (EVP_EncryptUpdate(ctx.get(), pending.data() + pendingSize, &written,
-                                  reinterpret_cast<const unsigned char*>(piece.data()),
-                                  static_cast<int>(n)) != 1) {
-                throw CryptoFailure("Encryption failed");
-            }
-            pendingSize += static_cast<std::size_t>(written);
-            piece.remove_prefix(n);
-            flush(false);
-        }
+void EncryptStream::Flush(bool last) {
+    State& s = *m_state;
+    const std::size_t take = last ? s.pendingSize : s.pendingSize / 3 * 3;
+    if (take == 0) {
+        return;
     }
+    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(s.encoded.data()),
+                                  s.pending.data(), static_cast<int>(take));
+    const std::size_t rest = s.pendingSize - take;
+    std::copy(s.pending.begin() + static_cast<std::ptrdiff_t>(take),
+              s.pending.begin() + static_cast<std::ptrdiff_t>(s.pendingSize), s.pending.begin());
+    s.pendingSize = rest;
+    s.sink(std::string_view(s.encoded.data(), static_cast<std::size_t>(n)));
+}
+
+void EncryptStream::Update(std::string_view piece) {
+    State& s = *m_state;
+    while (!piece.empty()) {
+        const std::size_t n = std::min(piece.size(), kChunkBytes);
+        int written = 0;
+        if (EVP_EncryptUpdate(s.ctx.get(), s.pending.data() + s.pendingSize, &written,
+                              reinterpret_cast<const unsigned char*>(piece.data()),
+                              static_cast<int>(n)) != 1) {
+            throw CryptoFailure("Encryption failed");
+        }
+        s.pendingSize += static_cast<std::size_t>(written);
+        piece.remove_prefix(n);
+        Flush(false);
+    }
+}
+
+void EncryptStream::Finish() {
+    State& s = *m_state;
     int written = 0;
-    if (EVP_EncryptFinal_ex(ctx.get(), pending.data() + pendingSize, &written) != 1) {
+    if (EVP_EncryptFinal_ex(s.ctx.get(), s.pending.data() + s.pendingSize, &written) != 1) {
         throw CryptoFailure("Encryption failed");
     }
-    pendingSize += static_cast<std::size_t>(written);
-    flush(true);
+    s.pendingSize += static_cast<std::size_t>(written);
+    Flush(true);
+}
+
+void Cipher::EncryptTo(std::initializer_list<std::string_view> pieces, const TextSink& sink) const {
+    EncryptStream stream(*this, sink);
+    for (const std::string_view piece : pieces) {
+        stream.Update(piece);
+    }
+    stream.Finish();
 }
 
 std::string Cipher::Decrypt(std::string_view base64) const {

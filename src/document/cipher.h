@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,6 +21,31 @@ inline constexpr std::string_view kDocumentPassPhrase = "Qm7RtX2bLw9PzK4nHc8VjE5
 
 // Receives encoded output in pieces, in order.
 using TextSink = std::function<void(std::string_view)>;
+
+class Cipher;
+
+// One encryption of a text that arrives in pieces: base64 text goes to the sink chunk by
+// chunk (each a whole number of quads, the last one padded), as EncryptTo would write it.
+// Exceptions thrown by the sink pass through unchanged.
+class EncryptStream {
+  public:
+    // Throws Failure when `cipher` has no key or the cipher cannot start.
+    EncryptStream(const Cipher& cipher, TextSink sink);
+    ~EncryptStream();
+    EncryptStream(const EncryptStream&) = delete;
+    EncryptStream& operator=(const EncryptStream&) = delete;
+
+    // Encrypts the next piece of the text.
+    void Update(std::string_view piece);
+    // Pads, encrypts and hands over the rest; nothing may follow.
+    void Finish();
+
+  private:
+    struct State;
+    void Flush(bool last);
+
+    std::unique_ptr<State> m_state;
+};
 
 class Cipher {
   public:
@@ -58,6 +84,7 @@ class Cipher {
     static std::size_t EncryptedTextSize(std::size_t plainBytes);
 
   private:
+    friend class EncryptStream;
     void RequireReady(const char* operation) const;
 
     std::vector<unsigned char> m_key;

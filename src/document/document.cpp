@@ -1,6 +1,7 @@
 #include "document/document.h"
 
 #include <algorithm>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <unordered_map>
@@ -15,6 +16,8 @@ namespace brimlet {
 namespace {
 
 constexpr std::string_view kFunction = "FncCreateXMLString";
+// The body goes to the encryption in pieces of about this size, so it is never held whole.
+constexpr std::size_t kStreamBytes = 4 * 1024 * 1024;
 
 struct Columns {
     std::size_t type, name, filepath, md5Value, state, agentVersion, binaryVersion, description,
@@ -61,6 +64,70 @@ struct KeyGroup {
     bool valid = false;
     std::size_t rows = 0;
 };
+
+// The fetched rows sorted by key, kept until the body has been written from them.
+struct SortedRows {
+    db::RecordSet rs;
+    Columns columns{};
+    std::vector<KeyGroup> groups;
+    bool written = false;
+};
+
+// Calls `visit(key)` on each row of a valid group, the set positioned on it.
+template <typename Visit>
+void ForEachUsableRow(db::RecordSet& rs, const std::vector<KeyGroup>& groups, Visit&& visit) {
+    std::size_t group = 0;
+    std::size_t left = groups.empty() ? 0 : groups[0].rows;
+    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+        while (left == 0) {
+            left = groups[++group].rows;
+        }
+        --left;
+        if (groups[group].valid) {
+            visit(groups[group].key);
+        }
+    }
+}
+
+void WriteBody(RunContext& ctx, SortedRows& rows, const TextSink& sink) {
+    int step = 160;
+    bool sinkFailed = false;
+    try {
+        if (rows.written) {
+            throw Failure(kErrInternal, "The body was already written");
+        }
+        rows.written = true;
+        XmlBodyWriter writer;
+        writer.Reserve(kStreamBytes + kStreamBytes / 4);
+        writer.StreamTo(
+            [&](std::string_view piece) {
+                try {
+                    sink(piece);
+                } catch (...) {
+                    sinkFailed = true;
+                    throw;
+                }
+            },
+            kStreamBytes);
+        ForEachUsableRow(rows.rs, rows.groups, [&](const std::string& key) {
+            step = 160;
+            const ComponentRow row = ReadRow(rows.rs, rows.columns);
+            step = 350;
+            writer.Add(row, key);
+            step = 360;
+        });
+        step = 380;
+        writer.Finish();
+        step = 430;
+        rows.rs.Close();
+    } catch (...) {
+        if (sinkFailed) {
+            throw;
+        }
+        WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
+        throw BodyAbandoned();
+    }
+}
 
 }  // namespace
 
@@ -166,31 +233,27 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         std::sort(groups.begin(), groups.end(),
                   [](const KeyGroup& a, const KeyGroup& b) { return a.key < b.key; });
 
-        XmlBodyWriter writer;
-        writer.Reserve(size);
-        std::size_t group = 0;
-        std::size_t left = groups.empty() ? 0 : groups[0].rows;
-        for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
+        // The one value whose reading can fail is checked on every row before anything is
+        // published, so such a row still fails the query instead of a half-written document.
+        ForEachUsableRow(rs, groups, [&](const std::string&) {
             step = 160;
-            while (left == 0) {
-                left = groups[++group].rows;
-            }
-            --left;
-            if (!groups[group].valid) {
-                continue;
-            }
-            const ComponentRow row = ReadRow(rs, c);
-            step = 350;
-            writer.Add(row, groups[group].key);
-            step = 360;
+            ReadBool(rs, c.isRegRequired);
+        });
+        const bool usable = std::any_of(groups.begin(), groups.end(),
+                                        [](const KeyGroup& g) { return g.valid && g.rows > 0; });
+        if (!usable) {
+            step = 430;
+            rs.Close();
+            return outcome;
         }
-        step = 380;
-        std::string body = writer.Finish();
-        step = 430;
-        rs.Close();
         step = 410;
-        outcome.status = body.empty() ? BodyStatus::Failed : BodyStatus::Rows;
-        outcome.body = std::move(body);
+        auto rows = std::make_shared<SortedRows>();
+        rows->rs = std::move(rs);
+        rows->columns = c;
+        rows->groups = std::move(groups);
+        outcome.writeBody = [&ctx, rows](const TextSink& sink) { WriteBody(ctx, *rows, sink); };
+        outcome.bodyBytes = size;
+        outcome.status = BodyStatus::Rows;
     } catch (...) {
         WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
         outcome = BodyOutcome{};
@@ -199,7 +262,23 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
 }
 
 std::string FncCreateXMLString(RunContext& ctx) noexcept {
-    return CreateXmlBody(ctx).body;
+    BodyOutcome outcome = CreateXmlBody(ctx);
+    if (!outcome.writeBody) {
+        return std::move(outcome.body);
+    }
+    int step = 160;
+    try {
+        std::string body;
+        body.reserve(outcome.bodyBytes);
+        step = 350;
+        outcome.writeBody([&body](std::string_view piece) { body.append(piece); });
+        return body;
+    } catch (const BodyAbandoned&) {
+        return {};
+    } catch (...) {
+        WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
+        return {};
+    }
 }
 
 void SubCreateBrimletXML(RunContext& ctx) noexcept {

@@ -84,12 +84,22 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         step = 170;
         AtomicFile file(ctx.xmlPath);
         step = 150;
-        cipher.EncryptTo({head, outcome.body, kDocumentTail}, [&](std::string_view chunk) {
+        EncryptStream stream(cipher, [&](std::string_view chunk) {
             step = 180;
             file.Write(chunk);
             step = 150;
         });
-        outcome.body = std::string();
+        stream.Update(head);
+        if (outcome.writeBody) {
+            outcome.writeBody([&stream](std::string_view piece) { stream.Update(piece); });
+            // Lets the rows go before the file is committed.
+            outcome.writeBody = nullptr;
+        } else {
+            stream.Update(outcome.body);
+            outcome.body = std::string();
+        }
+        stream.Update(kDocumentTail);
+        stream.Finish();
         step = 180;
         file.Write("\r\n");
 
@@ -103,6 +113,8 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         step = 200;
         ctx.published = true;
         Msg(ctx, "Created new xml file", ctx.xmlPath);
+    } catch (const BodyAbandoned&) {
+        // The producer has logged why; the temporary file goes, the old document stays.
     } catch (...) {
         WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
     }

@@ -1,5 +1,7 @@
 #pragma once
 // Assembly and atomic publication of the encrypted component list document.
+#include <cstddef>
+#include <exception>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -15,9 +17,24 @@ enum class BodyStatus {
     Failed,  // the query failed or gave no usable rows; its entries are already logged
 };
 
+// Thrown by a body producer that failed and has already written its own error entry.
+class BodyAbandoned : public std::exception {
+  public:
+    const char* what() const noexcept override { return "body abandoned"; }
+};
+
+// Writes the body into the sink, piece by piece. Exceptions of the sink pass through
+// unchanged; its own failures are logged and end in BodyAbandoned.
+using BodyProducer = std::function<void(const TextSink&)>;
+
 struct BodyOutcome {
     BodyStatus status = BodyStatus::Failed;
+    // Rows without a producer: the whole body.
     std::string body;
+    // Rows: when set, writes the body in place of `body`; call it at most once.
+    BodyProducer writeBody = {};
+    // Bytes the produced body takes at most, escaping aside (for reserving).
+    std::size_t bodyBytes = 0;
 };
 
 // Everything of the document before the body: root start tag, creation date-time, purl and
@@ -26,9 +43,9 @@ std::string DocumentHead(std::string_view dateTime, std::string_view purl, std::
 inline constexpr std::string_view kDocumentTail = "</brimlet>";
 
 // The publication steps of SubCreateBrimletXML with the body and the cipher supplied by the
-// caller. Rows: the encrypted document plus CR LF replaces ctx.xmlPath atomically, and
-// ctx.published is set. NoRows: the old document is removed. Failed, or any failure of
-// encryption or writing: the old document stays untouched. Never throws.
+// caller; a producer's body streams into the encryption. Rows: the encrypted document plus CR LF
+// replaces ctx.xmlPath atomically, and ctx.published is set. NoRows: the old document is removed.
+// Failed, or any failure of encryption or writing: the old document stays untouched. Never throws.
 void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext&)>& createBody,
                      const Cipher& cipher) noexcept;
 

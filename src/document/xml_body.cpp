@@ -200,6 +200,11 @@ void XmlBodyWriter::CloseGroup() {
     m_body.append("files>");
 }
 
+void XmlBodyWriter::StreamTo(std::function<void(std::string_view)> sink, std::size_t threshold) {
+    m_sink = std::move(sink);
+    m_threshold = threshold;
+}
+
 void XmlBodyWriter::Add(const ComponentRow& row, std::string_view key) {
     if (!m_groupOpen || key != m_groupKey) {
         if (m_groupOpen) {
@@ -235,6 +240,11 @@ void XmlBodyWriter::Add(const ComponentRow& row, std::string_view key) {
     out.append("]]></dependencychk></");
     out.append(key);
     out.push_back('>');
+    // Only between rows: the CDATA check above looks back into the text held.
+    if (m_sink && m_body.size() >= m_threshold) {
+        m_sink(m_body);
+        m_body.clear();
+    }
 }
 
 std::string XmlBodyWriter::Finish() {
@@ -243,6 +253,13 @@ std::string XmlBodyWriter::Finish() {
         m_groupOpen = false;
     }
     m_groupKey.clear();
+    if (m_sink) {
+        if (!m_body.empty()) {
+            m_sink(m_body);
+        }
+        m_body.clear();
+        return {};
+    }
     return std::move(m_body);
 }
 

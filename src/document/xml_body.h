@@ -44,8 +44,12 @@ class XmlBodyWriter {
     // Bytes one row adds at most (escaping aside), for reserving ahead.
     static std::size_t RowSizeHint(const ComponentRow& row, std::string_view key);
     void Reserve(std::size_t bytes) { m_body.reserve(bytes); }
+    // From now on, whenever the text held reaches `threshold` bytes after a row, it goes to
+    // `sink` and is dropped; Finish hands the rest to the sink as well.
+    void StreamTo(std::function<void(std::string_view)> sink, std::size_t threshold);
     void Add(const ComponentRow& row, std::string_view key);
-    // Closes the last group and hands over the body (empty when no row was added).
+    // Closes the last group and hands over the body (empty when no row was added, or what
+    // was not streamed yet is handed to the sink and the result is empty).
     std::string Finish();
 
   private:
@@ -54,6 +58,8 @@ class XmlBodyWriter {
     std::string m_body;
     std::string m_groupKey;
     bool m_groupOpen = false;
+    std::function<void(std::string_view)> m_sink;
+    std::size_t m_threshold = 0;
 };
 
 // The whole body for rows in database order: rows are ordered by type key (stable, so equal

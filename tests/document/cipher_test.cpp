@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -95,6 +98,29 @@ TEST(CipherTest, StockToolDecryptsEverySizeAroundBlockAndChunkEdges) {
         EXPECT_EQ(OpensslDecrypt(dir / "doc"), plain) << size;
         EXPECT_EQ(cipher.Decrypt(whole + "\r\n"), plain) << size;
     }
+}
+
+TEST(CipherTest, StreamOfTinyPiecesEncryptsLikeTheWholeText) {
+    const Cipher cipher = DocumentCipher();
+    const std::string plain = RandomText(100003, 7);
+    std::string streamed;
+    EncryptStream stream(cipher, [&](std::string_view chunk) { streamed.append(chunk); });
+    for (std::size_t i = 0; i < plain.size();) {
+        const std::size_t n = std::min<std::size_t>(1 + i % 97, plain.size() - i);
+        stream.Update(std::string_view(plain).substr(i, n));
+        i += n;
+    }
+    stream.Finish();
+    EXPECT_EQ(streamed, cipher.Encrypt(plain));
+
+    EXPECT_THROW(EncryptStream(Cipher(), [](std::string_view) {}), Failure);
+    EncryptStream failing(cipher, [](std::string_view) { throw std::runtime_error("disk"); });
+    EXPECT_THROW(
+        {
+            failing.Update(plain);
+            failing.Finish();
+        },
+        std::runtime_error);
 }
 
 TEST(CipherTest, UnknownNamesFailAndLeaveTheSettingsAlone) {

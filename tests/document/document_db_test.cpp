@@ -80,8 +80,7 @@ TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
     Insert("NULL", "'typeless'");
     Insert("'my dll'", "'spaced'");
     Insert("'dll '", "NULL");
-    const BodyOutcome outcome = CreateXmlBody(m_run.ctx);
-    ASSERT_EQ(outcome.status, BodyStatus::Rows);
+    const std::string body = FncCreateXMLString(m_run.ctx);
     const std::string empty =
         "\" version=\"\" agentversion=\"\" state=\"\" path=\"\" isregrequired=\"0\">"
         "<md5checksum><![CDATA[]]></md5checksum><description><![CDATA[]]></description>"
@@ -96,10 +95,10 @@ TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
         s[s.find('X')] = flag;
         return s;
     };
-    EXPECT_EQ(outcome.body, "<dllfiles><dll name=\"1" + empty + "</dll><dll name=\"3" +
-                                withFlag('1') + "</dll><dll name=\"" + withFlag('1') +
-                                "</dll></dllfiles><exefiles><exe name=\"2" + withFlag('0') +
-                                "</exe></exefiles>");
+    EXPECT_EQ(body, "<dllfiles><dll name=\"1" + empty + "</dll><dll name=\"3" + withFlag('1') +
+                        "</dll><dll name=\"" + withFlag('1') +
+                        "</dll></dllfiles><exefiles><exe name=\"2" + withFlag('0') +
+                        "</exe></exefiles>");
     const auto entries = m_run.Entries();
     ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[1],
@@ -157,6 +156,26 @@ TEST_P(DocumentDbTest, ClosedResultSetIsReportedAtTheClosingStep) {
     const auto entries = m_run.Entries();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[1].substr(entries[1].size() - 4), "|430") << entries[1];
+}
+
+TEST_P(DocumentDbTest, BodyOfSeveralStreamedPiecesIsPublishedWhole) {
+    // About 9 MiB of body, so it reaches the encryption in a few pieces.
+    Db().Exec(
+        "INSERT INTO mst_agent_component (agent_type, os_type, type, name, filepath, md5_value, "
+        "state, agent_version, binary_version, description, dependencychk, is_reg_required) "
+        "WITH RECURSIVE s(n) AS (SELECT 0 UNION ALL SELECT n + 1 FROM s WHERE n < 199) "
+        "SELECT 'AG', 'OS', CASE WHEN b.n % 3 = 0 THEN 'exe' ELSE 'DLL' END, "
+        "CONCAT('n', a.n * 200 + b.n), 'p', 'm', 'A', '3.4', '1.2', REPEAT('d', 250), 'c', TRUE "
+        "FROM s a, s b WHERE a.n < 150");
+    const std::string body = FncCreateXMLString(m_run.ctx);
+    ASSERT_GT(body.size(), 8u << 20);
+    SubCreateBrimletXML(m_run.ctx);
+    ASSERT_TRUE(m_run.ctx.published) << testing::PrintToString(m_run.Entries());
+    const std::string plain = DocumentCipher().Decrypt(test::ReadFile(m_run.ctx.xmlPath));
+    const std::string tail = body + "</brimlet>";
+    ASSERT_GT(plain.size(), tail.size());
+    EXPECT_EQ(plain.compare(plain.size() - tail.size(), tail.size(), tail), 0);
+    EXPECT_EQ(plain.rfind("<brimlet><createdatetime>", 0), 0u);
 }
 
 TEST_P(DocumentDbTest, HostileDataPublishesWellFormedXmlThatTheStockToolDecrypts) {

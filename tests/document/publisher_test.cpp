@@ -73,6 +73,19 @@ class PublisherTest : public ::testing::Test {
             cipher);
     }
 
+    // Rows whose body comes from `producer`.
+    void PublishProduced(BodyProducer producer) {
+        PublishDocument(
+            m_ctx,
+            [&](RunContext&) {
+                BodyOutcome outcome;
+                outcome.status = BodyStatus::Rows;
+                outcome.writeBody = producer;
+                return outcome;
+            },
+            DocumentCipher());
+    }
+
     std::string Document(const std::string& body) const {
         return DocumentHead(DateTimeText(m_clock.Now()), m_ctx.purl, m_ctx.surl) + body +
                std::string(kDocumentTail);
@@ -161,6 +174,36 @@ TEST_F(PublisherTest, FailuresKeepTheOldDocumentUntouched) {
     ::unlink(m_ctx.xmlPath.c_str());
     Publish(BodyStatus::Rows, kBody, Cipher());
     EXPECT_TRUE(Listing(m_dir / "out").empty());
+}
+
+TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {
+    const std::string body = kBody + std::string(200000, 'z') + kBody;
+    PublishProduced([&](const TextSink& sink) {
+        for (std::size_t i = 0; i < body.size(); i += 7919) {
+            sink(std::string_view(body).substr(i, 7919));
+        }
+    });
+    EXPECT_TRUE(m_ctx.published);
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), EncryptDocument(Document(body)) + "\r\n");
+    EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
+                                                 "MSG Created new xml file"}));
+}
+
+TEST_F(PublisherTest, AbandonedBodyLeavesNoTraceAndLogsNothingMore) {
+    const std::string big(300000, 'q');
+    auto abandon = [&](const TextSink& sink) {
+        sink(big);  // enough to reach the file before the failure
+        throw BodyAbandoned();
+    };
+    PublishProduced(abandon);
+    EXPECT_TRUE(Listing(m_dir / "out").empty());
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    PublishProduced(abandon);
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+    EXPECT_FALSE(m_ctx.published);
+    EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
+                                                 "MSG Creating Brimlet xml..."}));
 }
 
 TEST_F(PublisherTest, NoRowsRemoveTheOldDocument) {

@@ -131,6 +131,34 @@ TEST(XmlBodyTest, HostileValuesStillGiveWellFormedXml) {
     EXPECT_NE(body.find("<dll name=\"second\""), std::string::npos);
 }
 
+TEST(XmlBodyTest, StreamedBodyIsTheHeldBodyInPiecesBetweenRows) {
+    std::vector<std::string> names;
+    for (int i = 0; i < 40; ++i) {
+        names.push_back("n" + std::to_string(i) + "]]");
+    }
+    auto build = [&](XmlBodyWriter& writer) {
+        for (std::size_t i = 0; i < names.size(); ++i) {
+            ComponentRow row = Row("x", names[i]);
+            row.description = "]]>";
+            writer.Add(row, i < 25 ? "dll" : "exe");
+        }
+        return writer.Finish();
+    };
+    XmlBodyWriter held;
+    const std::string whole = build(held);
+    std::vector<std::string> pieces;
+    XmlBodyWriter streamed;
+    streamed.StreamTo([&](std::string_view piece) { pieces.emplace_back(piece); }, 1000);
+    EXPECT_EQ(build(streamed), "");
+    ASSERT_GT(pieces.size(), 3u);
+    std::string joined;
+    for (const std::string& piece : pieces) {
+        EXPECT_EQ(piece.back(), '>');
+        joined += piece;
+    }
+    EXPECT_EQ(joined, whole);
+}
+
 TEST(XmlBodyTest, ManyRowsBuildInLinearTime) {
     std::vector<std::string> types = {"DLL", "exe", " sys", "Ini ", "drv"};
     const std::string name = "component_name_00.dll";
