@@ -16,10 +16,13 @@ namespace {
 
 using test::Backend;
 
-pid_t Spawn(const Site& site, int gate) {
+pid_t Spawn(const Site& site, int gate, int gateWriteEnd = -1) {
     const pid_t pid = ::fork();
     if (pid == 0) {
         char c = 0;
+        if (gateWriteEnd >= 0) {
+            ::close(gateWriteEnd);  // else the gate never reads end-of-file
+        }
         if (gate >= 0) {
             // Every child starts once the gate opens, as close together as fork allows.
             (void)!::read(gate, &c, 1);
@@ -56,7 +59,7 @@ TEST_F(ConcurrencyFaultTest, FiftySimultaneousStartsGiveExactlyOneRun) {
     ASSERT_EQ(::pipe(gate), 0);
     std::vector<pid_t> pids;
     for (int i = 0; i < 50; ++i) {
-        pids.push_back(Spawn(site, gate[0]));
+        pids.push_back(Spawn(site, gate[0], gate[1]));
     }
     ::close(gate[0]);
     ::close(gate[1]);  // opens the gate: every read returns 0 at once
@@ -137,15 +140,15 @@ TEST_F(ConcurrencyFaultTest, KilledRunsNeverLeaveAMissingOrPartialDocument) {
     ::close(stop[0]);
 
     // Publication comes a few hundred ms after the start, the 2 s pause after it: most runs
-    // are killed within the first 700 ms (before, during and after the write), every 20th is
+    // are killed within the first 450 ms (before, during and after the write), every 40th is
     // let through to the end.
     std::mt19937 rng(std::random_device{}());
-    std::uniform_int_distribution<int> delayMs(0, 700);
+    std::uniform_int_distribution<int> delayMs(0, 450);
     int killed = 0;
     int completed = 0;
     for (int run = 0; run < 200; ++run) {
         const pid_t pid = Spawn(site, -1);
-        if (run % 20 == 19) {
+        if (run % 40 == 39) {
             EXPECT_EQ(Wait(pid), 0);
             ++completed;
             continue;

@@ -15,15 +15,30 @@ std::string SqlDir(test::Backend backend) {
            (backend == test::Backend::Pg ? "postgresql" : "mariadb");
 }
 
-std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
-                             const std::string& os) {
+namespace {
+std::string Quoted(const std::string& value) {
+    std::string out = "'";
+    for (char c : value) {
+        out += c;
+        if (c == '\'') {
+            out += c;
+        }
+    }
+    return out + "'";
+}
+}  // namespace
+
+std::string ComponentInserts(test::Backend backend, int rows, const std::string& agentText,
+                             const std::string& osText) {
+    const std::string agent = Quoted(agentText);
+    const std::string os = Quoted(osText);
     const std::string cols =
         "INSERT INTO mst_agent_component (agent_type, os_type, type, name, filepath, md5_value, "
         "state, agent_version, binary_version, description, dependencychk, is_reg_required) ";
     if (rows > 200 && backend == test::Backend::Pg) {
         // Wide enough rows that the fetch of a large set takes a while.
-        return cols + "SELECT '" + agent + "', '" + os +
-               "', (ARRAY['DLL','EXE','Config'])[1 + i % 3], 'c' || i || '.bin', 'bin/' || i, "
+        return cols + "SELECT " + agent + ", " + os +
+               ", (ARRAY['DLL','EXE','Config'])[1 + i % 3], 'c' || i || '.bin', 'bin/' || i, "
                "md5(i::text), 'A', '3.4', '1.' || i, repeat('d', 200), 'none', i % 2 = 0 "
                "FROM generate_series(1, " +
                std::to_string(rows) + ") AS i";
@@ -34,8 +49,8 @@ std::string ComponentInserts(test::Backend backend, int rows, const std::string&
         const std::string n = std::to_string(i);
         const bool flag = i % 2 == 0;
         sql += (i > 1 ? ", " : "");
-        sql += "('" + agent + "', '" + os + "', '" + types[i % 3] + "', 'c" + n + ".bin', 'bin/" +
-               n + "', 'm" + n + "', 'A', '3.4', '1." + n + "', 'component " + n + "', 'none', " +
+        sql += "(" + agent + ", " + os + ", '" + types[i % 3] + "', 'c" + n + ".bin', 'bin/" + n +
+               "', 'm" + n + "', 'A', '3.4', '1." + n + "', 'component " + n + "', 'none', " +
                (backend == test::Backend::Pg ? (flag ? "true" : "false") : (flag ? "1" : "0")) +
                ")";
     }

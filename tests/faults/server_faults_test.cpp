@@ -1,0 +1,66 @@
+// A PostgreSQL server of this test's own, stopped before a run or killed while a run fetches
+// a large result.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fault_case.h"
+#include "support/fault_pg_server.h"
+
+namespace brimlet::faults {
+namespace {
+
+using test::Backend;
+
+TEST(ServerFaultTest, StoppedAndKilledServerKeepTheDocument) {
+    test::TempDir root;
+    test::PrivatePgServer server(root.path());
+    server.Start();
+    server.ExecScript(test::ReadFile(SqlDir(Backend::Pg) + "/schema.sql"));
+    server.ExecScript(test::ReadFile(SqlDir(Backend::Pg) + "/procedures.sql"));
+    server.ExecScript(ComponentInserts(Backend::Pg, 100000, "FA", "LNX"));
+
+    // Stopped: the run finds nothing on the port.
+    Site site;
+    site.WriteSettings(server.ConnectionString());
+    const std::string previous = site.SeedPrevious();
+    server.Stop();
+    auto r = site.Run();
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(HasEntry(site.Texts(), "modMain|OpenConnection|ERR|Could not connect"));
+
+    // Killed: once the query has been sent, the server and its backends die mid-fetch.
+    server.Start();
+    site.WriteSettings(server.ConnectionString());
+    const std::size_t entriesBefore = site.Texts().size();
+    std::thread killer([&] {
+        for (int i = 0; i < 3000; ++i) {
+            const auto texts = site.Texts();
+            if (texts.size() > entriesBefore &&
+                HasEntry(std::vector<std::string>(texts.begin() + entriesBefore, texts.end()),
+                         "modMain|FncCreateXMLString|MSG|Creating File type wise")) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(150));
+                server.Kill();
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    r = site.Run();
+    killer.join();
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_LT(r.seconds, 30.0);
+    const auto texts = site.Texts();
+    const std::vector<std::string> run(texts.begin() + entriesBefore, texts.end());
+    EXPECT_TRUE(HasEntry(run, "modMain|FncCreateXMLString|ERR|")) << site.Log().raw;
+    EXPECT_FALSE(HasEntry(run, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(site.TempFiles().empty());
+    EXPECT_EQ(run.back(), "modMain|Main|MSG|END||");
+    ExpectCleanLog(site.Log(), server.ConnectionString());
+}
+
+}  // namespace
+}  // namespace brimlet::faults
