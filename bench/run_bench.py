@@ -388,7 +388,9 @@ def markdown(results):
                   "settings. Fetch is timed alone; sort and body = the body procedure (which "
                   "fetches again) less the lone fetch; write = the streamed encryption and "
                   "write (with fsync and rename) less an encryption into nothing; update = "
-                  "the checksum procedure step (which hashes again) less the lone hash.")
+                  "the checksum procedure step (which hashes again) less the lone hash. The driver "
+                  "holds the body whole to time it apart from the encryption, so its RSS "
+                  "column is the driver's, not the program's (the program streams the body).")
                 w("")
                 runs = size["stages"]
                 cols = " | ".join(f"run {i + 1} s" for i in range(len(runs)))
