@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <fstream>
+#include <random>
 
 #include "common/failure.h"
 
@@ -65,6 +67,18 @@ unsigned CurrentUmask() {
 
 AtomicFile::AtomicFile(std::string path) : m_path(std::move(path)) {
     const std::string dir = DirectoryOf(m_path);
+    // An unnamed file leaves nothing behind when the process is killed while writing; it gets
+    // a name only at Commit, just before the rename. /proc is needed to give it that name.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+        const int fd = ::open(dir.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0666);
+        if (fd >= 0) {
+            m_fd = UniqueFd(fd);
+            return;
+        }
+        if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+            throw ErrnoFailure(errno, "create temporary file in " + dir);
+        }
+    }
     std::string pattern = (dir == "/" ? "" : dir) + "/." + NameOf(m_path) + ".XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
@@ -77,8 +91,29 @@ AtomicFile::AtomicFile(std::string path) : m_path(std::move(path)) {
 AtomicFile::~AtomicFile() {
     if (!m_committed) {
         m_fd.Close();
-        ::unlink(m_tempPath.c_str());
+        if (!m_tempPath.empty()) {
+            ::unlink(m_tempPath.c_str());
+        }
     }
+}
+
+void AtomicFile::LinkUnnamed() {
+    const std::string dir = DirectoryOf(m_path);
+    const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd.get());
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, "%06x", random() & 0xffffffu);
+        std::string name = (dir == "/" ? "" : dir) + "/." + NameOf(m_path) + "." + suffix;
+        if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+            m_tempPath = std::move(name);
+            return;
+        }
+        if (errno != EEXIST) {
+            throw ErrnoFailure(errno, "name temporary file in " + dir);
+        }
+    }
+    throw ErrnoFailure(EEXIST, "name temporary file in " + dir);
 }
 
 void AtomicFile::Write(std::string_view data) {
@@ -103,6 +138,9 @@ void AtomicFile::Commit() {
     }
     if (::fsync(m_fd.get()) != 0) {
         throw ErrnoFailure(errno, "fsync " + m_tempPath);
+    }
+    if (m_tempPath.empty()) {
+        LinkUnnamed();
     }
     if (m_fd.Close() != 0) {
         throw ErrnoFailure(errno, "close " + m_tempPath);

@@ -10,7 +10,8 @@ namespace brimlet {
 
 class AtomicFile {
   public:
-    // Creates the temporary file "<dir>/.<name>.XXXXXX" beside `path`. Throws Failure
+    // Creates the temporary file beside `path`: unnamed where the file system allows it (so a
+    // killed process leaves nothing), else "<dir>/.<name>.XXXXXX". Throws Failure
     // (errno) when it cannot be created, e.g. when the directory does not exist.
     explicit AtomicFile(std::string path);
     // Removes the temporary file unless Commit() succeeded.
@@ -27,9 +28,13 @@ class AtomicFile {
     void Commit();
 
     const std::string& path() const { return m_path; }
+    // The temporary file's name; empty while the file is unnamed.
     const std::string& tempPath() const { return m_tempPath; }
 
   private:
+    // Gives the unnamed file a temporary name beside the path, ready for the rename.
+    void LinkUnnamed();
+
     std::string m_path;
     std::string m_tempPath;
     UniqueFd m_fd;

@@ -1,5 +1,5 @@
 /* LD_PRELOAD shim: a full disk for temporary documents only. With FAULT_ENOSPC=write the first
- * write to a file named .Brimlet_* succeeds and every later one fails with ENOSPC; with
+ * write to a temporary document (named .Brimlet_*, or still unnamed) succeeds and every later one fails with ENOSPC; with
  * FAULT_ENOSPC=fsync its fsync fails with ENOSPC. Every other file is left alone, so the log
  * and the runtime keep working. */
 #define _GNU_SOURCE
@@ -20,7 +20,8 @@ static int IsTempDocument(int fd) {
     }
     target[n] = '\0';
     const char* base = strrchr(target, '/');
-    return base != NULL && strncmp(base + 1, ".Brimlet_", 9) == 0;
+    /* An unnamed temporary file (O_TMPFILE) reads as "/dir/#12345 (deleted)". */
+    return base != NULL && (strncmp(base + 1, ".Brimlet_", 9) == 0 || base[1] == '#');
 }
 
 static int Mode(const char* name) {
