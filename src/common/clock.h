@@ -6,7 +6,7 @@
 namespace brimlet {
 
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Current time, to the whole second.
     virtual std::time_t Now() const;

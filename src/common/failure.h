@@ -7,7 +7,7 @@
 namespace brimlet {
 
 class Failure : public std::exception {
-public:
+  public:
     Failure(std::int32_t number, std::string description)
         : m_number(number), m_description(std::move(description)) {}
 
@@ -15,7 +15,7 @@ public:
     const std::string& description() const noexcept { return m_description; }
     const char* what() const noexcept override { return m_description.c_str(); }
 
-private:
+  private:
     std::int32_t m_number;
     std::string m_description;
 };

@@ -45,9 +45,9 @@ std::string ToUpperAscii(std::string_view s) {
 }
 
 bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(),
-                      [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return LowerAscii(x) == LowerAscii(y);
+           });
 }
 
 std::vector<std::string> Split(std::string_view s, char sep) {

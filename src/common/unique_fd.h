@@ -7,7 +7,7 @@
 namespace brimlet {
 
 class UniqueFd {
-public:
+  public:
     UniqueFd() = default;
     explicit UniqueFd(int fd) : m_fd(fd) {}
     UniqueFd(const UniqueFd&) = delete;
@@ -31,7 +31,7 @@ public:
         return fd >= 0 ? ::close(fd) : 0;
     }
 
-private:
+  private:
     void Reset() {
         if (m_fd >= 0) {
             ::close(m_fd);

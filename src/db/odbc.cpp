@@ -347,10 +347,12 @@ void Connection::Open() {
     if (d.open) {
         throw Failure(kErrObjectOpen, "Operation is not allowed when the object is open.");
     }
-    CheckOdbc(SQLSetConnectAttr(
-                  d.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
-                  reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d.connectionTimeout)), 0),
-              SQL_HANDLE_DBC, d.dbc.get(), "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
+    CheckOdbc(
+        SQLSetConnectAttr(
+            d.dbc.get(), SQL_ATTR_LOGIN_TIMEOUT,
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): ODBC takes integer attributes as pointers
+            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d.connectionTimeout)), 0),
+        SQL_HANDLE_DBC, d.dbc.get(), "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
     std::string dsnDriver;
     if (auto dsn = ConnectionStringValue(d.connectionString, "DSN")) {
         std::array<char, 512> buf{};
@@ -614,9 +616,12 @@ RecordSet Command::Execute() {
     Connection::Impl& conn = d.connection->impl();
     OdbcHandle stmt(SQL_HANDLE_STMT, conn.dbc.get());
     const std::int32_t timeout = d.timeout.value_or(conn.commandTimeout);
-    CheckOdbc(SQLSetStmtAttr(stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
-                             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0),
-              SQL_HANDLE_STMT, stmt.get(), "SQLSetStmtAttr(SQL_ATTR_QUERY_TIMEOUT)");
+    CheckOdbc(
+        SQLSetStmtAttr(
+            stmt.get(), SQL_ATTR_QUERY_TIMEOUT,
+            // NOLINTNEXTLINE(performance-no-int-to-ptr): ODBC takes integer attributes as pointers
+            reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0),
+        SQL_HANDLE_STMT, stmt.get(), "SQLSetStmtAttr(SQL_ATTR_QUERY_TIMEOUT)");
 
     std::string sql = "{call " + d.text;
     if (!d.parameters.empty()) {

@@ -140,6 +140,7 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
     CheckOdbc(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_BIND_TYPE,
                              reinterpret_cast<SQLPOINTER>(SQL_BIND_BY_COLUMN), 0),
               SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(SQL_ATTR_ROW_BIND_TYPE)");
+    // NOLINTNEXTLINE(performance-no-int-to-ptr): ODBC takes integer attributes as pointers
     CheckOdbc(SQLSetStmtAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(rows), 0),
               SQL_HANDLE_STMT, stmt, "SQLSetStmtAttr(SQL_ATTR_ROW_ARRAY_SIZE)");
     CheckOdbc(SQLSetStmtAttr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_HANDLE_STMT, stmt,

@@ -21,7 +21,7 @@ constexpr std::size_t kKeyBytes = 32;
 constexpr std::size_t kBlockBytes = 16;
 // A multiple of both the block size and 3, so every chunk but the last encodes without
 // base64 padding.
-constexpr std::size_t kChunkBytes = 48 * 1024;
+constexpr std::size_t kChunkBytes = std::size_t{48} * 1024;
 
 struct CipherCtxDeleter {
     void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
@@ -102,7 +102,7 @@ std::string Cipher::DeriveKey(std::string_view passPhrase, std::string_view enco
     }
     static constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
-    hex.reserve(2 * length);
+    hex.reserve(std::size_t{2} * length);
     for (unsigned int i = 0; i < length; ++i) {
         hex.push_back(kHex[digest[i] >> 4]);
         hex.push_back(kHex[digest[i] & 0x0f]);

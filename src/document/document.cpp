@@ -17,7 +17,7 @@ namespace {
 
 constexpr std::string_view kFunction = "FncCreateXMLString";
 // The body goes to the encryption in pieces of about this size, so it is never held whole.
-constexpr std::size_t kStreamBytes = 4 * 1024 * 1024;
+constexpr std::size_t kStreamBytes = std::size_t{4} * 1024 * 1024;
 
 struct Columns {
     std::size_t type, name, filepath, md5Value, state, agentVersion, binaryVersion, description,

@@ -43,9 +43,9 @@ UniqueFd OpenForAppend(const std::string& path) {
 
 }  // namespace
 
-std::string LogEntry(std::string_view dateTime, std::string_view module,
-                     std::string_view function, std::string_view type, std::string_view val1,
-                     std::string_view val2, std::string_view val3) {
+std::string LogEntry(std::string_view dateTime, std::string_view module, std::string_view function,
+                     std::string_view type, std::string_view val1, std::string_view val2,
+                     std::string_view val3) {
     std::string line;
     line.reserve(dateTime.size() + module.size() + function.size() + type.size() + val1.size() +
                  val2.size() + val3.size() + 8);
@@ -102,8 +102,8 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
         if (log.logFilePath.empty()) {
             return;
         }
-        std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
-                                     val1, val2, val3);
+        std::string line =
+            LogEntry(GeneralDateText(log.clock->Now()), module, function, type, val1, val2, val3);
         line += kCrLf;
         UniqueFd fd = OpenForAppend(log.logFilePath);
         if (!fd) {

@@ -32,9 +32,9 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
 
 // The entry line without its CR LF. TAB, CR and LF inside a value become one blank each,
 // so every entry stays one line of seven columns.
-std::string LogEntry(std::string_view dateTime, std::string_view module,
-                     std::string_view function, std::string_view type, std::string_view val1,
-                     std::string_view val2, std::string_view val3);
+std::string LogEntry(std::string_view dateTime, std::string_view module, std::string_view function,
+                     std::string_view type, std::string_view val1, std::string_view val2,
+                     std::string_view val3);
 
 // The common error entry of the guarded procedures of modMain:
 // ("modMain", function, "ERR", number, description, step).

@@ -39,7 +39,8 @@ extern "C" void VelVariantClear(VelVariant* value) {
         return;
     }
     if (value->type == VEL_VARIANT_TEXT) {
-        std::free(value->text);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+        std::free(
+            value->text);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
     }
     value->type = VEL_VARIANT_EMPTY;
     value->text = nullptr;

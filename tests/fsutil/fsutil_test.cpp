@@ -21,7 +21,7 @@ bool IsDir(const std::string& p) {
 }
 
 class CreateDirTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         // Collect the utilities' entries in a log of our own.
         ASSERT_EQ(::mkdir((logDir / "Log").c_str(), 0755), 0);

@@ -13,12 +13,12 @@ namespace {
 using test::LocalTimeOf;
 
 class LocaleScope {
-public:
+  public:
     explicit LocaleScope(const char* name) : m_ok(std::setlocale(LC_ALL, name) != nullptr) {}
     ~LocaleScope() { std::setlocale(LC_ALL, "C"); }
     bool ok() const { return m_ok; }
 
-private:
+  private:
     bool m_ok;
 };
 

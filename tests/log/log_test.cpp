@@ -15,7 +15,7 @@ using test::ReadFile;
 using test::TempDir;
 
 class LogFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_EQ(::mkdir((dir / "Log").c_str(), 0755), 0);
         log.exeDir = dir.path();
@@ -40,13 +40,13 @@ TEST_F(LogFileTest, FirstRunWritesHeaderThenEntriesSecondRunAppendsWithoutHeader
     WriteLog(second, "modMain", "Main", "MSG", "END", "x", "y");
 
     const std::string when = GeneralDateText(clock.Now());
-    const std::string expected = "#Software: TULO.KEM.DC.pub_AG_OS\r\n"
-                                 "#Version: 2.0\r\n"
-                                 "#Date: " + when + "\r\n" +
-                                 "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3\r\n" +
-                                 std::string(126, '-') + "\r\n" +
-                                 when + "\tmodMain\tMain\tMSG\tSTART\t\t\r\n" +
-                                 when + "\tmodMain\tMain\tMSG\tEND\tx\ty\r\n";
+    const std::string expected =
+        "#Software: TULO.KEM.DC.pub_AG_OS\r\n"
+        "#Version: 2.0\r\n"
+        "#Date: " +
+        when + "\r\n" + "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3\r\n" +
+        std::string(126, '-') + "\r\n" + when + "\tmodMain\tMain\tMSG\tSTART\t\t\r\n" + when +
+        "\tmodMain\tMain\tMSG\tEND\tx\ty\r\n";
     EXPECT_EQ(ReadFile(ExpectedPath()), expected);
 }
 

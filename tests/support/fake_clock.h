@@ -7,14 +7,14 @@
 namespace brimlet::test {
 
 class FakeClock : public Clock {
-public:
+  public:
     explicit FakeClock(std::time_t t) : m_now(t) {}
     std::time_t Now() const override { return m_now; }
     void SleepMs(int milliseconds) const override { m_sleptMs += milliseconds; }
     void Set(std::time_t t) { m_now = t; }
     int SleptMs() const { return m_sleptMs; }
 
-private:
+  private:
     std::time_t m_now;
     mutable int m_sleptMs = 0;
 };
