@@ -18,20 +18,18 @@ void WriteUtilityError(LogFile& log, const char* utility, const Failure& f) {
     WriteLog(log, utility, "ERROR", std::to_string(f.number()), f.description(), "", "");
 }
 
-// Presence test: anything that exists under the name counts, a plain file included.
-// Absent (ENOENT, ENOTDIR) is an answer; any other errno is a failure of the test.
-bool IsPresent(const std::string& prefix) {
+}  // namespace
+
+bool PathExists(const std::string& path) {
     struct stat st {};
-    if (::stat(prefix.c_str(), &st) == 0) {
+    if (::stat(path.c_str(), &st) == 0) {
         return true;
     }
     if (errno == ENOENT || errno == ENOTDIR) {
         return false;
     }
-    throw ErrnoFailure(errno, prefix);
+    throw ErrnoFailure(errno, path);
 }
-
-}  // namespace
 
 std::string QualifyPath(LogFile& log, std::string path) {
     try {
@@ -56,7 +54,7 @@ bool CreateDir(LogFile& log, std::string path) {
             throw Failure(6, "Overflow");
         }
         for (std::size_t i = 2; i <= highest; ++i) {
-            if (!IsPresent(prefix)) {
+            if (!PathExists(prefix)) {
                 if (::mkdir(prefix.c_str(), 0777) != 0) {
                     return false;
                 }

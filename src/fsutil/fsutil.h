@@ -6,6 +6,11 @@
 
 namespace brimlet {
 
+// True when anything exists under `path` (a plain file passes as well as a directory), false
+// when the path leads nowhere (ENOENT, ENOTDIR). Any other answer (no search permission, a
+// symlink loop, a name too long) is a failure of the test itself: throws Failure (errno).
+bool PathExists(const std::string& path);
+
 // `path` followed by one "/" when its last character is not "/" (also when it is empty).
 std::string QualifyPath(LogFile& log, std::string path);
 

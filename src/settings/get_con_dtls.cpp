@@ -1,10 +1,8 @@
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <string>
 
 #include "common/failure.h"
 #include "common/text.h"
+#include "fsutil/fsutil.h"
 #include "log/log.h"
 #include "run/run_context.h"
 #include "settings/settings.h"
@@ -19,21 +17,6 @@ constexpr std::string_view kSection = "Brimlet";
 
 bool IsBlank(std::string_view s) {
     return TrimSpaces(s).empty();
-}
-
-// True when something of that name exists (a file passes as well as a directory), false when
-// the path leads nowhere. Any other answer (no search permission, a symlink loop, a name too
-// long) is a failure of the test itself.
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        return true;
-    }
-    const int err = errno;
-    if (err == ENOENT || err == ENOTDIR) {
-        return false;
-    }
-    throw ErrnoFailure(err, path);
 }
 
 }  // namespace
