@@ -101,9 +101,9 @@ int FuzzOne(const std::uint8_t* data, std::size_t size) {
                            key.front() != '#' && key.front() != '[';
     if (sectionUsable && keyUsable) {
         const std::string expected = PlainValue(text, 1 + (flags & 7U));
-        const std::string written = "[" + std::string(section) + "]\n" + std::string(key) +
-                                    " = \"" + expected + "\"" +
-                                    ((flags & 8U) != 0 ? "\r\n" : "\n") + std::string(text);
+        std::string written = "[";
+        written.append(section).append("]\n").append(key).append(" = \"").append(expected);
+        written.append("\"").append((flags & 8U) != 0 ? "\r\n" : "\n").append(text);
         const std::string got = Lookup(written, section, key);
         Check(got == expected.substr(0, kIniValueMaxBytes), "a written value did not come back");
     }

@@ -83,7 +83,7 @@ TEST(VelGnMD5, MatchesLibcryptoAndMd5sumForEveryShapeOfFile) {
                                  3 * (1 << 20) + 12345};
     for (const std::size_t n : sizes) {
         SCOPED_TRACE("size " + std::to_string(n));
-        const std::string path = dir / ("f" + std::to_string(n));
+        const std::string path = dir / std::string("f").append(std::to_string(n));
         const std::string data = Pattern(n);
         WriteFile(path, data);
         const std::string expected = Md5Hex(data);

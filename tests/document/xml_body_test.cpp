@@ -134,7 +134,7 @@ TEST(XmlBodyTest, HostileValuesStillGiveWellFormedXml) {
 TEST(XmlBodyTest, StreamedBodyIsTheHeldBodyInPiecesBetweenRows) {
     std::vector<std::string> names;
     for (int i = 0; i < 40; ++i) {
-        names.push_back("n" + std::to_string(i) + "]]");
+        names.push_back(std::string("n").append(std::to_string(i)).append("]]"));
     }
     auto build = [&](XmlBodyWriter& writer) {
         for (std::size_t i = 0; i < names.size(); ++i) {

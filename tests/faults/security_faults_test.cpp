@@ -40,8 +40,9 @@ TEST_P(SecurityFaultTest, SqlInNamesSettingsAndRowsStaysPlainValues) {
 
 TEST_P(SecurityFaultTest, PasswordNeverReachesTheLog) {
     LoadSchema(Db(), 3);
-    const std::string marker = "Mk7" + Db().Name().substr(Db().Name().size() - 8) + "Pw";
-    const std::string user = "u" + Db().Name().substr(Db().Name().size() - 8);
+    const std::string suffix = Db().Name().substr(Db().Name().size() - 8);
+    const std::string marker = std::string("Mk7").append(suffix).append("Pw");
+    const std::string user = std::string("u").append(suffix);
     if (backend() == Backend::Pg) {
         Db().Exec("CREATE ROLE " + user + " LOGIN SUPERUSER PASSWORD '" + marker + "'");
     } else {
