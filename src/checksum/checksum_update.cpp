@@ -26,6 +26,15 @@ bool IsPlainFile(const std::string& path) {
 void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
     int step = 10;
     try {
+        // The recorded checksum and release date must keep describing the document that is
+        // served; a run that published nothing new has no release to announce.
+        if (!ctx.published && !ctx.noData) {
+            WriteLog(ctx.log, kModule, kFunction, "MSG",
+                     "Checksum not updated in the database: no new xml file was published",
+                     ctx.xmlPath, "");
+            return;
+        }
+
         step = 20;
         WriteLog(ctx.log, kModule, kFunction, "MSG",
                  "Updating Checksum of " + ctx.xmlPath + " in the database...", "", "");

@@ -18,6 +18,8 @@ namespace {
 constexpr std::string_view kFunction = "FncCreateXMLString";
 // The body goes to the encryption in pieces of about this size, so it is never held whole.
 constexpr std::size_t kStreamBytes = std::size_t{4} * 1024 * 1024;
+// Rows left out that get an entry of their own; the rest are counted in one entry.
+constexpr std::size_t kLeftOutEntries = 20;
 
 struct Columns {
     std::size_t type, name, filepath, md5Value, state, agentVersion, binaryVersion, description,
@@ -49,12 +51,6 @@ ComponentRow ReadTexts(const db::RecordSet& rs, const Columns& c) {
     row.binaryVersion = Text(rs, c.binaryVersion);
     row.description = Text(rs, c.description);
     row.dependencyChk = Text(rs, c.dependencyChk);
-    return row;
-}
-
-ComponentRow ReadRow(const db::RecordSet& rs, const Columns& c) {
-    ComponentRow row = ReadTexts(rs, c);
-    row.isRegRequired = ReadBool(rs, c.isRegRequired);
     return row;
 }
 
@@ -111,7 +107,9 @@ void WriteBody(RunContext& ctx, SortedRows& rows, const TextSink& sink) {
             kStreamBytes);
         ForEachUsableRow(rows.rs, rows.groups, [&](const std::string& key) {
             step = 160;
-            const ComponentRow row = ReadRow(rows.rs, rows.columns);
+            ComponentRow row = ReadTexts(rows.rs, rows.columns);
+            step = 270;
+            row.isRegRequired = ReadBool(rows.rs, rows.columns.isRegRequired);
             step = 350;
             writer.Add(row, key);
             step = 360;
@@ -205,6 +203,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         std::vector<KeyGroup> groups;
         std::unordered_map<std::string, std::size_t> groupOf;
         std::size_t size = 0;
+        std::size_t leftOut = 0;
         for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
             const ComponentRow row = ReadTexts(rs, c);
             keys.push_back(TypeKey(row.type));
@@ -216,13 +215,22 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
             KeyGroup& group = groups[it->second];
             ++group.rows;
             if (!group.valid) {
-                WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
-                         "Component type is not a valid XML name, row left out (Type \"" +
-                             std::string(row.type) + "\", Name \"" + std::string(row.name) + "\")",
-                         "160");
+                if (++leftOut <= kLeftOutEntries) {
+                    WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
+                             "Component type is not a valid XML name, row left out (Type \"" +
+                                 std::string(row.type) + "\", Name \"" + std::string(row.name) +
+                                 "\")",
+                             "160");
+                }
                 continue;
             }
             size += XmlBodyWriter::RowSizeHint(row, key);
+        }
+        if (leftOut > kLeftOutEntries) {
+            WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
+                     std::to_string(leftOut - kLeftOutEntries) +
+                         " further rows with a type that is not a valid XML name left out",
+                     "160");
         }
         step = 140;
         rs.SortByKeys(keys);
@@ -235,15 +243,14 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
 
         // The one value whose reading can fail is checked on every row before anything is
         // published, so such a row still fails the query instead of a half-written document.
-        ForEachUsableRow(rs, groups, [&](const std::string&) {
-            step = 160;
-            ReadBool(rs, c.isRegRequired);
-        });
+        step = 270;
+        ForEachUsableRow(rs, groups, [&](const std::string&) { ReadBool(rs, c.isRegRequired); });
         const bool usable = std::any_of(groups.begin(), groups.end(),
                                         [](const KeyGroup& g) { return g.valid && g.rows > 0; });
         if (!usable) {
             step = 430;
             rs.Close();
+            outcome.status = BodyStatus::NoUsableRows;
             return outcome;
         }
         step = 410;

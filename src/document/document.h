@@ -9,8 +9,9 @@ namespace brimlet {
 
 // Runs "USP_AgentComponent_Details" for ctx.osType and ctx.agentType on the open
 // ctx.connection and builds the grouped body. Rows with a type that cannot name an element
-// are left out with an "ERR" entry each. Failures end in the procedure's error entry and
-// status Failed. Never throws.
+// are left out, the first 20 with an "ERR" entry each, the others counted in one more; when
+// that leaves no row, the status is NoUsableRows. Failures end in the procedure's error entry
+// and status Failed. Never throws.
 BodyOutcome CreateXmlBody(RunContext& ctx) noexcept;
 
 // The body alone, or empty text when there is nothing to list or a step failed.

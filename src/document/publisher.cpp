@@ -58,15 +58,22 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
             // The query has logged why; the published document stays as it is.
             return;
         }
+        if (outcome.status == BodyStatus::NoUsableRows) {
+            throw Failure(-1,
+                          "No xml file written: no row has a usable component type; the "
+                          "old document is kept");
+        }
         if (outcome.status == BodyStatus::NoRows) {
             step = 40;
             if (::unlink(ctx.xmlPath.c_str()) == 0) {
                 step = 50;
                 Msg(ctx, "Deleted Old xml file");
-            } else if (errno != ENOENT) {
+            } else if (errno != ENOENT && errno != ENOTDIR) {
+                // ENOTDIR: a part of the path is a plain file, so no document can be there.
                 throw ErrnoFailure(errno, "delete " + ctx.xmlPath);
             }
             step = 220;
+            ctx.noData = true;
             Msg(ctx, "No Data available for " + ctx.osType, ctx.agentType);
             return;
         }

@@ -12,9 +12,10 @@
 namespace brimlet {
 
 enum class BodyStatus {
-    Rows,    // the body holds at least one group
-    NoRows,  // the query succeeded and returned no rows
-    Failed,  // the query failed or gave no usable rows; its entries are already logged
+    Rows,          // the body holds at least one group
+    NoRows,        // the query succeeded and returned no rows
+    Failed,        // the query failed; its entries are already logged
+    NoUsableRows,  // rows came, but none has a type key that can name an element
 };
 
 // Thrown by a body producer that failed and has already written its own error entry.
@@ -44,8 +45,9 @@ inline constexpr std::string_view kDocumentTail = "</brimlet>";
 
 // The publication steps of SubCreateBrimletXML with the body and the cipher supplied by the
 // caller; a producer's body streams into the encryption. Rows: the encrypted document plus CR LF
-// replaces ctx.xmlPath atomically, and ctx.published is set. NoRows: the old document is removed.
-// Failed, or any failure of encryption or writing: the old document stays untouched. Never throws.
+// replaces ctx.xmlPath atomically, and ctx.published is set. NoRows: the old document is removed
+// and ctx.noData is set. Failed, NoUsableRows (with an error entry), or any failure of
+// encryption or writing: the old document stays untouched. Never throws.
 void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext&)>& createBody,
                      const Cipher& cipher) noexcept;
 

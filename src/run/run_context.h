@@ -30,6 +30,7 @@ struct RunContext {
 
     // Outcome, for the exit status.
     bool published = false;         // SubCreateBrimletXML wrote "Created new xml file"
+    bool noData = false;            // SubCreateBrimletXML wrote "No Data available for ..."
     bool checksumAccepted = false;  // SubUpdateXmlCheckSum wrote "Checksum updated ..."
 };
 

@@ -62,6 +62,7 @@ class ChecksumUpdateTest : public BackendTest {
         m_ctx.cmdTimeoutSec = "30";
         m_ctx.xmlPath = m_dir / "Brimlet_AGT_OS.xml";
         WriteFile(m_ctx.xmlPath, "encrypted document");
+        m_ctx.published = true;  // as SubCreateBrimletXML leaves it
         m_ctx.connection = std::make_unique<db::Connection>();
         m_ctx.connection->SetConnectionString(Db().ConnectionString());
         m_ctx.connection->SetConnectionTimeout("10");
@@ -195,6 +196,7 @@ TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
     ctx.cmdTimeoutSec = "30";
     Md5Library lib(dir.path());
     ASSERT_EQ(::mkdir((dir / "adir").c_str(), 0700), 0);
+    ctx.noData = true;  // the document was removed for want of rows
     for (const std::string& path : {dir / "missing.xml", dir / "adir", std::string()}) {
         ctx.xmlPath = path;
         SubUpdateXmlCheckSum(ctx, lib);
@@ -214,6 +216,30 @@ TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
     EXPECT_EQ(entries, (std::vector<std::vector<std::string>>{
                            start(dir / "missing.xml"), missing(dir / "missing.xml"),
                            start(dir / "adir"), missing(dir / "adir"), start(""), missing("")}));
+    EXPECT_FALSE(ctx.checksumAccepted);
+}
+
+// A run that published nothing new: neither hashed (no library here would be an ERR entry)
+// nor recorded (no connection would be one), whatever is at the path.
+TEST(ChecksumUpdate, RunThatPublishedNothingLeavesTheRecordedChecksumAlone) {
+    TempDir dir;
+    RunContext ctx;
+    InitTestRun(ctx, dir.path());
+    ctx.cmdTimeoutSec = "30";
+    Md5Library lib(dir.path());
+    ctx.xmlPath = dir / "Brimlet_AGT_OS.xml";
+    WriteFile(ctx.xmlPath, "the document served before");
+    SubUpdateXmlCheckSum(ctx, lib);
+    std::vector<std::vector<std::string>> entries;
+    for (const LogRow& r : ReadLogRows(ctx)) {
+        entries.push_back({r.function, r.type, r.val1, r.val2, r.val3});
+    }
+    EXPECT_EQ(entries, (std::vector<std::vector<std::string>>{
+                           {"SubUpdateXmlCheckSum", "MSG",
+                            "Checksum not updated in the database: no new xml file was published",
+                            ctx.xmlPath, ""}}));
+    EXPECT_EQ(ctx.log.errEntries, 0);
+    EXPECT_EQ(lib.LoadedFrom(), "");
     EXPECT_FALSE(ctx.checksumAccepted);
 }
 

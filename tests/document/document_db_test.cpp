@@ -109,14 +109,62 @@ TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
               "left out (Type \"my dll\", Name \"spaced\")|160");
 }
 
-TEST_P(DocumentDbTest, OnlyUnusableTypesKeepTheOldDocument) {
+TEST_P(DocumentDbTest, OnlyUnusableTypesKeepTheOldDocumentAndSaySo) {
     Insert("'  '", "'blank'");
     Insert("'9x'", "'digit'");
     test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
     SubCreateBrimletXML(m_run.ctx);
     EXPECT_EQ(test::ReadFile(m_run.ctx.xmlPath), "old\r\n");
     EXPECT_FALSE(m_run.ctx.published);
-    EXPECT_EQ(m_run.Entries().size(), 4u);  // start entries and the two rows' "ERR" entries
+    EXPECT_FALSE(m_run.ctx.noData);
+    const auto entries = m_run.Entries();
+    ASSERT_EQ(entries.size(), 5u);  // start entries, the two rows' entries, the closing one
+    EXPECT_EQ(entries[4],
+              "modMain|SubCreateBrimletXML|ERR|-1|No xml file written: no row has a usable "
+              "component type; the old document is kept|80");
+    EXPECT_EQ(CreateXmlBody(m_run.ctx).status, BodyStatus::NoUsableRows);
+}
+
+TEST_P(DocumentDbTest, RowsLeftOutBeyondTheTwentiethAreCountedInOneEntry) {
+    Db().Exec(
+        "INSERT INTO mst_agent_component (agent_type, os_type, type, name, filepath, md5_value, "
+        "state, agent_version, binary_version, description, dependencychk, is_reg_required) "
+        "WITH RECURSIVE s(n) AS (SELECT 1 UNION ALL SELECT n + 1 FROM s WHERE n < 100) "
+        "SELECT 'AG', 'OS', '9x', CONCAT('b', n), 'p', 'm', 'A', '3.4', '1.2', 'd', 'c', TRUE "
+        "FROM s");
+    Insert("'dll'", "'good'");
+    const std::string body = FncCreateXMLString(m_run.ctx);
+    EXPECT_NE(body.find("<dll name=\"good\""), std::string::npos) << body;
+    const auto entries = m_run.Entries();
+    ASSERT_EQ(entries.size(), 1u + 20u + 1u);
+    for (int i = 1; i <= 20; ++i) {
+        EXPECT_EQ(entries[i],
+                  "modMain|FncCreateXMLString|ERR|-1|Component type is not a valid XML name, row "
+                  "left out (Type \"9x\", Name \"b" +
+                      std::to_string(i) + "\")|160");
+    }
+    EXPECT_EQ(entries[21],
+              "modMain|FncCreateXMLString|ERR|-1|80 further rows with a type that is not a valid "
+              "XML name left out|160");
+}
+
+// A text column where the flag belongs: MariaDB passes whatever the procedure selects.
+TEST_P(DocumentDbTest, FlagThatIsNotABooleanFailsAtItsOwnStep) {
+    if (backend() == Backend::Pg) {
+        GTEST_SKIP() << "the PostgreSQL function returns a typed boolean column";
+    }
+    Db().Exec("DROP PROCEDURE USP_AgentComponent_Details");
+    Db().Exec(
+        "CREATE PROCEDURE USP_AgentComponent_Details(IN a VARCHAR(50), IN b VARCHAR(10)) "
+        "BEGIN SELECT 'dll' AS `Type`, 'a.dll' AS `Name`, 'p' AS `filepath`, 'm' AS `MD5Value`, "
+        "'A' AS `State`, '3.4' AS `AgentVersion`, '1.2' AS `BinaryVersion`, 'd' AS "
+        "`Description`, 'c' AS `dependencychk`, 'maybe' AS `IsRegRequired`; END");
+    test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
+    SubCreateBrimletXML(m_run.ctx);
+    EXPECT_EQ(test::ReadFile(m_run.ctx.xmlPath), "old\r\n");
+    const auto entries = m_run.Entries();
+    ASSERT_EQ(entries.size(), 3u);
+    EXPECT_EQ(entries[2], "modMain|FncCreateXMLString|ERR|13|Type mismatch|270");
 }
 
 TEST_P(DocumentDbTest, NoRowsRemoveTheOldDocument) {

@@ -216,11 +216,39 @@ TEST_F(PublisherTest, NoRowsRemoveTheOldDocument) {
     Publish(BodyStatus::NoRows);
     EXPECT_FALSE(test::Exists(m_ctx.xmlPath));
     EXPECT_FALSE(m_ctx.published);
+    EXPECT_TRUE(m_ctx.noData);
     EXPECT_EQ(Val1s(), (std::vector<std::string>{
                            "MSG Creating Brimlet xml...", "MSG No Data available for B",
                            "MSG Creating Brimlet xml...", "MSG Deleted Old xml file",
                            "MSG No Data available for B"}));
     EXPECT_EQ(Entries().back().val2, "A");
+}
+
+// The output root may be a plain file: nothing can exist below it, so there is nothing to delete.
+TEST_F(PublisherTest, NoRowsBelowAPlainFileIsNoData) {
+    test::WriteFile(m_dir / "root", "a file\n");
+    m_ctx.xmlPath = m_dir / "root/A/Brimlet_A_B.xml";
+    Publish(BodyStatus::NoRows);
+    EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
+                                                 "MSG No Data available for B"}));
+    EXPECT_TRUE(m_ctx.noData);
+    EXPECT_EQ(test::ReadFile(m_dir / "root"), "a file\n");
+}
+
+TEST_F(PublisherTest, NoUsableRowsKeepTheOldDocumentWithOneErrorEntry) {
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    Publish(BodyStatus::NoUsableRows);
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
+    EXPECT_FALSE(m_ctx.published);
+    EXPECT_FALSE(m_ctx.noData);
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(
+        entries[1].function + " " + entries[1].type + " " + entries[1].val1 + " " + entries[1].val3,
+        "SubCreateBrimletXML ERR -1 80");
+    EXPECT_EQ(entries[1].val2,
+              "No xml file written: no row has a usable component type; the old document is kept");
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
 }
 
 TEST_F(PublisherTest, MissingDirectoryFailsAtTheOpeningStep) {

@@ -150,6 +150,30 @@ TEST_P(FullRunTest, NoRowsRemovesTheDocumentAndEndsWithStatusOne) {
               texts.end());
 }
 
+// A plain file is accepted as the output root; below it no document can exist.
+TEST_P(FullRunTest, NoRowsUnderAPlainFileRootIsNoData) {
+    const std::string root = dir / "rootfile";
+    test::WriteFile(root, "not a folder\n");
+    test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=10",
+                                "cmdtimeoutsec=30", "purl=http://primary.invalid/dl/",
+                                "surl=http://second.invalid/dl/", "srvpath=" + root});
+    Db().Exec("DELETE FROM mst_agent_component");
+    EXPECT_EQ(Run().exitStatus, 1);
+    EXPECT_EQ(test::ReadFile(root), "not a folder\n");
+    const auto log = test::ReadLog(test::FindLogFile(dir.path()));
+    const auto texts = EntryTexts(log);
+    const std::string doc = root + "/E2A/Brimlet_E2A_LNX.xml";
+    const std::vector<std::string> tail = {
+        "modMain|SubCreateBrimletXML|MSG|No Data available for LNX|E2A|",
+        "modMain|SubUpdateXmlCheckSum|MSG|Updating Checksum of " + doc + " in the database...||",
+        "modMain|SubUpdateXmlCheckSum|MSG|File not found|" + doc + "|",
+        "modMain|Main|MSG|END||",
+    };
+    ASSERT_GE(texts.size(), tail.size()) << log.raw;
+    EXPECT_EQ(std::vector<std::string>(texts.end() - 4, texts.end()), tail) << log.raw;
+    EXPECT_EQ(log.raw.find("\tERR\t"), std::string::npos) << log.raw;
+}
+
 TEST_P(FullRunTest, MissingMd5LibraryIsReportedAndTheRunFails) {
     // Run a copy of the binary from a directory without the library, and no path to one.
     const std::string copy = dir / "pub_E2A_LNX";

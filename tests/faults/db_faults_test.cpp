@@ -79,7 +79,7 @@ TEST_P(DbFaultTest, SilentServerEndsTheRunWithinTheLoginTimeOut) {
     ExpectNotConnected(site, previous, r, conn);
 }
 
-TEST_P(DbFaultTest, ProcedurePastTheCommandTimeOutKeepsTheDocumentAndHashesIt) {
+TEST_P(DbFaultTest, ProcedurePastTheCommandTimeOutKeepsTheDocumentAndItsChecksum) {
     if (Pg()) {
         Db().Exec("DROP FUNCTION USP_AgentComponent_Details");
         Db().Exec(
@@ -107,11 +107,14 @@ TEST_P(DbFaultTest, ProcedurePastTheCommandTimeOutKeepsTheDocumentAndHashesIt) {
     EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
     EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
     ExpectCleanLog(site.Log(), Db().ConnectionString());
-    // The document in place is hashed and recorded, as the flow says.
-    const auto rows = Db().Query("SELECT md5_string FROM mst_agent_xml_checksum");
-    ASSERT_EQ(rows.size(), 1u) << site.Log().raw;
-    EXPECT_TRUE(
-        HasEntry(texts, "modMain|Checksum|MSG|FileMD5CheckSum : " + rows[0][0].value_or("?")));
+    // Nothing new was published, so nothing is hashed or recorded.
+    EXPECT_EQ(ChecksumRows(), 0u);
+    EXPECT_EQ(CountEntries(texts, "modMain|SubUpdateXmlCheckSum|"), 1);
+    EXPECT_TRUE(HasEntry(texts,
+                         "modMain|SubUpdateXmlCheckSum|MSG|Checksum not updated in the "
+                         "database: no new xml file was published|" +
+                             site.xml));
+    EXPECT_FALSE(HasEntry(texts, "modMain|Checksum|"));
 }
 
 TEST_P(DbFaultTest, FailingChecksumProcedureLeavesThePublishedDocument) {

@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
 #include "document/cipher.h"
 #include "fault_case.h"
 
@@ -23,18 +27,11 @@ class LocalFaultTest : public ::testing::Test {
     std::size_t ChecksumRows() {
         return db->Query("SELECT md5_string FROM mst_agent_xml_checksum").size();
     }
-    // A publication that failed: exit 1, an ERR of SubCreateBrimletXML, no new document, no
-    // temporary file.
-    void ExpectPublicationFailed(const test::ProcessResult& r, const std::string& previous) {
-        EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_EQ(site.Document(), previous);
-        EXPECT_TRUE(site.TempFiles().empty());
-        const auto texts = site.Texts();
-        EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|ERR|")) << site.Log().raw;
-        EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
-        ASSERT_FALSE(texts.empty());
-        EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
-        ExpectCleanLog(site.Log(), db->ConnectionString());
+    // The whole checksum table, dates included.
+    std::vector<std::vector<std::optional<std::string>>> ChecksumTable() {
+        return db->Query(
+            "SELECT agent_type, os, md5_string, release_date, updated_at "
+            "FROM mst_agent_xml_checksum ORDER BY agent_type, os");
     }
 
     // The shim comes before the sanitizer runtime in the library list; the runtime must be
@@ -56,41 +53,107 @@ class LocalFaultTest : public ::testing::Test {
     Site site;
 };
 
-TEST_F(LocalFaultTest, MissingAgentFolderFailsThePublication) {
-    ASSERT_EQ(::rmdir(site.agentDir.c_str()), 0);
-    const auto r = site.Run();
-    ExpectPublicationFailed(r, "");
-    EXPECT_TRUE(
-        HasEntry(site.Texts(), "modMain|SubUpdateXmlCheckSum|MSG|File not found|" + site.xml));
-    EXPECT_EQ(ChecksumRows(), 0u);
+// Publications that fail after a successful connection. The old document stays byte for
+// byte, and so does the checksum recorded for it: the database announces no release that did
+// not happen.
+enum class PublicationFault {
+    QueryFails,
+    NoUsableType,
+    FolderMissing,
+    FolderReadOnly,
+    FullOnWrite,
+    FullOnFsync
+};
+
+struct FailedPublication {
+    const char* name;
+    PublicationFault fault;
+    const char* failure;  // the one entry that says why (prefix)
+    const char* text;     // in the log
+};
+
+void PrintTo(const FailedPublication& c, std::ostream* os) {
+    *os << c.name;
 }
 
-TEST_F(LocalFaultTest, ReadOnlyAgentFolderKeepsThePreviousDocument) {
-    if (::geteuid() == 0) {
+class FailedPublicationTest : public LocalFaultTest,
+                              public ::testing::WithParamInterface<FailedPublication> {};
+
+TEST_P(FailedPublicationTest, KeepsTheDocumentAndItsRecordedChecksum) {
+    const FailedPublication& c = GetParam();
+    if (c.fault == PublicationFault::FolderReadOnly && ::geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only folders; run as an unprivileged user";
     }
-    const std::string previous = site.SeedPrevious();
-    ASSERT_EQ(::chmod(site.agentDir.c_str(), 0555), 0);
-    const auto r = site.Run();
-    ::chmod(site.agentDir.c_str(), 0755);
-    ExpectPublicationFailed(r, previous);
-    EXPECT_NE(site.Log().raw.find("Permission denied"), std::string::npos);
-    EXPECT_EQ(ChecksumRows(), 1u);  // the document in place is hashed
+    db->Exec(
+        "INSERT INTO mst_agent_xml_checksum (agent_type, os, md5_string, release_date, "
+        "download_url, secondary_url) VALUES ('FA', 'LNX', '0123456789ABCDEF0123456789ABCDEF', "
+        "'2020-01-02 03:04:05', 'http://old.invalid/', 'http://old2.invalid/')");
+    const auto recorded = ChecksumTable();
+    const std::string previous =
+        c.fault == PublicationFault::FolderMissing ? "" : site.SeedPrevious();
+    test::ProcessResult r;
+    switch (c.fault) {
+        case PublicationFault::QueryFails:
+            db->Exec("DROP FUNCTION USP_AgentComponent_Details(varchar, varchar)");
+            r = site.Run();
+            break;
+        case PublicationFault::NoUsableType:
+            db->Exec("UPDATE mst_agent_component SET type = '9x'");
+            r = site.Run();
+            break;
+        case PublicationFault::FolderMissing:
+            ASSERT_EQ(::rmdir(site.agentDir.c_str()), 0);
+            r = site.Run();
+            break;
+        case PublicationFault::FolderReadOnly:
+            ASSERT_EQ(::chmod(site.agentDir.c_str(), 0555), 0);
+            r = site.Run();
+            ::chmod(site.agentDir.c_str(), 0755);
+            break;
+        case PublicationFault::FullOnWrite:
+            r = RunOnFullDisk("write");
+            break;
+        case PublicationFault::FullOnFsync:
+            r = RunOnFullDisk("fsync");
+            break;
+    }
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(site.TempFiles().empty());
+    EXPECT_EQ(ChecksumTable(), recorded);
+    const auto texts = site.Texts();
+    EXPECT_EQ(CountEntries(texts, c.failure), 1) << site.Log().raw;
+    EXPECT_NE(site.Log().raw.find(c.text), std::string::npos);
+    EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+    EXPECT_EQ(CountEntries(texts, "modMain|SubUpdateXmlCheckSum|"), 1);
+    EXPECT_TRUE(HasEntry(texts,
+                         "modMain|SubUpdateXmlCheckSum|MSG|Checksum not updated in the "
+                         "database: no new xml file was published|" +
+                             site.xml));
+    EXPECT_FALSE(HasEntry(texts, "modMain|Checksum|"));  // not even hashed
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+    ExpectCleanLog(site.Log(), db->ConnectionString());
 }
 
-TEST_F(LocalFaultTest, FullDiskOnWriteKeepsThePreviousDocument) {
-    const std::string previous = site.SeedPrevious();
-    const auto r = RunOnFullDisk("write");
-    ExpectPublicationFailed(r, previous);
-    EXPECT_NE(site.Log().raw.find("No space left on device"), std::string::npos);
-}
-
-TEST_F(LocalFaultTest, FullDiskOnFsyncKeepsThePreviousDocument) {
-    const std::string previous = site.SeedPrevious();
-    const auto r = RunOnFullDisk("fsync");
-    ExpectPublicationFailed(r, previous);
-    EXPECT_NE(site.Log().raw.find("No space left on device"), std::string::npos);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Faults, FailedPublicationTest,
+    ::testing::Values(
+        FailedPublication{"QueryFails", PublicationFault::QueryFails,
+                          "modMain|FncCreateXMLString|ERR|", "usp_agentcomponent_details"},
+        FailedPublication{"NoUsableType", PublicationFault::NoUsableType,
+                          "modMain|SubCreateBrimletXML|ERR|-1|No xml file written: no row has a "
+                          "usable component type; the old document is kept|80",
+                          "Type \"9x\""},
+        FailedPublication{"AgentFolderMissing", PublicationFault::FolderMissing,
+                          "modMain|SubCreateBrimletXML|ERR|", "No such file or directory"},
+        FailedPublication{"AgentFolderReadOnly", PublicationFault::FolderReadOnly,
+                          "modMain|SubCreateBrimletXML|ERR|", "Permission denied"},
+        FailedPublication{"DiskFullOnWrite", PublicationFault::FullOnWrite,
+                          "modMain|SubCreateBrimletXML|ERR|", "No space left on device"},
+        FailedPublication{"DiskFullOnFsync", PublicationFault::FullOnFsync,
+                          "modMain|SubCreateBrimletXML|ERR|", "No space left on device"}),
+    [](const ::testing::TestParamInfo<FailedPublication>& info) { return info.param.name; });
 
 TEST_F(LocalFaultTest, ReadOnlyLogFolderWithoutTodaysLogEndsTheRunUntouched) {
     if (::geteuid() == 0) {
