@@ -88,8 +88,8 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
         step = 180;
         {
             const std::int32_t timeout = db::SecondsFromText(ctx.cmdTimeoutSec);
-            const RunWatchdog::Step watch =
-                ctx.watchdog.Arm(ctx.log, kFunction, step, timeout, db::CommandTimeoutText(timeout));
+            const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
+                                                             db::CommandTimeoutText(timeout));
             // A result set of the procedure is released unread.
             db::RecordSet unread = cmd.Execute();
         }

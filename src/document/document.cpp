@@ -160,8 +160,8 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         step = 90;
         const std::int32_t timeout = db::SecondsFromText(ctx.cmdTimeoutSec);
         db::RecordSet rs = [&] {
-            const RunWatchdog::Step watch =
-                ctx.watchdog.Arm(ctx.log, kFunction, step, timeout, db::CommandTimeoutText(timeout));
+            const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
+                                                             db::CommandTimeoutText(timeout));
             return command.Execute();
         }();
 

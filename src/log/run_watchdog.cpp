@@ -32,8 +32,8 @@ std::int32_t RunBoundSeconds(std::int32_t connTimeout, std::int32_t cmdTimeout) 
     if (connTimeout <= 0 || cmdTimeout <= 0) {
         return 0;
     }
-    const std::int64_t bound = std::int64_t{connTimeout} + std::int64_t{3} * cmdTimeout +
-                               std::int64_t{kRunBoundMarginSec};
+    const std::int64_t bound =
+        std::int64_t{connTimeout} + std::int64_t{3} * cmdTimeout + std::int64_t{kRunBoundMarginSec};
     return bound > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bound);
 }
 

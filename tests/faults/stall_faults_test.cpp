@@ -116,8 +116,7 @@ TEST_P(StoppedServerTest, RunEndsWithTheStepEntryWhenTheServerStopsMidQuery) {
     std::unique_ptr<test::PrivateMariaDbServer> maria;
     pid_t server = -1;
     std::string conn;
-    const std::string schema = test::ReadFile(SqlDir(GetParam()) + "/schema.sql") +
-                               "\n-- @@\n" +
+    const std::string schema = test::ReadFile(SqlDir(GetParam()) + "/schema.sql") + "\n-- @@\n" +
                                test::ReadFile(SqlDir(GetParam()) + "/procedures.sql");
     if (GetParam() == Backend::Pg) {
         pg = std::make_unique<test::PrivatePgServer>(root.path());
@@ -191,8 +190,8 @@ TEST(FreeTdsLoginTest, SilentServerEndsTheRunWithinTheLoginTimeOut) {
     const std::string driver = "/usr/lib/x86_64-linux-gnu/odbc/libtdsodbc.so";
     ASSERT_EQ(::access(driver.c_str(), R_OK), 0) << "package tdsodbc is not installed";
     auto listener = std::make_unique<test::SilentListener>();
-    const std::string conn = "Driver=" + driver + ";Server=127.0.0.1;Port=" +
-                             std::to_string(listener->port()) +
+    const std::string conn = "Driver=" + driver +
+                             ";Server=127.0.0.1;Port=" + std::to_string(listener->port()) +
                              ";Database=KEMADDONDB;UID=u;PWD=p;TDS_Version=7.4";
     Site site;
     site.WriteSettings(conn, "3", "2");

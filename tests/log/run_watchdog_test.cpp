@@ -28,7 +28,6 @@ struct StallCase {
 class StallTest : public ::testing::TestWithParam<StallCase> {};
 
 TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     test::TempDir dir;
     LogFile log;
     log.logFilePath = dir.path() + "/run.log";
@@ -39,10 +38,10 @@ TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
             RunWatchdog watchdog;
             WatchedStep step(watchdog, 190);
             watchdog.LimitRun(log, "Main", 1);
-            const RunWatchdog::Step watch = GetParam().armStep
-                                                ? watchdog.Arm(log, "getConnected", 70, 1,
-                                                               "HYT00: Login time-out of 1 s")
-                                                : RunWatchdog::Step();
+            const RunWatchdog::Step watch =
+                GetParam().armStep
+                    ? watchdog.Arm(log, "getConnected", 70, 1, "HYT00: Login time-out of 1 s")
+                    : RunWatchdog::Step();
             std::this_thread::sleep_for(std::chrono::seconds(30));
         },
         ::testing::ExitedWithCode(1), "");
@@ -64,7 +63,6 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StepWatchTest, StepPastItsLimitAndGraceGetsItsOwnEntry) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
     test::TempDir dir;
     LogFile log;
     log.logFilePath = dir.path() + "/run.log";

@@ -63,7 +63,8 @@ PrivateMariaDbServer::PrivateMariaDbServer(std::string root) : m_root(std::move(
         ::_exit(127);
     }
     m_pid = pid;
-    const std::string client = "mariadb --no-defaults --socket='" + m_root + "/mariadb.sock' -u root";
+    const std::string client =
+        "mariadb --no-defaults --socket='" + m_root + "/mariadb.sock' -u root";
     for (int i = 0; Shell(client + " -e 'SELECT 1'", out) != 0; ++i) {
         int status = 0;
         if (i >= 300 || ::waitpid(m_pid, &status, WNOHANG) == m_pid) {
@@ -103,8 +104,8 @@ void PrivateMariaDbServer::ExecScript(const std::string& text) const {
     const std::string file = m_root + "/script.sql";
     WriteFile(file, script);
     std::string out;
-    if (Shell("mariadb --no-defaults --socket='" + m_root + "/mariadb.sock' -u root brimlet_fault < '" +
-                  file + "'",
+    if (Shell("mariadb --no-defaults --socket='" + m_root +
+                  "/mariadb.sock' -u root brimlet_fault < '" + file + "'",
               out) != 0) {
         throw std::runtime_error("mariadb failed: " + out);
     }

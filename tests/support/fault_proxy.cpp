@@ -44,7 +44,8 @@ StallingProxy::StallingProxy(int targetPort, std::string marker)
     m_listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in addr = Loopback(0);
     socklen_t len = sizeof addr;
-    if (m_listenFd < 0 || ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+    if (m_listenFd < 0 ||
+        ::bind(m_listenFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::getsockname(m_listenFd, reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
         ::listen(m_listenFd, 16) != 0 || ::pipe2(m_stopPipe, O_CLOEXEC) != 0) {
         const int err = errno;
