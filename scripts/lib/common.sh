@@ -22,7 +22,7 @@ brimlet_install_packages() {
         case "$group" in
             build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales) ;;
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
-                         odbc-mariadb libxml2-utils libxml2-dev procps python3 valgrind) ;;
+                         odbc-mariadb tdsodbc libxml2-utils libxml2-dev procps python3 valgrind) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
         esac

@@ -6,6 +6,7 @@
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
+#include "log/run_watchdog.h"
 
 namespace brimlet {
 
@@ -95,6 +96,9 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 180;
         {
+            const std::int32_t timeout = db::SecondsFromText(ctx.cmdTimeoutSec);
+            const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
+                                                             db::CommandTimeoutText(timeout));
             // A result set of the procedure is released unread.
             db::RecordSet unread = cmd.Execute();
         }

@@ -1,5 +1,6 @@
 #include "db/connection_procs.h"
 
+#include "log/run_watchdog.h"
 #include "settings/settings.h"
 
 namespace brimlet {
@@ -41,6 +42,13 @@ bool getConnected(RunContext& ctx, std::unique_ptr<db::Connection>& connection,
         step = 60;
         connection->SetCursorLocation(3);
         step = 70;
+        // The run's hard bound: from here on every step of the run has a limit.
+        ctx.watchdog.LimitRun(
+            ctx.log, "Main",
+            RunBoundSeconds(connection->ConnectionTimeout(), connection->CommandTimeout()));
+        const RunWatchdog::Step watch =
+            ctx.watchdog.Arm(ctx.log, "getConnected", step, connection->ConnectionTimeout(),
+                             db::LoginTimeoutText(connection->ConnectionTimeout()));
         connection->Open();
         return true;
     } catch (...) {

@@ -381,12 +381,28 @@ void Connection::Close() {
     CheckOdbc(SQLDisconnect(d.dbc.get()), SQL_HANDLE_DBC, d.dbc.get(), "SQLDisconnect");
 }
 
+std::string CommandTimeoutText(std::int32_t seconds) {
+    return "HYT00: Command time-out of " + std::to_string(seconds) + " s expired";
+}
+
+std::string LoginTimeoutText(std::int32_t seconds) {
+    return "HYT00: Login time-out of " + std::to_string(seconds) + " s expired";
+}
+
+std::string DisconnectTimeoutText(std::int32_t seconds) {
+    return "HYT00: Disconnect time-out of " + std::to_string(seconds) + " s expired";
+}
+
 bool Connection::IsOpen() const {
     return m_impl && m_impl->open;
 }
 
 std::int32_t Connection::CommandTimeout() const {
     return impl().commandTimeout;
+}
+
+std::int32_t Connection::ConnectionTimeout() const {
+    return impl().connectionTimeout;
 }
 
 // ---- Command ----
@@ -556,7 +572,9 @@ void ReadOutput(Parameter& p) {
 // Cancels a statement that is still running when its command time-out has passed. psqlODBC
 // honours SQL_ATTR_QUERY_TIMEOUT itself; MariaDB's driver does not stop a procedure that is
 // sleeping or blocked, so the layer enforces the limit for every driver. The grace lets a driver
-// that keeps the limit report it in its own words first.
+// that keeps the limit report it in its own words first. SQLCancel runs without the lock: a
+// driver's cancel talks to the server too and blocks with it when the server is gone; the run's
+// watchdog ends such a run, and Stop() must not wait on a lock for it meanwhile.
 class CancelWatchdog {
   public:
     CancelWatchdog(SQLHSTMT stmt, std::int32_t seconds) {
@@ -566,11 +584,14 @@ class CancelWatchdog {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds) +
                               std::chrono::milliseconds(500);
         m_thread = std::thread([this, stmt, deadline] {
-            std::unique_lock lock(m_mutex);
-            if (!m_wake.wait_until(lock, deadline, [this] { return m_done; })) {
+            {
+                std::unique_lock lock(m_mutex);
+                if (m_wake.wait_until(lock, deadline, [this] { return m_done; })) {
+                    return;
+                }
                 m_fired = true;
-                SQLCancel(stmt);
             }
+            SQLCancel(stmt);
         });
     }
     ~CancelWatchdog() { Stop(); }
@@ -661,9 +682,8 @@ RecordSet Command::Execute() {
         }
     } catch (const Failure& failure) {
         if (watchdog.Stop()) {
-            throw Failure(failure.number(), "HYT00: Command time-out of " +
-                                                std::to_string(timeout) + " s expired; " +
-                                                failure.description());
+            throw Failure(failure.number(),
+                          CommandTimeoutText(timeout) + "; " + failure.description());
         }
         throw;
     }

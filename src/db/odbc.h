@@ -19,6 +19,12 @@ namespace brimlet::db {
 // "1e3", "1.5", out of 32-bit range) throws Failure (type mismatch).
 std::int32_t SecondsFromText(std::string_view text);
 
+// The description of a call that outlived its limit: "HYT00: Command time-out of N s expired",
+// "HYT00: Login time-out of N s expired", "HYT00: Disconnect time-out of N s expired".
+std::string CommandTimeoutText(std::int32_t seconds);
+std::string LoginTimeoutText(std::int32_t seconds);
+std::string DisconnectTimeoutText(std::int32_t seconds);
+
 class Connection {
   public:
     // Creates an unopened connection (environment and connection handles).
@@ -46,6 +52,7 @@ class Connection {
     void Close();
     bool IsOpen() const;
     std::int32_t CommandTimeout() const;
+    std::int32_t ConnectionTimeout() const;
 
     struct Impl;
     Impl& impl() const;

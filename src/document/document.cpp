@@ -10,6 +10,7 @@
 #include "common/failure.h"
 #include "document/xml_body.h"
 #include "log/log.h"
+#include "log/run_watchdog.h"
 
 namespace brimlet {
 
@@ -155,7 +156,12 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         command.AppendParameter("@InAgentType", db::ParamType::VarChar, db::ParamDirection::Input,
                                 10, ctx.agentType);
         step = 90;
-        db::RecordSet rs = command.Execute();
+        const std::int32_t timeout = db::SecondsFromText(ctx.cmdTimeoutSec);
+        db::RecordSet rs = [&] {
+            const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
+                                                             db::CommandTimeoutText(timeout));
+            return command.Execute();
+        }();
 
         step = 120;
         if (!rs.IsOpen()) {

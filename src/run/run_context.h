@@ -6,10 +6,14 @@
 
 #include "db/odbc.h"
 #include "log/log.h"
+#include "log/run_watchdog.h"
 
 namespace brimlet {
 
 struct RunContext {
+    // First, so that it outlives every other member: a connection released at the end still
+    // runs under the run's bound.
+    RunWatchdog watchdog;
     std::string agentType;                       // Main
     std::string osType;                          // Main
     std::string iniPath;                         // Main

@@ -6,6 +6,7 @@
 #include "db/connection_procs.h"
 #include "document/document.h"
 #include "fsutil/fsutil.h"
+#include "log/run_watchdog.h"
 #include "run/instance_guard.h"
 
 namespace brimlet {
@@ -27,7 +28,7 @@ int Outcome(const RunContext& ctx) {
 
 int Main(RunContext& ctx, const ExecutableIdentity& self) {
     InstanceGuard guard;
-    int step = 10;
+    WatchedStep step(ctx.watchdog, 10);
     try {
         step = 20;
         if (!guard.Acquire(self.path)) {
@@ -76,7 +77,12 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             SubUpdateXmlCheckSum(ctx, md5);
         }
         step = 230;
-        CloseConnection(ctx);
+        {
+            const std::int32_t limit = ctx.connection ? ctx.connection->CommandTimeout() : 0;
+            const RunWatchdog::Step watch =
+                ctx.watchdog.Arm(ctx.log, "Main", step, limit, db::DisconnectTimeoutText(limit));
+            CloseConnection(ctx);
+        }
         step = 240;
         LogMain(ctx, "END");
         return Outcome(ctx);

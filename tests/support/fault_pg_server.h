@@ -26,6 +26,8 @@ class PrivatePgServer {
     // SIGKILL to the server's whole process group, waits until the postmaster is gone.
     void Kill();
     bool Running() const { return m_pid > 0; }
+    // The postmaster, leader of the server's process group.
+    pid_t pid() const { return m_pid; }
 
     int port() const { return m_port; }
     // ODBC connection string to database "postgres" as user brimlet.

@@ -1,0 +1,185 @@
+#include "log/run_watchdog.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+#include <thread>
+#include <vector>
+
+namespace brimlet {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+// What the watchdog writes when a deadline passes; copied in full when armed, so the thread
+// shares nothing with the run but this object's own state.
+struct Deadline {
+    std::uint64_t id = 0;
+    SteadyClock::time_point at;
+    LogFile log;
+    std::string function;
+    int step = 0;
+    std::string description;
+};
+
+}  // namespace
+
+std::int32_t RunBoundSeconds(std::int32_t connTimeout, std::int32_t cmdTimeout) {
+    if (connTimeout <= 0 || cmdTimeout <= 0) {
+        return 0;
+    }
+    const std::int64_t bound =
+        std::int64_t{connTimeout} + std::int64_t{3} * cmdTimeout + std::int64_t{kRunBoundMarginSec};
+    return bound > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bound);
+}
+
+struct RunWatchdog::Impl {
+    const SteadyClock::time_point start = SteadyClock::now();
+    std::mutex mutex;
+    std::condition_variable wake;
+    std::vector<Deadline> steps;  // innermost last
+    std::optional<Deadline> run;
+    std::uint64_t nextId = 1;
+    bool stop = false;
+    std::atomic<int> runStep{0};
+    std::thread thread;
+
+    void StartLocked() {
+        if (!thread.joinable()) {
+            thread = std::thread([this] { Loop(); });
+        }
+    }
+
+    void Loop() {
+        std::unique_lock lock(mutex);
+        while (!stop) {
+            SteadyClock::time_point next = SteadyClock::time_point::max();
+            for (const Deadline& d : steps) {
+                next = std::min(next, d.at);
+            }
+            if (run) {
+                next = std::min(next, run->at);
+            }
+            if (next == SteadyClock::time_point::max()) {
+                wake.wait(lock);
+                continue;
+            }
+            if (SteadyClock::now() < next) {
+                wake.wait_until(lock, next);
+                continue;
+            }
+            Deadline entry;
+            for (const Deadline& d : steps) {
+                if (d.at <= next) {
+                    entry = d;
+                    break;
+                }
+            }
+            if (entry.id == 0) {
+                // The bound passed: the entry belongs to the step running now.
+                entry = *run;
+                if (!steps.empty()) {
+                    entry.function = steps.back().function;
+                    entry.step = steps.back().step;
+                } else {
+                    entry.step = runStep.load();
+                }
+            }
+            lock.unlock();
+            WriteErrorEntry(entry.log, entry.function, Failure(-1, entry.description), entry.step);
+            // No unwinding: the main thread is stuck in a driver, and nothing it holds may be
+            // released under it. The kernel closes the connection and drops the unnamed
+            // temporary document.
+            ::_exit(1);
+        }
+    }
+
+    void Disarm(std::uint64_t id) noexcept {
+        const std::lock_guard lock(mutex);
+        for (auto it = steps.begin(); it != steps.end(); ++it) {
+            if (it->id == id) {
+                steps.erase(it);
+                break;
+            }
+        }
+    }
+};
+
+RunWatchdog::RunWatchdog() : m_impl(std::make_unique<Impl>()) {}
+
+RunWatchdog::~RunWatchdog() {
+    if (!m_impl) {
+        return;
+    }
+    {
+        const std::lock_guard lock(m_impl->mutex);
+        m_impl->stop = true;
+    }
+    m_impl->wake.notify_one();
+    if (m_impl->thread.joinable()) {
+        m_impl->thread.join();
+    }
+}
+
+RunWatchdog::RunWatchdog(RunWatchdog&&) noexcept = default;
+RunWatchdog& RunWatchdog::operator=(RunWatchdog&&) noexcept = default;
+
+RunWatchdog::Step::~Step() {
+    if (m_owner != nullptr) {
+        m_owner->Disarm(m_id);
+    }
+}
+
+RunWatchdog::Step::Step(Step&& other) noexcept : m_owner(other.m_owner), m_id(other.m_id) {
+    other.m_owner = nullptr;
+}
+
+RunWatchdog::Step RunWatchdog::Arm(const LogFile& log, std::string_view function, int step,
+                                   std::int32_t limitSeconds, std::string description) {
+    if (limitSeconds <= 0) {
+        return Step();
+    }
+    Deadline d;
+    d.at = SteadyClock::now() + std::chrono::seconds(limitSeconds) + kStallGrace;
+    d.log = log;
+    d.function = std::string(function);
+    d.step = step;
+    d.description = std::move(description);
+    std::uint64_t id = 0;
+    {
+        const std::lock_guard lock(m_impl->mutex);
+        id = d.id = m_impl->nextId++;
+        m_impl->steps.push_back(std::move(d));
+        m_impl->StartLocked();
+    }
+    m_impl->wake.notify_one();
+    return Step(m_impl.get(), id);
+}
+
+void RunWatchdog::LimitRun(const LogFile& log, std::string_view function, std::int32_t seconds) {
+    if (seconds <= 0) {
+        return;
+    }
+    Deadline d;
+    d.id = 0;
+    d.at = m_impl->start + std::chrono::seconds(seconds);
+    d.log = log;
+    d.function = std::string(function);
+    d.description = "Run time limit of " + std::to_string(seconds) + " s exceeded";
+    {
+        const std::lock_guard lock(m_impl->mutex);
+        m_impl->run = std::move(d);
+        m_impl->StartLocked();
+    }
+    m_impl->wake.notify_one();
+}
+
+void RunWatchdog::SetStep(int step) noexcept {
+    m_impl->runStep.store(step);
+}
+
+}  // namespace brimlet

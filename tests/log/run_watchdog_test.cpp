@@ -1,0 +1,85 @@
+#include "log/run_watchdog.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+TEST(RunBoundTest, SumsTheLimitsOrIsNoneWhenEitherIsZero) {
+    EXPECT_EQ(RunBoundSeconds(10, 30), 10 + 3 * 30 + kRunBoundMarginSec);
+    EXPECT_EQ(RunBoundSeconds(0, 30), 0);
+    EXPECT_EQ(RunBoundSeconds(10, 0), 0);
+    EXPECT_EQ(RunBoundSeconds(INT32_MAX, INT32_MAX), INT32_MAX);
+}
+
+// A run past its bound, inside a watched step or not: the process writes the entry and ends
+// with status 1.
+struct StallCase {
+    const char* name;
+    bool armStep;
+    const char* entry;  // Function, Type, Val1..Val3 of the entry written
+};
+
+class StallTest : public ::testing::TestWithParam<StallCase> {};
+
+TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
+    test::TempDir dir;
+    LogFile log;
+    log.logFilePath = dir.path() + "/run.log";
+    test::WriteFile(log.logFilePath, "");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            RunWatchdog watchdog;
+            WatchedStep step(watchdog, 190);
+            watchdog.LimitRun(log, "Main", 1);
+            const RunWatchdog::Step watch =
+                GetParam().armStep
+                    ? watchdog.Arm(log, "getConnected", 70, 1, "HYT00: Login time-out of 1 s")
+                    : RunWatchdog::Step();
+            std::this_thread::sleep_for(std::chrono::seconds(30));
+        },
+        ::testing::ExitedWithCode(1), "");
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_LT(seconds, 1.0 + 2.0 + 1.0);
+    const std::string text = test::ReadFile(log.logFilePath);
+    EXPECT_NE(text.find(GetParam().entry), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StallTest,
+    ::testing::Values(
+        // The run's bound passes before the step's own limit and names the step watched.
+        StallCase{"BoundPassesDuringAStep", true,
+                  "\tmodMain\tgetConnected\tERR\t-1\tRun time limit of 1 s exceeded\t70\r\n"},
+        StallCase{"RunPastItsBound", false,
+                  "\tmodMain\tMain\tERR\t-1\tRun time limit of 1 s exceeded\t190\r\n"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(StepWatchTest, StepPastItsLimitAndGraceGetsItsOwnEntry) {
+    test::TempDir dir;
+    LogFile log;
+    log.logFilePath = dir.path() + "/run.log";
+    test::WriteFile(log.logFilePath, "");
+    EXPECT_EXIT(
+        {
+            RunWatchdog watchdog;
+            const RunWatchdog::Step watch =
+                watchdog.Arm(log, "FncCreateXMLString", 90, 1, "HYT00: Command time-out of 1 s");
+            std::this_thread::sleep_for(std::chrono::seconds(30));
+        },
+        ::testing::ExitedWithCode(1), "");
+    EXPECT_NE(test::ReadFile(log.logFilePath)
+                  .find("\tmodMain\tFncCreateXMLString\tERR\t-1\tHYT00: Command time-out of 1 "
+                        "s\t90\r\n"),
+              std::string::npos);
+}
+
+}  // namespace
+}  // namespace brimlet
