@@ -88,12 +88,7 @@ class Backend:
                      "brimlet_admin")
         for part in ("schema.sql", "procedures.sql"):
             with open(os.path.join(src, part), encoding="utf-8") as f:
-                statements = [s for s in re.split(r"(?m)^\s*-- @@\s*$", f.read()) if s.strip()]
-            if self.name == "pg":
-                text = "".join(s + "\n;\n" for s in statements)
-            else:
-                text = "DELIMITER $$\n" + "".join(s + "\n$$\n" for s in statements)
-            self.sql(text)
+                self.sql(f.read())
 
     def seed(self, rows):
         name = "seed_postgresql.sql" if self.name == "pg" else "seed_mariadb.sql"

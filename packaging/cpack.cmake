@@ -7,7 +7,8 @@
 #   share/brimlet/sql/            reference schemas, procedures, sample data
 #   share/brimlet/examples/       a settings file to start from
 #   lib/systemd/system/           brimlet@.service, brimlet@.timer
-#   share/doc/brimlet/            packaging/README.md as README.packaging.md
+#   share/doc/brimlet/            packaging/README.md as README.packaging.md, copyright, changelog
+#   share/man/man8, man1          brimlet(8), brimlet-decrypt(1)
 
 
 # The program first looks for libVelGnMD5.so in the directory it was invoked from (the link's
@@ -29,20 +30,44 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/brimlet@.service
         DESTINATION lib/systemd/system)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.packaging.md)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+
+# Manual pages and the changelog go out compressed as Debian wants them (gzip -9n: no name,
+# no time stamp, so the package is reproducible). The mdoc sources in docs/man are the pages.
+set(brimlet_gz_dir ${PROJECT_BINARY_DIR}/packaging/gz)
+set(brimlet_gz_files)
+foreach(source docs/man/brimlet.8 docs/man/brimlet-decrypt.1 packaging/debian/changelog)
+  get_filename_component(name ${source} NAME)
+  add_custom_command(OUTPUT ${brimlet_gz_dir}/${name}.gz
+    COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${brimlet_gz_dir}/${name}
+    COMMAND gzip -9nf ${brimlet_gz_dir}/${name}
+    DEPENDS ${PROJECT_SOURCE_DIR}/${source} VERBATIM)
+  list(APPEND brimlet_gz_files ${brimlet_gz_dir}/${name}.gz)
+endforeach()
+add_custom_target(brimlet_compressed_docs ALL DEPENDS ${brimlet_gz_files})
+install(FILES ${brimlet_gz_dir}/brimlet.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${brimlet_gz_dir}/brimlet-decrypt.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${brimlet_gz_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brimlet)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Brimlet project")
-set(CPACK_PACKAGE_CONTACT "Brimlet maintainers <brimlet@localhost>")
+# The package's Maintainer field; set it to the people who answer for this build, e.g.
+# cmake -DBRIMLET_MAINTAINER="Jane Doe <jane@example.org>".
+set(BRIMLET_MAINTAINER "Brimlet Maintainers <maintainers@brimlet.example.org>"
+    CACHE STRING "Maintainer field of the Debian package")
+set(CPACK_PACKAGE_CONTACT "${BRIMLET_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "Publishes an agent's component list as an encrypted XML document")
+    "publishes an agent's component list as an encrypted XML document")
+# Lines within 80 columns: the control file shows them as they stand.
 set(CPACK_PACKAGE_DESCRIPTION
-    "brimlet is a batch program run once per agent type and OS type (through links named\n\
-prefix_AGENT_OS). It queries a database over ODBC, writes an encrypted XML list of the\n\
-agent's components into the output directory and records its MD5 checksum in the database.\n\
-brimlet-decrypt prints a published document as plain XML. systemd templates\n\
-brimlet@.service and brimlet@.timer run one instance per link.")
+    "brimlet is a batch program run once per agent type and OS type, through\n\
+links named prefix_AGENT_OS. It queries a database over ODBC, writes an\n\
+encrypted XML list of the agent's components into the output directory and\n\
+records its MD5 checksum in the database.\n\
+brimlet-decrypt prints a published document as plain XML. The systemd\n\
+templates brimlet@.service and brimlet@.timer run one instance per link.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)

@@ -1,6 +1,7 @@
 -- The two stored procedures of the component list publisher (MariaDB).
--- Statements are separated by lines holding only "-- @@"; each procedure goes to the server
--- whole, so no DELIMITER is needed.
+-- Load with: mariadb DB < procedures.sql (the DELIMITER lines are the client's: the bodies
+-- hold semicolons of their own).
+DELIMITER //
 CREATE PROCEDURE USP_AgentComponent_Details(
     IN InOSType    VARCHAR(50) CHARACTER SET utf8mb4,
     IN InAgentType VARCHAR(10) CHARACTER SET utf8mb4)
@@ -22,8 +23,7 @@ BEGIN
      WHERE c.os_type = InOSType COLLATE utf8mb4_general_ci
        AND c.agent_type = InAgentType COLLATE utf8mb4_general_ci
      ORDER BY c.component_id;
-END
--- @@
+END //
 -- Records the checksum of the published document; OutStatus is 1 once the row is stored.
 -- A failure raises an error (the caller logs it) rather than returning a silent status.
 CREATE PROCEDURE USP_MstAgentXmlCheckSum_IU(
@@ -47,4 +47,5 @@ BEGIN
            secondary_url = VALUES(secondary_url),
            updated_at    = VALUES(updated_at);
     SET OutStatus = 1;
-END
+END //
+DELIMITER ;

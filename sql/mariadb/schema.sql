@@ -1,5 +1,5 @@
 -- Tables behind the two stored procedures of the component list publisher (MariaDB).
--- Statements are separated by lines holding only "-- @@" so that each can be sent on its own.
+-- Load with: mariadb DB < schema.sql
 -- The case-insensitive collation makes agent type and OS match without regard to letter case.
 
 -- One row per component of one agent type on one OS type.
@@ -18,8 +18,7 @@ CREATE TABLE mst_agent_component (
     dependencychk   VARCHAR(2000),
     is_reg_required BOOLEAN,
     KEY mst_agent_component_pair (agent_type, os_type)
-) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci
--- @@
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;
 -- The checksum of the latest published document, one row per agent type and OS.
 CREATE TABLE mst_agent_xml_checksum (
     agent_type     VARCHAR(50)  NOT NULL,
@@ -30,4 +29,4 @@ CREATE TABLE mst_agent_xml_checksum (
     secondary_url  VARCHAR(500),
     updated_at     DATETIME     NOT NULL DEFAULT CURRENT_TIMESTAMP,
     PRIMARY KEY (agent_type, os)
-) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci
+) ENGINE=InnoDB DEFAULT CHARSET=utf8mb4 COLLATE=utf8mb4_general_ci;

@@ -1,5 +1,5 @@
 -- The two stored procedures of the component list publisher (PostgreSQL).
--- Statements are separated by lines holding only "-- @@".
+-- Load with: psql -v ON_ERROR_STOP=1 -d DB -f procedures.sql
 --
 -- psqlODBC turns "{call USP_AgentComponent_Details(?,?)}" into a SELECT from the function, so
 -- the component query is a set-returning function; its column names are quoted to come back
@@ -29,8 +29,7 @@ AS $$
      WHERE lower(c.os_type) = lower(in_os_type)
        AND lower(c.agent_type) = lower(in_agent_type)
      ORDER BY c.component_id
-$$
--- @@
+$$;
 -- Records the checksum of the published document; out_status is 1 once the row is stored.
 -- A function with an OUT parameter rather than a procedure: psqlODBC (13.02) sends
 -- "{call ...}" as "SELECT * FROM name(...)", which a PROCEDURE refuses ("is a procedure").
@@ -60,4 +59,4 @@ BEGIN
            updated_at    = EXCLUDED.updated_at;
     out_status := 1;
 END
-$$
+$$;

@@ -1,5 +1,5 @@
 -- A small sample data set (PostgreSQL): two agent types on two OS types, type spellings that
--- differ only by blanks and letter case, and NULLs. Statements are separated by "-- @@".
+-- differ only by blanks and letter case, and NULLs.
 INSERT INTO mst_agent_component
        (agent_type, os_type, type, name, filepath, md5_value, state, agent_version,
         binary_version, description, dependencychk, is_reg_required)
@@ -20,4 +20,4 @@ VALUES
      'Agent daemon', 'libcore.so', false),
     ('KB', 'WIN64', 'DLL',  'probe.dll',  'bin',     '11111111111111111111111111111111', 'A', '1.0', '1.0',
      'Probe', NULL, true),
-    ('KB', 'WIN64', NULL,   'stray.txt',  NULL,      NULL, NULL, NULL, NULL, NULL, NULL, NULL)
+    ('KB', 'WIN64', NULL,   'stray.txt',  NULL,      NULL, NULL, NULL, NULL, NULL, NULL, NULL);

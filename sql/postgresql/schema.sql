@@ -1,5 +1,5 @@
 -- Tables behind the two stored procedures of the component list publisher (PostgreSQL).
--- Statements are separated by lines holding only "-- @@" so that each can be sent on its own.
+-- Load with: psql -v ON_ERROR_STOP=1 -d DB -f schema.sql
 
 -- One row per component of one agent type on one OS type.
 CREATE TABLE mst_agent_component (
@@ -16,10 +16,8 @@ CREATE TABLE mst_agent_component (
     description     varchar(2000),
     dependencychk   varchar(2000),
     is_reg_required boolean
-)
--- @@
-CREATE INDEX mst_agent_component_pair ON mst_agent_component (lower(agent_type), lower(os_type))
--- @@
+);
+CREATE INDEX mst_agent_component_pair ON mst_agent_component (lower(agent_type), lower(os_type));
 -- The checksum of the latest published document, one row per agent type and OS.
 CREATE TABLE mst_agent_xml_checksum (
     agent_type     varchar(50)  NOT NULL,
@@ -29,8 +27,7 @@ CREATE TABLE mst_agent_xml_checksum (
     download_url   varchar(500),
     secondary_url  varchar(500),
     updated_at     timestamp    NOT NULL DEFAULT localtimestamp
-)
--- @@
+);
 -- Agent type and OS match without regard to letter case, as in the component query.
 CREATE UNIQUE INDEX mst_agent_xml_checksum_pair
-    ON mst_agent_xml_checksum (lower(agent_type), lower(os))
+    ON mst_agent_xml_checksum (lower(agent_type), lower(os));

@@ -1,5 +1,7 @@
 #include "run/run_sequence.h"
 
+#include <cstdio>
+
 #include "checksum/checksum.h"
 #include "common/failure.h"
 #include "common/text.h"
@@ -52,6 +54,11 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         if (parts.size() != 3) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
+            std::fprintf(stderr,
+                         "%s: not a name of the form prefix_AGENT_OS; run the program through a "
+                         "link so named (three parts separated by \"_\", none empty, \".\" or "
+                         "\"..\"), e.g. pub_KA_LINUX -> /usr/lib/brimlet/brimlet\n",
+                         ctx.exeName.c_str());
             step = 130;
             LogMain(ctx, "END");
             return kExitFailed;

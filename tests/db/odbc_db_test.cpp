@@ -225,31 +225,23 @@ class Procedures : public OdbcDbTest {
         }
         if (Pg()) {
             Db().ExecScript(R"(
-CREATE TABLE log_t (id INT)
--- @@
-CREATE FUNCTION sleeper(s INT) RETURNS TABLE (x INT) LANGUAGE sql AS $$ SELECT 1 FROM pg_sleep(s) $$
--- @@
-CREATE FUNCTION out_status(v INT, OUT "OutStatus" INT) LANGUAGE plpgsql AS $$ BEGIN "OutStatus" := v; END $$
--- @@
-CREATE FUNCTION echo_text(v VARCHAR(10)) RETURNS TABLE (v VARCHAR) LANGUAGE sql AS $$ SELECT v $$
--- @@
-CREATE FUNCTION echo_date(d TIMESTAMP) RETURNS TABLE (d TEXT) LANGUAGE sql AS $$ SELECT to_char(d, 'YYYY-MM-DD HH24:MI:SS') $$
--- @@
+CREATE TABLE log_t (id INT);
+CREATE FUNCTION sleeper(s INT) RETURNS TABLE (x INT) LANGUAGE sql AS $$ SELECT 1 FROM pg_sleep(s) $$;
+CREATE FUNCTION out_status(v INT, OUT "OutStatus" INT) LANGUAGE plpgsql AS $$ BEGIN "OutStatus" := v; END $$;
+CREATE FUNCTION echo_text(v VARCHAR(10)) RETURNS TABLE (v VARCHAR) LANGUAGE sql AS $$ SELECT v $$;
+CREATE FUNCTION echo_date(d TIMESTAMP) RETURNS TABLE (d TEXT) LANGUAGE sql AS $$ SELECT to_char(d, 'YYYY-MM-DD HH24:MI:SS') $$;
 CREATE FUNCTION mixed() RETURNS TABLE ("Name" VARCHAR(20), "IsRegRequired" BOOLEAN, "Count" INT,
     "Price" NUMERIC(8,2), "Ratio" DOUBLE PRECISION, "Note" TEXT, "Big" BIGINT)
 LANGUAGE sql AS $$
     VALUES ('a'::varchar, true, 1, 1.50::numeric, 0.25::float8, NULL::text, 9000000000::bigint),
            (NULL, false, -7, NULL, NULL, repeat('x', 20000), NULL),
            ('c', NULL, NULL, 0, -1.5, 'ü€', 0)
-$$
--- @@
+$$;
 CREATE FUNCTION fails() RETURNS TABLE (x INT) LANGUAGE plpgsql AS $$
-BEGIN RAISE EXCEPTION USING MESSAGE = E'first line\nsecond\tline', ERRCODE = '22012'; END $$
--- @@
+BEGIN RAISE EXCEPTION USING MESSAGE = E'first line\nsecond\tline', ERRCODE = '22012'; END $$;
 CREATE FUNCTION many() RETURNS TABLE (n INT, v VARCHAR) LANGUAGE sql AS $$
     SELECT i, CASE WHEN i = 1500 THEN repeat('y', 5000) ELSE i::text END FROM generate_series(1, 3000) AS i
-$$
--- @@
+$$;
 CREATE FUNCTION counted() RETURNS TABLE (n INT) LANGUAGE plpgsql AS $$
 BEGIN
     INSERT INTO log_t VALUES (1), (2);
@@ -259,37 +251,38 @@ END $$
 )");
         } else {
             Db().ExecScript(R"(
+DELIMITER //
 CREATE TABLE log_t (id INT)
--- @@
+//
 CREATE PROCEDURE sleeper(s INT) BEGIN SELECT SLEEP(s) AS x; END
--- @@
+//
 CREATE PROCEDURE out_status(v INT, OUT OutStatus INT) BEGIN SET OutStatus = v; END
--- @@
+//
 CREATE PROCEDURE echo_text(v VARCHAR(10)) BEGIN SELECT v; END
--- @@
+//
 CREATE PROCEDURE echo_date(d DATETIME) BEGIN SELECT DATE_FORMAT(d, '%Y-%m-%d %H:%i:%s') AS d; END
--- @@
+//
 CREATE TABLE mixed_t (Name VARCHAR(20), IsRegRequired BIT(1), Flag TINYINT(1), `Count` INT,
     Price DECIMAL(8,2), Ratio DOUBLE, Note LONGTEXT, Big BIGINT, pos INT)
--- @@
+//
 INSERT INTO mixed_t VALUES ('a', b'1', 1, 1, 1.50, 0.25, NULL, 9000000000, 1),
     (NULL, b'0', 0, -7, NULL, NULL, REPEAT('x', 20000), NULL, 2),
     ('c', NULL, NULL, NULL, 0, -1.5, 'ü€', 0, 3)
--- @@
+//
 CREATE PROCEDURE mixed() BEGIN
     SELECT Name, IsRegRequired, Flag, `Count`, Price, Ratio, Note, Big FROM mixed_t ORDER BY pos;
 END
--- @@
+//
 CREATE PROCEDURE fails() BEGIN
     SIGNAL SQLSTATE '22012' SET MESSAGE_TEXT = 'first line\nsecond\tline', MYSQL_ERRNO = 1365;
 END
--- @@
+//
 CREATE PROCEDURE quiet() BEGIN INSERT INTO log_t VALUES (5); END
--- @@
+//
 CREATE PROCEDURE many() BEGIN
     SELECT seq AS n, CAST(IF(seq = 1500, REPEAT('y', 40), seq) AS CHAR(50)) AS v FROM seq_1_to_3000;
 END
--- @@
+//
 CREATE PROCEDURE counted() BEGIN
     INSERT INTO log_t VALUES (1), (2);
     UPDATE log_t SET id = id + 10;

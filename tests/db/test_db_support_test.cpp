@@ -7,14 +7,47 @@
 namespace brimlet::test {
 namespace {
 
-TEST(SplitSqlScript, SplitsAtMarkerLinesOnly) {
-    auto pieces = SplitSqlScript(
-        "-- header comment\n-- @@\nCREATE TABLE t (a INT);\n  -- @@  \r\n"
-        "CREATE PROCEDURE p() BEGIN SELECT 1; SELECT 2; END\n-- @@ not a marker\n-- @@\n\n");
-    ASSERT_EQ(pieces.size(), 2u);
-    EXPECT_EQ(pieces[0], "CREATE TABLE t (a INT);\n");
-    EXPECT_EQ(pieces[1],
-              "CREATE PROCEDURE p() BEGIN SELECT 1; SELECT 2; END\n-- @@ not a marker\n");
+// The splitter reads scripts as psql and the mariadb client do: a statement ends at the
+// delimiter only outside quotes, dollar quotes and comments.
+TEST(SplitSqlScript, EndsStatementsWhereTheStockClientsDo) {
+    using Pieces = std::vector<std::string>;
+    struct Case {
+        const char* what;
+        Backend backend;
+        const char* text;
+        Pieces want;
+    };
+    const Case cases[] = {
+        {"plain statements, the last without its delimiter", Backend::Pg,
+         "CREATE TABLE t (a INT);\n  INSERT INTO t VALUES (1); SELECT 2\n",
+         Pieces{"CREATE TABLE t (a INT)", "INSERT INTO t VALUES (1)", "SELECT 2"}},
+        {"blank and comment-only pieces", Backend::Pg, "-- header; comment\n;\n/* a; b */;\n\n",
+         Pieces{}},
+        {"semicolons in quotes and comments", Backend::Pg,
+         "SELECT 'a;''b', \"x;y\" -- c;d\n, 1 /* e; /* nested; */ f; */;SELECT 3;",
+         Pieces{"SELECT 'a;''b', \"x;y\" -- c;d\n, 1 /* e; /* nested; */ f; */", "SELECT 3"}},
+        {"an E'' string escapes its quote, a plain one does not", Backend::Pg,
+         "SELECT E'it\\'s;', 'c:\\';SELECT 4", Pieces{"SELECT E'it\\'s;', 'c:\\'", "SELECT 4"}},
+        {"dollar quotes, tagged and not; $1 and a$b$ open none", Backend::Pg,
+         "CREATE FUNCTION f(int) AS $fn$ SELECT $1; $$;$$ $fn$;\nSELECT a$b$;SELECT $$x;$$",
+         Pieces{"CREATE FUNCTION f(int) AS $fn$ SELECT $1; $$;$$ $fn$", "SELECT a$b$",
+                "SELECT $$x;$$"}},
+        {"DELIMITER lines around a procedure body", Backend::MariaDb,
+         "CREATE TABLE t (a INT);\ndelimiter //\nCREATE PROCEDURE p() BEGIN SELECT 1; END //\n"
+         "DELIMITER ;\nINSERT INTO t VALUES (1);",
+         Pieces{"CREATE TABLE t (a INT)", "CREATE PROCEDURE p() BEGIN SELECT 1; END",
+                "INSERT INTO t VALUES (1)"}},
+        {"MariaDB quoting and comments", Backend::MariaDb,
+         "SELECT 'it\\'s;', `a;b` # x;y\n, 5--1;-- c;d\nSELECT 6",
+         Pieces{"SELECT 'it\\'s;', `a;b` # x;y\n, 5--1", "-- c;d\nSELECT 6"}},
+        {"$$ opens no quote for MariaDB", Backend::MariaDb, "SELECT '$$';SELECT $$;",
+         Pieces{"SELECT '$$'", "SELECT $$"}},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(SplitSqlScript(c.text, c.backend), c.want) << c.what;
+    }
+    EXPECT_EQ(SplitSqlScript("DELIMITER //\nSELECT 1 //", Backend::Pg),
+              (Pieces{"DELIMITER //\nSELECT 1 //"}));
 }
 
 class TestDatabaseTest : public BackendTest {};
@@ -44,10 +77,11 @@ TEST_P(TestDatabaseTest, ExecFileLoadsProcedureBodies) {
     TempDir dir;
     std::string body =
         backend() == Backend::Pg
-            ? "CREATE PROCEDURE p(INOUT x INT) LANGUAGE plpgsql AS $$ BEGIN x := x + 1; END $$"
-            : "CREATE PROCEDURE p(INOUT x INT) BEGIN SET x = x + 1; SELECT 1; END";
-    WriteFile(dir / "s.sql",
-              "CREATE TABLE t (id INT)\n-- @@\n" + body + "\n-- @@\nINSERT INTO t VALUES (7)\n");
+            ? "CREATE PROCEDURE p(INOUT x INT) LANGUAGE plpgsql AS $$ BEGIN x := x + 1; END $$;"
+            : "DELIMITER //\nCREATE PROCEDURE p(INOUT x INT) BEGIN SET x = x + 1; SELECT 1; END "
+              "//\n"
+              "DELIMITER ;";
+    WriteFile(dir / "s.sql", "CREATE TABLE t (id INT);\n" + body + "\nINSERT INTO t VALUES (7);\n");
     Db().ExecFile(dir / "s.sql");
     EXPECT_EQ(Db().QueryValue("SELECT id FROM t"), "7");
     std::string countSql =

@@ -126,12 +126,8 @@ std::string PrivatePgServer::ConnectionString() const {
 }
 
 void PrivatePgServer::ExecScript(const std::string& text) const {
-    std::string script;
-    for (const auto& piece : SplitSqlScript(text)) {
-        script += piece + ";\n";
-    }
     const std::string file = m_root + "/script.sql";
-    WriteFile(file, script);
+    WriteFile(file, text + "\n;\n");
     std::string out;
     if (Shell(kPgBin + "/psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p " + std::to_string(m_port) +
                   " -U brimlet -d postgres -f '" + file + "'",

@@ -32,7 +32,7 @@ class PrivatePgServer {
     int port() const { return m_port; }
     // ODBC connection string to database "postgres" as user brimlet.
     std::string ConnectionString() const;
-    // Runs a script of statements split at `-- @@` lines (see test_db.h) through psql; throws
+    // Runs a script (psql's syntax; the last statement may lack its ";") through psql; throws
     // with psql's output on the first error.
     void ExecScript(const std::string& text) const;
     // psql's unaligned, tuples-only output of one query.

@@ -4,6 +4,8 @@
 #include <sqlext.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +13,7 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 namespace brimlet::test {
 
@@ -190,16 +193,115 @@ std::string UniqueName() {
     return name.str();
 }
 
-bool IsBlankPiece(std::string_view piece) {
-    std::istringstream in{std::string(piece)};
-    std::string line;
-    while (std::getline(in, line)) {
-        auto first = line.find_first_not_of(" \t\r");
-        if (first != std::string::npos && line.compare(first, 2, "--") != 0) {
-            return false;
+bool IsIdentChar(char c) {
+    return std::isalnum(static_cast<unsigned char>(c)) != 0 || c == '_' || c == '$';
+}
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v';
+}
+
+// The end of a quoted text that opens at text[i] (one past the closing quote, or the end of the
+// text). A doubled quote stands for itself; `backslash` lets a backslash escape any character.
+std::size_t QuotedEnd(std::string_view text, std::size_t i, bool backslash) {
+    const char quote = text[i];
+    for (std::size_t j = i + 1; j < text.size(); ++j) {
+        if (backslash && text[j] == '\\') {
+            ++j;
+        } else if (text[j] == quote) {
+            if (j + 1 < text.size() && text[j + 1] == quote) {
+                ++j;
+            } else {
+                return j + 1;
+            }
         }
     }
-    return true;
+    return text.size();
+}
+
+// A PostgreSQL dollar quote opening at text[i] ("$$" or "$tag$"): its end, or npos when the
+// "$" opens none (a parameter "$1", or part of a name).
+std::size_t DollarQuotedEnd(std::string_view text, std::size_t i) {
+    if (i > 0 && IsIdentChar(text[i - 1])) {
+        return std::string_view::npos;
+    }
+    std::size_t j = i + 1;
+    if (j < text.size() && std::isdigit(static_cast<unsigned char>(text[j])) != 0) {
+        return std::string_view::npos;
+    }
+    while (j < text.size() && text[j] != '$' && IsIdentChar(text[j])) {
+        ++j;
+    }
+    if (j >= text.size() || text[j] != '$') {
+        return std::string_view::npos;
+    }
+    const std::string_view tag = text.substr(i, j - i + 1);
+    const std::size_t close = text.find(tag, j + 1);
+    return close == std::string_view::npos ? text.size() : close + tag.size();
+}
+
+// The end of a block comment opening at text[i]; PostgreSQL nests them, MariaDB does not.
+std::size_t BlockCommentEnd(std::string_view text, std::size_t i, bool nested) {
+    int depth = 0;
+    for (std::size_t j = i; j + 1 < text.size(); ++j) {
+        if (text.compare(j, 2, "/*") == 0 && (nested || depth == 0)) {
+            ++depth;
+            ++j;
+        } else if (text.compare(j, 2, "*/") == 0) {
+            if (--depth == 0) {
+                return j + 2;
+            }
+            ++j;
+        }
+    }
+    return text.size();
+}
+
+// A MariaDB client "DELIMITER x" line starting at text[i]: the new delimiter and the offset
+// after the line, or nullopt when the line is something else.
+std::optional<std::pair<std::string, std::size_t>> DelimiterLine(std::string_view text,
+                                                                 std::size_t i) {
+    std::size_t j = i;
+    while (j < text.size() && (text[j] == ' ' || text[j] == '\t')) {
+        ++j;
+    }
+    constexpr std::string_view kWord = "delimiter";
+    if (text.size() - j <= kWord.size() ||
+        (text[j + kWord.size()] != ' ' && text[j + kWord.size()] != '\t')) {
+        return std::nullopt;
+    }
+    for (std::size_t k = 0; k < kWord.size(); ++k) {
+        if (std::tolower(static_cast<unsigned char>(text[j + k])) != kWord[k]) {
+            return std::nullopt;
+        }
+    }
+    j += kWord.size();
+    while (j < text.size() && (text[j] == ' ' || text[j] == '\t')) {
+        ++j;
+    }
+    std::size_t end = j;
+    while (end < text.size() && !IsBlank(text[end])) {
+        ++end;
+    }
+    if (end == j) {
+        return std::nullopt;
+    }
+    std::string delimiter(text.substr(j, end - j));
+    const std::size_t eol = text.find('\n', end);
+    return std::make_pair(std::move(delimiter),
+                          eol == std::string_view::npos ? text.size() : eol + 1);
+}
+
+std::string Trimmed(const std::string& s) {
+    std::size_t b = 0;
+    std::size_t e = s.size();
+    while (b < e && IsBlank(s[b])) {
+        ++b;
+    }
+    while (e > b && IsBlank(s[e - 1])) {
+        --e;
+    }
+    return s.substr(b, e - b);
 }
 
 }  // namespace
@@ -250,26 +352,65 @@ std::optional<std::string> MissingBackendReason(Backend backend) {
     return BackendEnvVar(backend) + " is not set (start the servers with scripts/test)";
 }
 
-std::vector<std::string> SplitSqlScript(std::string_view text) {
+std::vector<std::string> SplitSqlScript(std::string_view text, Backend backend) {
+    const bool maria = backend == Backend::MariaDb;
     std::vector<std::string> out;
+    std::string delimiter = ";";
     std::string piece;
-    std::istringstream in{std::string(text)};
-    std::string line;
+    bool significant = false;  // the piece holds more than blanks and comments
     auto flush = [&] {
-        if (!IsBlankPiece(piece)) {
-            out.push_back(piece);
+        if (significant) {
+            out.push_back(Trimmed(piece));
         }
         piece.clear();
+        significant = false;
     };
-    while (std::getline(in, line)) {
-        auto first = line.find_first_not_of(" \t\r");
-        auto last = line.find_last_not_of(" \t\r");
-        if (first != std::string::npos && line.substr(first, last - first + 1) == "-- @@") {
+    auto take = [&](std::size_t from, std::size_t to) {
+        piece.append(text.substr(from, to - from));
+    };
+    const std::size_t n = text.size();
+    std::size_t i = 0;
+    bool lineStart = true;
+    while (i < n) {
+        if (maria && lineStart) {
+            if (auto line = DelimiterLine(text, i)) {
+                delimiter = line->first;
+                i = line->second;
+                continue;
+            }
+        }
+        lineStart = false;
+        const char c = text[i];
+        const char next = i + 1 < n ? text[i + 1] : '\0';
+        std::size_t end = i + 1;
+        if (text.compare(i, delimiter.size(), delimiter) == 0) {
             flush();
+            i += delimiter.size();
             continue;
         }
-        piece += line;
-        piece += '\n';
+        if (c == '\n') {
+            lineStart = true;
+        } else if (IsBlank(c)) {
+        } else if ((c == '-' && next == '-' && (!maria || i + 2 >= n || IsBlank(text[i + 2]))) ||
+                   (maria && c == '#')) {
+            end = std::min(text.find('\n', i), n);
+        } else if (c == '/' && next == '*') {
+            end = BlockCommentEnd(text, i, !maria);
+        } else {
+            significant = true;
+            if (c == '\'' || c == '"' || (maria && c == '`')) {
+                // MariaDB escapes with backslashes in both kinds of string; PostgreSQL only in E''.
+                const bool escapeString = !maria && c == '\'' && i > 0 &&
+                                          (text[i - 1] == 'E' || text[i - 1] == 'e') &&
+                                          (i == 1 || !IsIdentChar(text[i - 2]));
+                end = QuotedEnd(text, i, (maria && c != '`') || escapeString);
+            } else if (!maria && c == '$') {
+                const std::size_t quoted = DollarQuotedEnd(text, i);
+                end = quoted == std::string_view::npos ? i + 1 : quoted;
+            }
+        }
+        take(i, end);
+        i = end;
     }
     flush();
     return out;
@@ -329,7 +470,7 @@ void TestDatabase::Exec(const std::string& sql) {
 }
 
 void TestDatabase::ExecScript(std::string_view text) {
-    for (const auto& piece : SplitSqlScript(text)) {
+    for (const auto& piece : SplitSqlScript(text, m_impl->backend)) {
         Exec(piece);
     }
 }

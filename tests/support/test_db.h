@@ -9,15 +9,16 @@
 // skip, except when BRIMLET_TEST_REQUIRE_DB=1 is set (scripts/test sets it): then they fail.
 // BRIMLET_REQUIRE_BACKEND(backend) does exactly that at the top of a test or SetUp().
 //
-// SQL files for ExecFile/ExecScript: the text is split into statements at every line that
-// holds only the marker `-- @@` (blanks around it allowed). Each piece goes to the server as
-// one SQLExecDirect, so a procedure body with inner semicolons needs no DELIMITER; MariaDB
-// takes exactly one statement per piece. Pieces holding only blanks and "--" comment lines
-// are skipped. Example file:
+// SQL files for ExecFile/ExecScript are read as the stock clients read them (psql -f,
+// mariadb < file): statements end at the delimiter (";") outside quotes, PostgreSQL's dollar
+// quotes and comments; for MariaDB a line "DELIMITER x" changes the delimiter, as the client
+// does, so that a procedure body may hold semicolons. Each statement goes to the server as one
+// SQLExecDirect; pieces holding only blanks and comments are skipped. Example file (MariaDB):
 //
-//     CREATE TABLE t (id INT, name VARCHAR(20))
-//     -- @@
-//     CREATE PROCEDURE p() BEGIN SELECT id, name FROM t; END
+//     CREATE TABLE t (id INT, name VARCHAR(20));
+//     DELIMITER //
+//     CREATE PROCEDURE p() BEGIN SELECT id, name FROM t; END //
+//     DELIMITER ;
 //
 // Example of use (one test body for both backends):
 //
@@ -90,7 +91,7 @@ class TestDatabase {
     // Runs one statement (or a procedure definition) as it stands; any result is discarded.
     // Throws std::runtime_error with the diagnostics and the statement on failure.
     void Exec(const std::string& sql);
-    // Splits text at `-- @@` marker lines and runs each piece with Exec, in order.
+    // Splits text into statements (SplitSqlScript) and runs each with Exec, in order.
     void ExecScript(std::string_view text);
     // ExecScript on a file's content; throws when the file cannot be read.
     void ExecFile(const std::string& path);
@@ -105,8 +106,9 @@ class TestDatabase {
     std::unique_ptr<Impl> m_impl;
 };
 
-// The statements of a script, split at `-- @@` marker lines (blank pieces left out).
-std::vector<std::string> SplitSqlScript(std::string_view text);
+// The statements of a script in the backend's client syntax, without their delimiters and the
+// blanks around them (pieces of only blanks and comments left out).
+std::vector<std::string> SplitSqlScript(std::string_view text, Backend backend);
 
 // Fixture for tests run once per backend: SetUp() skips or fails when the backend is not
 // configured (BRIMLET_REQUIRE_DB rules) and creates a fresh database.
