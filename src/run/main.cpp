@@ -1,6 +1,7 @@
 // The scheduler starts the program with no arguments; everything it needs comes from the name
 // it was invoked by and the settings file beside it.
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -10,6 +11,8 @@
 
 int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
+    // A file-size limit then makes a write fail (an error entry) instead of killing the run.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     const char* argv0 = (argc > 0 && argv[0] != nullptr) ? argv[0] : "brimlet";
     std::string cwd;
     std::error_code ec;
