@@ -138,10 +138,6 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
             UniqueFd fd = OpenDayFile(log.logFilePath);
             struct stat st {};
             if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-                if (st.st_size == 0) {
-                    // Emptied or removed since InitLogFile: it starts again with its header.
-                    line.insert(0, Header(log));
-                }
                 written = AppendWhole(fd.get(), line, st.st_size);
             }
         }

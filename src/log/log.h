@@ -29,7 +29,7 @@ void InitLogFile(LogFile& log);
 
 // Appends one entry: date-time and the six texts, TAB-separated, CR LF, with one write, so an
 // entry is whole or absent (a short write is cut back off). Opens, writes and closes the file
-// per call, on the same terms as InitLogFile, and writes the header first into an empty file.
+// per call, on the same terms as InitLogFile (no symlink, no waiting, a regular file only).
 // Never fails towards the caller: an entry that cannot be written is dropped and counted in
 // droppedEntries.
 void WriteLog(LogFile& log, std::string_view module, std::string_view function,
