@@ -1,6 +1,10 @@
 #include "checksum/md5_library.h"
 
 #include <dlfcn.h>
+#include <sys/stat.h>
+
+#include <cstddef>
+#include <vector>
 
 #include "common/failure.h"
 
@@ -14,18 +18,86 @@ Md5Library::~Md5Library() {
     }
 }
 
+namespace {
+
+// dlopen reads whatever it is given, and waits forever on a FIFO: only regular files are tried.
+bool IsRegularFile(const std::string& path, bool& present) {
+    struct stat st {};
+    present = ::stat(path.c_str(), &st) == 0;
+    return present && S_ISREG(st.st_mode);
+}
+
+void* OpenRegular(const std::string& path) {
+    bool present = false;
+    return IsRegularFile(path, present) ? ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
+}
+
+// The directories the loader searches for a bare name from this program (LD_LIBRARY_PATH, run
+// path, the system's); the loader's cache is not among them.
+std::vector<std::string> LoaderSearchDirs() {
+    std::vector<std::string> dirs;
+    void* self = ::dlopen(nullptr, RTLD_LAZY);
+    if (self == nullptr) {
+        return dirs;
+    }
+    Dl_serinfo size{};
+    if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0) {
+        std::vector<std::max_align_t> buffer((size.dls_size + sizeof(std::max_align_t) - 1) /
+                                             sizeof(std::max_align_t));
+        auto* info = reinterpret_cast<Dl_serinfo*>(buffer.data());
+        *info = size;
+        if (::dlinfo(self, RTLD_DI_SERINFOSIZE, info) == 0 &&
+            ::dlinfo(self, RTLD_DI_SERINFO, info) == 0) {
+            for (unsigned int i = 0; i < info->dls_cnt; ++i) {
+                dirs.emplace_back(info->dls_serpath[i].dls_name);
+            }
+        }
+    }
+    ::dlclose(self);
+    return dirs;
+}
+
+// By bare name, as the loader would find it, unless a file of that name in one of its
+// directories is not regular (the loader would hang on a FIFO there): then the first regular
+// one in search order, by its path.
+void* OpenByBareName(std::string& from) {
+    const std::string name(kMd5LibraryFile);
+    std::string firstRegular;
+    bool special = false;
+    for (const std::string& dir : LoaderSearchDirs()) {
+        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
+        bool present = false;
+        if (IsRegularFile(candidate, present)) {
+            if (firstRegular.empty()) {
+                firstRegular = candidate;
+            }
+        } else if (present) {
+            special = true;
+        }
+    }
+    if (!special) {
+        from = name;
+        return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
+    }
+    if (firstRegular.empty()) {
+        return nullptr;
+    }
+    from = firstRegular;
+    return OpenRegular(firstRegular);
+}
+
+}  // namespace
+
 void Md5Library::Load() {
     if (m_handle != nullptr) {
         return;
     }
     // The executable's own copy wins over one elsewhere on the library path; RTLD_NOW so that
     // a library with unresolved dependencies fails here rather than at a call.
-    std::string local = m_exeDir + "/" + std::string(kMd5LibraryFile);
-    void* handle = ::dlopen(local.c_str(), RTLD_NOW | RTLD_LOCAL);
-    std::string from = local;
+    std::string from = m_exeDir + "/" + std::string(kMd5LibraryFile);
+    void* handle = OpenRegular(from);
     if (handle == nullptr) {
-        from = std::string(kMd5LibraryFile);
-        handle = ::dlopen(from.c_str(), RTLD_NOW | RTLD_LOCAL);
+        handle = OpenByBareName(from);
     }
     if (handle == nullptr) {
         throw Failure(kErrFileNotFound, std::string(kMd5LibraryMissing));

@@ -20,8 +20,9 @@ class Md5Library {
     Md5Library& operator=(const Md5Library&) = delete;
 
     // The bound functions. Load the library on first use, from exeDir, else by bare name
-    // through the system's library path; throw Failure 53 "File not found: VelGnMD5" when it
-    // cannot be loaded, and Failure 453 naming the function when the library lacks it (or
+    // through the system's library path, only ever from a regular file (a FIFO or device of
+    // that name is passed over, never opened); throw Failure 53 "File not found: VelGnMD5"
+    // when it cannot be loaded, and Failure 453 naming the function when the library lacks it (or
     // lacks VelVariantClear, without which its outputs could not be released).
     VelGetMD5Fn GetMD5();
     VelGetMD5WBlockFn GetMD5WBlock();

@@ -45,16 +45,17 @@ std::string GeneralDateText(std::time_t t) {
 }
 
 char LocaleDateSeparator() {
-    // Expand the locale's date format on a date whose fields are all digits, then take the
-    // first character that is neither a letter nor a digit.
+    // Expand the locale's date format on a date whose fields are all two or more digits, so a
+    // blank-padded day (%e) stays a number, then take the first character that is neither a
+    // letter, a digit nor a blank.
     std::tm probe{};
     probe.tm_year = 2026 - 1900;
     probe.tm_mon = 11;
-    probe.tm_mday = 7;
+    probe.tm_mday = 17;
     const std::string text = Format(probe, nl_langinfo(D_FMT));
     for (const char c : text) {
         const auto u = static_cast<unsigned char>(c);
-        if (!std::isalnum(u) && u < 0x80) {
+        if (u < 0x80 && !std::isalnum(u) && !std::isspace(u)) {
             return c;
         }
     }

@@ -25,8 +25,8 @@ std::string GeneralDateText(std::time_t t);
 // "MM/DD<sep>YYYY HH:NN:SS" where <sep> is the locale's date separator.
 std::string DateTimeText(std::time_t t);
 
-// The locale's date separator: the first character of the expanded date format that is
-// neither a letter nor a digit.
+// The locale's date separator: the first character of the date format, expanded for a
+// two-digit day, that is neither a letter, a digit nor a blank.
 char LocaleDateSeparator();
 
 // "ddmmyyyy" of the local date.

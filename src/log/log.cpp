@@ -22,23 +22,50 @@ void AppendFlattened(std::string& out, std::string_view value) {
     }
 }
 
-// Writes all of `data`, retrying short writes; false on any failure.
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
+// Appends `data` with one write, so that an entry is all or nothing: after a short write (disk
+// full, file-size limit) the file is cut back to `start`, its size before the write. The day's
+// file has one writer (one link, one instance), so nothing else grows it meanwhile.
+bool AppendWhole(int fd, std::string_view data, off_t start) {
+    ssize_t n = 0;
+    do {
+        n = ::write(fd, data.data(), data.size());
+    } while (n < 0 && errno == EINTR);
+    if (n == static_cast<ssize_t>(data.size())) {
+        return true;
     }
-    return true;
+    if (n > 0) {
+        (void)::ftruncate(fd, start);
+        errno = EIO;
+    }
+    return false;
 }
 
-UniqueFd OpenForAppend(const std::string& path) {
-    return UniqueFd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
+// Never follows a symlink and never waits for a FIFO's reader; the caller still checks with
+// fstat that it got a regular file.
+UniqueFd OpenDayFile(const std::string& path) {
+    return UniqueFd(::open(
+        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
+}
+
+Failure NotARegularFile(const std::string& path) {
+    return Failure(EINVAL, path + ": not a regular file");
+}
+
+std::string Header(const LogFile& log) {
+    std::string header;
+    header += "#Software: TULO.KEM.DC.";
+    header += log.exeName;
+    header += kCrLf;
+    header += "#Version: 2.0";
+    header += kCrLf;
+    header += "#Date: ";
+    header += GeneralDateText(log.clock->Now());
+    header += kCrLf;
+    header += "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3";
+    header += kCrLf;
+    header += std::string(126, '-');
+    header += kCrLf;
+    return header;
 }
 
 }  // namespace
@@ -60,34 +87,38 @@ std::string LogEntry(std::string_view dateTime, std::string_view module, std::st
 void InitLogFile(LogFile& log) {
     const std::string path =
         log.exeDir + "/Log/" + log.exeName + "_" + DateDigits(log.clock->Now()) + ".log";
+    // lstat first, so that a device or FIFO at the day's path is never even opened.
     struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        if (errno != ENOENT) {
-            throw ErrnoFailure(errno, path);
+    const bool existed = ::lstat(path.c_str(), &st) == 0;
+    if (!existed && errno != ENOENT) {
+        throw ErrnoFailure(errno, path);
+    }
+    if (existed && !S_ISREG(st.st_mode)) {
+        throw NotARegularFile(path);
+    }
+    UniqueFd fd = OpenDayFile(path);
+    if (!fd) {
+        const int err = errno;
+        // The day's file is there but this run may not write it: the run goes on, and every
+        // entry it drops makes the run end with status 1.
+        if (existed && (err == EACCES || err == EPERM || err == EROFS)) {
+            log.logFilePath = path;
+            return;
         }
-        UniqueFd fd = OpenForAppend(path);
-        if (!fd) {
-            throw ErrnoFailure(errno, path);
-        }
-        std::string header;
-        header += "#Software: TULO.KEM.DC.";
-        header += log.exeName;
-        header += kCrLf;
-        header += "#Version: 2.0";
-        header += kCrLf;
-        header += "#Date: ";
-        header += GeneralDateText(log.clock->Now());
-        header += kCrLf;
-        header += "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3";
-        header += kCrLf;
-        header += std::string(126, '-');
-        header += kCrLf;
-        if (!WriteAll(fd.get(), header)) {
-            throw ErrnoFailure(errno, path);
-        }
-        if (fd.Close() != 0) {
-            throw ErrnoFailure(errno, path);
-        }
+        throw ErrnoFailure(err, path);
+    }
+    if (::fstat(fd.get(), &st) != 0) {
+        throw ErrnoFailure(errno, path);
+    }
+    if (!S_ISREG(st.st_mode)) {
+        throw NotARegularFile(path);
+    }
+    // A file left empty (a crash before its header, a touch) gets the header like a new one.
+    if (st.st_size == 0 && !AppendWhole(fd.get(), Header(log), 0)) {
+        throw ErrnoFailure(errno, path);
+    }
+    if (fd.Close() != 0) {
+        throw ErrnoFailure(errno, path);
     }
     log.logFilePath = path;
 }
@@ -98,21 +129,23 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
     if (type == "ERR") {
         ++log.errEntries;
     }
+    bool written = false;
     try {
-        if (log.logFilePath.empty()) {
-            return;
+        if (!log.logFilePath.empty()) {
+            std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
+                                        val1, val2, val3);
+            line += kCrLf;
+            UniqueFd fd = OpenDayFile(log.logFilePath);
+            struct stat st {};
+            if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
+                written = AppendWhole(fd.get(), line, st.st_size);
+            }
         }
-        std::string line =
-            LogEntry(GeneralDateText(log.clock->Now()), module, function, type, val1, val2, val3);
-        line += kCrLf;
-        UniqueFd fd = OpenForAppend(log.logFilePath);
-        if (!fd) {
-            return;
-        }
-        // One write call for the whole line, so concurrent appenders never interleave within it.
-        (void)WriteAll(fd.get(), line);
     } catch (...) {
         // The entry is dropped; the log never fails its caller.
+    }
+    if (!written) {
+        ++log.droppedEntries;
     }
 }
 

@@ -15,17 +15,23 @@ struct LogFile {
     std::string exeName;  // executable name without extension
     const Clock* clock = &SystemClock();
     std::string logFilePath;
-    int errEntries = 0;  // "ERR" entries written or attempted in this run
+    int errEntries = 0;      // "ERR" entries written or attempted in this run
+    int droppedEntries = 0;  // entries that could not be written (a run that lost any fails)
 };
 
-// Names the day's file (exeDir + "/Log/" + exeName + "_ddmmyyyy.log") and writes the header
-// when no entry of that name exists. Throws Failure when the file cannot be created or
-// written; logFilePath then keeps its earlier value.
+// Names the day's file (exeDir + "/Log/" + exeName + "_ddmmyyyy.log"), creates it when
+// missing and writes the header when it is empty. Only a regular file is the day's log: a
+// symlink, FIFO, directory or device at that path is neither followed, opened nor waited on,
+// and throws Failure, as do a missing Log directory and a file that cannot be created or
+// given its header; logFilePath then keeps its earlier value. An existing regular file that
+// cannot be opened for writing (read-only) is accepted: its entries are dropped.
 void InitLogFile(LogFile& log);
 
-// Appends one entry: date-time and the six texts, TAB-separated, CR LF. Opens, writes and
-// closes the file per call. Never fails towards the caller: an entry that cannot be written
-// is dropped.
+// Appends one entry: date-time and the six texts, TAB-separated, CR LF, with one write, so an
+// entry is whole or absent (a short write is cut back off). Opens, writes and closes the file
+// per call, on the same terms as InitLogFile (no symlink, no waiting, a regular file only).
+// Never fails towards the caller: an entry that cannot be written is dropped and counted in
+// droppedEntries.
 void WriteLog(LogFile& log, std::string_view module, std::string_view function,
               std::string_view type, std::string_view val1, std::string_view val2,
               std::string_view val3) noexcept;

@@ -2,6 +2,7 @@
 // it was invoked by and the settings file beside it. The only arguments are for a person at a
 // shell, and they are answered before the run could create its log directory or any file.
 #include <clocale>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -67,6 +68,8 @@ int main(int argc, char** argv) {
         return answered;
     }
     std::setlocale(LC_ALL, "");
+    // A file-size limit then makes a write fail (an error entry) instead of killing the run.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     const char* argv0 = (argc > 0 && argv[0] != nullptr) ? argv[0] : "brimlet";
     std::string cwd;
     std::error_code ec;

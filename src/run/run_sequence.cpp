@@ -21,9 +21,12 @@ void LogMain(RunContext& ctx, std::string_view val1) {
     WriteLog(ctx.log, "modMain", "Main", "MSG", val1, "", "");
 }
 
+// A run whose log lost an entry fails too: the log is the run's report.
 int Outcome(const RunContext& ctx) {
-    return (ctx.published && ctx.checksumAccepted && ctx.log.errEntries == 0) ? kExitPublished
-                                                                              : kExitFailed;
+    return (ctx.published && ctx.checksumAccepted && ctx.log.errEntries == 0 &&
+            ctx.log.droppedEntries == 0)
+               ? kExitPublished
+               : kExitFailed;
 }
 
 }  // namespace

@@ -1,13 +1,18 @@
 // Faults of the machine around a run, on PostgreSQL: output folder missing, read-only or full,
-// log folder read-only, broken MD5 libraries, hostile settings files.
+// log folder read-only, special files at the day's log or the MD5 library, a file-size limit,
+// broken MD5 libraries, hostile settings files.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <ctime>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "common/clock.h"
 #include "document/cipher.h"
 #include "fault_case.h"
 
@@ -15,6 +20,20 @@ namespace brimlet::faults {
 namespace {
 
 using test::Backend;
+
+// Runs `exe` (argv[0] = exe) through a wrapper that ends it after `seconds` (timeout's status
+// 124, or a signal) and applies `limits` (prlimit options), so no regression hangs the suite.
+test::ProcessResult RunBounded(const std::string& exe, const std::string& cwd, int seconds,
+                               const std::vector<std::string>& extraEnv = {},
+                               const std::string& limits = "") {
+    const std::string script = cwd + "/bounded.sh";
+    test::WriteFile(script, "#!/bin/sh\nexec " + (limits.empty() ? "" : "prlimit " + limits + " ") +
+                                "timeout -k 2 " + std::to_string(seconds) + " '" + exe + "'\n");
+    ::chmod(script.c_str(), 0755);
+    std::vector<std::string> env = {"LC_ALL=C"};
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    return test::RunProgram(script, script, cwd, env);
+}
 
 class LocalFaultTest : public ::testing::Test {
   protected:
@@ -32,6 +51,23 @@ class LocalFaultTest : public ::testing::Test {
         return db->Query(
             "SELECT agent_type, os, md5_string, release_date, updated_at "
             "FROM mst_agent_xml_checksum ORDER BY agent_type, os");
+    }
+    // True once no session but the test's own is open on its database (waits up to 5 s for
+    // the server to see a finished client go).
+    bool OnlyOwnSession() {
+        for (int i = 0; i < 50; ++i) {
+            if (db->QueryValue("SELECT count(*) FROM pg_stat_activity WHERE datname = "
+                               "current_database() AND pid <> pg_backend_pid()") == "0") {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+    // Today's log of the site's link (Log/ created when missing).
+    std::string DayLog() {
+        ::mkdir((site.dir / "Log").c_str(), 0755);
+        return site.dir / ("Log/" + site.name + "_" + DateDigits(std::time(nullptr)) + ".log");
     }
 
     // The shim comes before the sanitizer runtime in the library list; the runtime must be
@@ -170,7 +206,7 @@ TEST_F(LocalFaultTest, ReadOnlyLogFolderWithoutTodaysLogEndsTheRunUntouched) {
     EXPECT_EQ(ChecksumRows(), 0u);  // the run ends before the settings are read
 }
 
-TEST_F(LocalFaultTest, UnwritableLogDropsEntriesAndTheRunGoesOn) {
+TEST_F(LocalFaultTest, UnwritableLogDropsEntriesTheRunGoesOnAndFails) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only files; run as an unprivileged user";
     }
@@ -183,18 +219,102 @@ TEST_F(LocalFaultTest, UnwritableLogDropsEntriesAndTheRunGoesOn) {
     db->Exec("UPDATE mst_agent_component SET description = 'second run'");
     const auto r = site.Run();
     ::chmod((site.dir / "Log").c_str(), 0755);
-    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(r.exitStatus, 1);  // published, but the run's report is lost
     EXPECT_EQ(test::ReadFile(logFile), before);
     EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
     EXPECT_NE(DocumentCipher().Decrypt(site.Document()).find("second run"), std::string::npos);
     EXPECT_EQ(ChecksumRows(), 1u);
 }
 
+// Anything but a regular file at the day's log path ends the run at its start, as a missing log
+// folder does: nothing followed, nothing waited on, no settings read, no database work.
+struct DayLogCase {
+    const char* name;
+    void (*make)(const std::string& path, const std::string& elsewhere);
+    mode_t type;  // what lstat still shows there afterwards
+};
+
+void PrintTo(const DayLogCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SpecialDayLogTest : public LocalFaultTest,
+                          public ::testing::WithParamInterface<DayLogCase> {};
+
+TEST_P(SpecialDayLogTest, RunEndsAtItsStartWithStatusOne) {
+    const std::string previous = site.SeedPrevious();
+    const std::string elsewhere = site.dir / "elsewhere.log";
+    test::WriteFile(elsewhere, "someone else's file\n");
+    const std::string dayLog = DayLog();
+    GetParam().make(dayLog, elsewhere);
+    const auto r = RunBounded(site.link, site.dir.path(), 20);
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_LT(r.seconds, 10.0);
+    EXPECT_EQ(test::ReadFile(elsewhere), "someone else's file\n");
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_EQ(ChecksumRows(), 0u);
+    struct stat st {};
+    ASSERT_EQ(::lstat(dayLog.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, GetParam().type);
+}
+
+INSTANTIATE_TEST_SUITE_P(DayLog, SpecialDayLogTest,
+                         ::testing::Values(DayLogCase{"Fifo",
+                                                      [](const std::string& p, const std::string&) {
+                                                          ::mkfifo(p.c_str(), 0644);
+                                                      },
+                                                      S_IFIFO},
+                                           DayLogCase{
+                                               "SymlinkToAFileElsewhere",
+                                               [](const std::string& p, const std::string& e) {
+                                                   (void)::symlink(e.c_str(), p.c_str());
+                                               },
+                                               S_IFLNK},
+                                           DayLogCase{"Directory",
+                                                      [](const std::string& p, const std::string&) {
+                                                          ::mkdir(p.c_str(), 0755);
+                                                      },
+                                                      S_IFDIR}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LocalFaultTest, EmptyDayLogGetsItsHeader) {
+    test::WriteFile(DayLog(), "");
+    const auto r = site.Run();
+    EXPECT_EQ(r.exitStatus, 0);
+    const auto log = site.Log();
+    ASSERT_EQ(log.header.size(), 5u) << log.raw;
+    EXPECT_EQ(log.header[0], "#Software: TULO.KEM.DC." + site.name);
+    ASSERT_FALSE(site.Texts().empty());
+    EXPECT_EQ(site.Texts().front(), "modMain|Main|MSG|START||");
+}
+
+// A file-size limit below the document's size: the write fails with its entry instead of the
+// kernel killing the run with SIGXFSZ; the log (smaller than the limit) keeps working.
+TEST_F(LocalFaultTest, FileSizeLimitIsAWriteErrorNotAKill) {
+    db->Exec("DELETE FROM mst_agent_component");
+    db->Exec(ComponentInserts(Backend::Pg, 400, "FA", "LNX"));  // a document of about 200 KB
+    const std::string previous = site.SeedPrevious();
+    const auto r = RunBounded(site.link, site.dir.path(), 60, {}, "--fsize=32768");
+    EXPECT_EQ(r.signal, 0);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(site.TempFiles().empty());
+    const auto texts = site.Texts();
+    EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|ERR|27|")) << site.Log().raw;
+    EXPECT_NE(site.Log().raw.find("File too large"), std::string::npos);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+    ExpectCleanLog(site.Log(), db->ConnectionString());
+}
+
 // The MD5 library beside a copy of the binary: missing, without functions, not a library.
 class Md5FaultTest : public LocalFaultTest {
   protected:
-    test::ProcessResult RunCopy(const std::string& library) {
-        const std::string copy = site.dir / "copy";
+    // A copy of the binary in its own folder, with `library` (when not "") as the MD5
+    // library beside it and settings of its own; returns the folder.
+    std::string PrepareCopy(const std::string& library) {
+        std::string copy = site.dir / "copy";
         ::mkdir(copy.c_str(), 0755);
         const std::string exe = copy + "/" + site.name;
         test::WriteFile(exe, test::ReadFile(test::BrimletBinary()));
@@ -206,6 +326,11 @@ class Md5FaultTest : public LocalFaultTest {
                               "cmdtimeoutsec=30", std::string("purl=") + kPurl,
                               std::string("surl=") + kSurl, "srvpath=" + site.out});
         logDir = copy;
+        return copy;
+    }
+    test::ProcessResult RunCopy(const std::string& library) {
+        const std::string copy = PrepareCopy(library);
+        const std::string exe = copy + "/" + site.name;
         return test::RunProgram(exe, exe, copy, {"LC_ALL=C"});
     }
     void ExpectChecksumFailed(const test::ProcessResult& r, const std::string& entry) {
@@ -233,6 +358,28 @@ TEST_F(Md5FaultTest, LibraryWithoutTheFunctions) {
 TEST_F(Md5FaultTest, FileThatIsNotALibrary) {
     ExpectChecksumFailed(RunCopy("this is not an ELF file\n"),
                          "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
+}
+
+// A FIFO named libVelGnMD5.so, beside the binary (also its run path, $ORIGIN) or on the
+// library path: the loader would wait on it forever, with the database session open.
+TEST_F(Md5FaultTest, FifosNamedLikeTheLibraryAreNotWaitedOn) {
+    for (const bool besideTheBinary : {true, false}) {
+        SCOPED_TRACE(besideTheBinary ? "beside the binary" : "on LD_LIBRARY_PATH");
+        const std::string copy = PrepareCopy("");
+        const std::string fifoDir = besideTheBinary ? copy : site.dir / "libpath";
+        ::mkdir(fifoDir.c_str(), 0755);
+        ::unlink((fifoDir + "/libVelGnMD5.so").c_str());
+        ASSERT_EQ(::mkfifo((fifoDir + "/libVelGnMD5.so").c_str(), 0644), 0);
+        std::vector<std::string> env;
+        if (!besideTheBinary) {
+            env.push_back("LD_LIBRARY_PATH=" + fifoDir);
+        }
+        const auto r = RunBounded(copy + "/" + site.name, copy, 30, env);
+        EXPECT_EQ(r.signal, 0);
+        ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
+        EXPECT_TRUE(OnlyOwnSession());
+        ::unlink((fifoDir + "/libVelGnMD5.so").c_str());
+    }
 }
 
 // Settings files that cannot be used end the run after the settings check.

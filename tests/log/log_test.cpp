@@ -1,7 +1,12 @@
 #include "log/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
 
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
@@ -64,6 +69,7 @@ TEST_F(LogFileTest, EntriesBeforeInitAreDroppedWithoutCreatingAFile) {
     WriteLog(log, "CreateDir", "ERROR", "13", "Permission denied", "", "");
     EXPECT_FALSE(test::Exists(ExpectedPath()));
     EXPECT_TRUE(log.logFilePath.empty());
+    EXPECT_EQ(log.droppedEntries, 1);
 }
 
 TEST_F(LogFileTest, MissingLogDirectoryFailsInitAndLeavesPathEmpty) {
@@ -74,14 +80,85 @@ TEST_F(LogFileTest, MissingLogDirectoryFailsInitAndLeavesPathEmpty) {
     EXPECT_FALSE(test::Exists(dir / "nowhere"));
 }
 
-TEST_F(LogFileTest, DirectoryBearingTheFileNameCountsAsPresentAndEntriesAreDropped) {
-    ASSERT_EQ(::mkdir(ExpectedPath().c_str(), 0755), 0);
-    InitLogFile(log);
-    EXPECT_EQ(log.logFilePath, ExpectedPath());
-    WriteLog(log, "modMain", "Main", "MSG", "START", "", "");  // must not throw or crash
+// Anything but a regular file at the day's path is refused, and left as it was.
+struct SpecialDayPath {
+    const char* name;
+    std::function<void(const std::string& path, const std::string& elsewhere)> make;
+    mode_t type;  // S_IFMT bits that lstat must still show afterwards
+};
+
+void PrintTo(const SpecialDayPath& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class LogSpecialFileTest : public LogFileTest,
+                           public ::testing::WithParamInterface<SpecialDayPath> {};
+
+TEST_P(LogSpecialFileTest, InitFailsWithoutFollowingOrWaiting) {
+    const std::string elsewhere = dir / "elsewhere.txt";
+    test::WriteFile(elsewhere, "not a log\n");
+    GetParam().make(ExpectedPath(), elsewhere);
+    ::alarm(20);  // a FIFO that blocks the open ends the test instead of hanging it
+    EXPECT_THROW(InitLogFile(log), Failure);
+    WriteLog(log, "modMain", "Main", "MSG", "START", "", "");
+    ::alarm(0);
+    EXPECT_TRUE(log.logFilePath.empty());
+    EXPECT_EQ(ReadFile(elsewhere), "not a log\n");
     struct stat st {};
-    ASSERT_EQ(::stat(ExpectedPath().c_str(), &st), 0);
-    EXPECT_TRUE(S_ISDIR(st.st_mode));
+    ASSERT_EQ(::lstat(ExpectedPath().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & S_IFMT, GetParam().type);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    DayPath, LogSpecialFileTest,
+    ::testing::Values(
+        SpecialDayPath{"Directory",
+                       [](const std::string& p, const std::string&) { ::mkdir(p.c_str(), 0755); },
+                       S_IFDIR},
+        SpecialDayPath{"Fifo",
+                       [](const std::string& p, const std::string&) { ::mkfifo(p.c_str(), 0644); },
+                       S_IFIFO},
+        SpecialDayPath{"SymlinkToAFile",
+                       [](const std::string& p, const std::string& e) {
+                           (void)::symlink(e.c_str(), p.c_str());
+                       },
+                       S_IFLNK}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(LogFileTest, ExistingEmptyFileGetsTheHeader) {
+    test::WriteFile(ExpectedPath(), "");
+    InitLogFile(log);
+    WriteLog(log, "modMain", "Main", "MSG", "START", "", "");
+    const auto content = ReadFile(ExpectedPath());
+    EXPECT_EQ(content.rfind("#Software: TULO.KEM.DC.pub_AG_OS\r\n#Version: 2.0\r\n#Date: ", 0), 0u)
+        << content;
+    EXPECT_NE(content.find(std::string(126, '-') + "\r\n" + GeneralDateText(clock.Now()) +
+                           "\tmodMain\tMain\tMSG\tSTART\t\t\r\n"),
+              std::string::npos);
+}
+
+// A file-size limit a little above the current size makes the kernel write only part of the
+// next entry: the file keeps no piece of it, and the entry after it starts on its own line.
+TEST_F(LogFileTest, ShortWriteLeavesNoPartOfTheEntry) {
+    InitLogFile(log);
+    WriteLog(log, "modMain", "Main", "MSG", "START", "", "");
+    const std::string before = ReadFile(ExpectedPath());
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    void (*oldHandler)(int) = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = before.size() + 40;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    WriteLog(log, "modMain", "Main", "ERR", "28", std::string(300, 'x'), "190");
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(ReadFile(ExpectedPath()), before);
+    EXPECT_EQ(log.droppedEntries, 1);
+    WriteLog(log, "modMain", "Main", "MSG", "END", "", "");
+    EXPECT_EQ(ReadFile(ExpectedPath()),
+              before + GeneralDateText(clock.Now()) + "\tmodMain\tMain\tMSG\tEND\t\t\r\n");
+    EXPECT_EQ(log.droppedEntries, 1);
 }
 
 TEST_F(LogFileTest, RunAcrossMidnightKeepsTheFirstDaysFile) {
