@@ -1,10 +1,10 @@
 // The link's name and the settings decide where a run writes, on PostgreSQL: names whose parts
 // would lead outside <srvpath>/<AGENT>/, names with dots, a relative srvpath.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <map>
 #include <regex>
 
@@ -15,39 +15,17 @@ namespace {
 
 using test::Backend;
 
-// Every entry below root (not following symlinks), with what changes when it is created,
-// replaced or written: type, inode, size and, for regular files, the bytes.
-void Snapshot(const std::string& root, const std::string& rel,
-              std::map<std::string, std::string>& out) {
-    DIR* d = ::opendir((root + rel).c_str());
-    if (d == nullptr) {
-        return;
-    }
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name == "." || name == "..") {
-            continue;
-        }
-        const std::string path = rel + "/" + name;
-        struct stat st {};
-        if (::lstat((root + path).c_str(), &st) != 0) {
-            continue;
-        }
-        std::string& desc = out[path];
-        desc = std::to_string(st.st_mode & S_IFMT) + " " + std::to_string(st.st_ino) + " " +
-               std::to_string(st.st_size);
-        if (S_ISREG(st.st_mode)) {
-            desc += " " + test::ReadFile(root + path);
-        } else if (S_ISDIR(st.st_mode)) {
-            Snapshot(root, path, out);
-        }
-    }
-    ::closedir(d);
-}
-
+// Every entry below root (symlinks not followed) with what a creation, replacement or write
+// changes: inode, size and, for regular files, the bytes.
 std::map<std::string, std::string> Snapshot(const std::string& root) {
     std::map<std::string, std::string> out;
-    Snapshot(root, "", out);
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(e.path().c_str(), &st), 0) << e.path();
+        out[e.path().string()] =
+            std::to_string(st.st_ino) + " " + std::to_string(st.st_size) +
+            (S_ISREG(st.st_mode) ? " " + test::ReadFile(e.path().string()) : "");
+    }
     return out;
 }
 

@@ -94,16 +94,11 @@ TEST(MainRun, TheSameLinkThroughADirectoryAliasIsTheSameInstance) {
     TempDir dir;
     ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
     ASSERT_EQ(::symlink("real", (dir / "alias").c_str()), 0);
-    const std::string link = LinkBrimlet(dir / "real", "pub_AG_OS");
-    for (const auto& [held, started] : std::vector<std::pair<std::string, std::string>>{
-             {link, dir / "alias/pub_AG_OS"}, {dir / "alias/pub_AG_OS", link}}) {
-        SCOPED_TRACE(started);
-        InstanceGuard guard;
-        ASSERT_TRUE(guard.Acquire(held));
-        const auto r = RunProgram(started, started, dir.path(), kCLocale);
-        EXPECT_EQ(r.exitStatus, 0);
-        EXPECT_FALSE(test::Exists(dir / "real/Log"));
-    }
+    InstanceGuard held;
+    ASSERT_TRUE(held.Acquire(LinkBrimlet(dir / "real", "pub_AG_OS")));
+    const std::string alias = dir / "alias/pub_AG_OS";
+    EXPECT_EQ(RunProgram(alias, alias, dir.path(), kCLocale).exitStatus, 0);
+    EXPECT_FALSE(test::Exists(dir / "real/Log"));
 }
 
 TEST(MainRun, LogDirectoryThatCannotBeCreatedEndsTheRunWithoutAnyFile) {
