@@ -1,5 +1,8 @@
 #include "document/xml_body.h"
 
+#include <locale.h>
+#include <wctype.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -50,6 +53,54 @@ std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
     }
     return len;
 }
+
+void AppendUtf8(std::string& out, char32_t cp) {
+    if (cp < 0x80) {
+        out.push_back(static_cast<char>(cp));
+    } else if (cp < 0x800) {
+        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else if (cp < 0x10000) {
+        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    } else {
+        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
+        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
+    }
+}
+
+// Case mapping of glibc's built-in C.UTF-8 locale, held apart from the process locale.
+class CaseLocale {
+  public:
+    CaseLocale() : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {}
+    ~CaseLocale() {
+        if (m_locale != locale_t{}) {
+            ::freelocale(m_locale);
+        }
+    }
+    CaseLocale(const CaseLocale&) = delete;
+    CaseLocale& operator=(const CaseLocale&) = delete;
+
+    char32_t Lower(char32_t cp) const {
+        if (cp < 0x80) {
+            return (cp >= 'A' && cp <= 'Z') ? cp + ('a' - 'A') : cp;
+        }
+        if (m_locale == locale_t{}) {
+            return cp;
+        }
+        const wint_t lower = ::towlower_l(static_cast<wint_t>(cp), m_locale);
+        // Only a valid scalar value may come back into the key.
+        return (lower > 0x10FFFF || (lower >= 0xD800 && lower <= 0xDFFF))
+                   ? cp
+                   : static_cast<char32_t>(lower);
+    }
+
+  private:
+    locale_t m_locale;
+};
 
 bool IsXmlChar(char32_t cp) {
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
@@ -158,7 +209,28 @@ constexpr std::string_view kRowFixed =
 }  // namespace
 
 std::string TypeKey(std::string_view type) {
-    return ToLowerAscii(TrimSpaces(type));
+    const std::string_view trimmed = TrimSpaces(type);
+    if (std::all_of(trimmed.begin(), trimmed.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+        return ToLowerAscii(trimmed);
+    }
+    // Unicode case folding, the same under every locale a run may be started with: "Äpp"
+    // and "äpp" must form one group. Bytes that are not valid UTF-8 are kept as they are.
+    static const CaseLocale kCase;
+    std::string key;
+    key.reserve(trimmed.size());
+    for (std::size_t i = 0; i < trimmed.size();) {
+        char32_t cp = 0;
+        const std::size_t len = DecodeUtf8(trimmed, i, cp);
+        if (len == 0) {
+            key.push_back(trimmed[i]);
+            i += 1;
+            continue;
+        }
+        AppendUtf8(key, kCase.Lower(cp));
+        i += len;
+    }
+    return key;
 }
 
 bool IsXmlElementName(std::string_view key) {

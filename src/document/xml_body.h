@@ -23,7 +23,8 @@ struct ComponentRow {
     bool isRegRequired = false;
 };
 
-// The row's group and element name: `type` without surrounding spaces, ASCII lower-cased.
+// The row's group and element name: `type` without surrounding spaces, lower-cased as Unicode
+// text whatever the locale (bytes that are not valid UTF-8 are kept).
 std::string TypeKey(std::string_view type);
 
 // True when `key` can name an element: a non-empty XML 1.0 Name in valid UTF-8, without ":"

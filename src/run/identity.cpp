@@ -48,7 +48,8 @@ ExecutableIdentity ResolveInvokedExecutable(std::string_view argv0, std::string_
     while (!id.dir.empty() && id.dir.back() == '/') {
         id.dir.pop_back();
     }
-    id.name = p.stem().string();
+    // A Linux file name has no extension: the dot in `pub_KA_WIN.64` belongs to the OS part.
+    id.name = p.filename().string();
     return id;
 }
 

@@ -8,7 +8,7 @@ namespace brimlet {
 struct ExecutableIdentity {
     std::string path;  // absolute, lexically normal, links not resolved
     std::string dir;   // directory of `path`, without a trailing "/" ("" for the root)
-    std::string name;  // file name without its extension
+    std::string name;  // the whole file name, dots included
 };
 
 // From argv[0]: a name with a "/" is taken relative to `cwd`; a bare name is looked up in

@@ -1,5 +1,6 @@
 #include "run/run_sequence.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "checksum/checksum.h"
@@ -54,7 +55,11 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
 
         step = 80;
         const std::vector<std::string> parts = Split(ctx.exeName, '_');
-        if (parts.size() != 3) {
+        // "", "." and ".." would put the document outside <srvpath>/<AGENT>/.
+        const auto unusable = [](const std::string& p) {
+            return p.empty() || p == "." || p == "..";
+        };
+        if (parts.size() != 3 || std::any_of(parts.begin(), parts.end(), unusable)) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
             std::fprintf(stderr,

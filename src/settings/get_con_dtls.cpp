@@ -55,6 +55,11 @@ bool getConDtls(RunContext& ctx) noexcept {
             step = 150;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
         } else {
+            // Beside the program, like the settings and the log: cron and systemd start it
+            // from different working directories.
+            if (ctx.srvPath.front() != '/') {
+                ctx.srvPath = ctx.exeDir + "/" + ctx.srvPath;
+            }
             step = 170;
             if (!PathExists(ctx.srvPath)) {
                 step = 180;

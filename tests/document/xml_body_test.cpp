@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <clocale>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -61,11 +62,39 @@ TEST(XmlBodyTest, TypesWithTheSameKeyFormOneGroupInDatabaseOrder) {
                                       Element("sys", "2") + Element("sys", "6") + "</sysfiles>");
 }
 
+// Whatever locale the run was started with: the scheduler's is often C.
+TEST(XmlBodyTest, KeysAreLowerCasedAsUnicodeUnderEveryLocale) {
+    const std::string saved = std::setlocale(LC_ALL, nullptr);
+    const std::vector<std::pair<std::string, std::string>> keys = {
+        {"\xC3\x84pp", "\xC3\xA4pp"},                              // Äpp
+        {"\xC3\x84PP ", "\xC3\xA4pp"},                             // "ÄPP "
+        {"\xD0\x94\xD0\x9B\xD0\x9B", "\xD0\xB4\xD0\xBB\xD0\xBB"},  // ДЛЛ
+        {"\xF0\x90\x90\x80x", "\xF0\x90\x90\xA8x"},                // Deseret capital long I
+        {"A\xFF\xC3\x84", "a\xFF\xC3\xA4"},                        // invalid byte kept
+    };
+    for (const char* locale : {"C", "C.UTF-8", "de_DE.UTF-8"}) {
+        if (std::setlocale(LC_ALL, locale) == nullptr) {
+            continue;
+        }
+        SCOPED_TRACE(locale);
+        for (const auto& [type, key] : keys) {
+            EXPECT_EQ(TypeKey(type), key) << type;
+        }
+        const std::vector<ComponentRow> rows = {Row("\xC3\xA4pp", "1"), Row("\xC3\x84pp", "2"),
+                                                Row("Exe", "3"), Row("\xC3\x84PP ", "4")};
+        const std::string a = "\xC3\xA4pp";
+        EXPECT_EQ(BuildXmlBody(rows), "<exefiles>" + Element("exe", "3") + "</exefiles><" + a +
+                                          "files>" + Element(a, "1") + Element(a, "2") +
+                                          Element(a, "4") + "</" + a + "files>");
+    }
+    std::setlocale(LC_ALL, saved.c_str());
+}
+
 TEST(XmlBodyTest, TypesThatCannotNameAnElementAreLeftOutAndReported) {
     const std::vector<ComponentRow> rows = {
         Row("", "empty"),     Row("   ", "blank"), Row("my dll", "inner"), Row("1dll", "digit"),
         Row("dl<l", "angle"), Row("a:b", "colon"), Row("dll\t", "tab"),    Row("\xff", "utf8"),
-        Row("-x", "dash"),    Row("_x", "ok1"),    Row("d-1.x", "ok2"),    Row("\xC3\x9C", "ok3"),
+        Row("-x", "dash"),    Row("_x", "ok1"),    Row("d-1.x", "ok2"),    Row("\xC3\xBC", "ok3"),
     };
     std::vector<std::string> reported;
     const std::string body =
@@ -74,10 +103,10 @@ TEST(XmlBodyTest, TypesThatCannotNameAnElementAreLeftOutAndReported) {
                                                   "colon", "tab", "utf8", "dash"}));
     EXPECT_EQ(body, "<_xfiles>" + Element("_x", "ok1") + "</_xfiles><d-1.xfiles>" +
                         Element("d-1.x", "ok2") +
-                        "</d-1.xfiles><\xC3\x9C"
+                        "</d-1.xfiles><\xC3\xBC"
                         "files>" +
-                        Element("\xC3\x9C", "ok3") +
-                        "</\xC3\x9C"
+                        Element("\xC3\xBC", "ok3") +
+                        "</\xC3\xBC"
                         "files>");
 }
 

@@ -15,9 +15,10 @@ TEST(ResolveInvokedExecutable, PathWithSlashIsMadeAbsoluteWithoutResolvingLinks)
     EXPECT_EQ(id.name, "pub_AG_OS");
 }
 
-TEST(ResolveInvokedExecutable, NameLosesOnlyItsLastExtension) {
-    EXPECT_EQ(ResolveInvokedExecutable("/x/a_b_c.exe", "/", "").name, "a_b_c");
-    EXPECT_EQ(ResolveInvokedExecutable("/x/a_b.v2_c.exe", "/", "").name, "a_b.v2_c");
+TEST(ResolveInvokedExecutable, NameIsTheWholeFileNameDotsIncluded) {
+    EXPECT_EQ(ResolveInvokedExecutable("/x/pub_KA_WIN.64", "/", "").name, "pub_KA_WIN.64");
+    EXPECT_EQ(ResolveInvokedExecutable("/x/a_b.v2_c.exe", "/", "").name, "a_b.v2_c.exe");
+    EXPECT_EQ(ResolveInvokedExecutable("/x/.p_A_B", "/", "").name, ".p_A_B");
     EXPECT_EQ(ResolveInvokedExecutable("/pub_A_B", "/", "").dir, "");
 }
 

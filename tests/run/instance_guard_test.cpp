@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include "support/temp_dir.h"
 
 namespace brimlet {
 namespace {
@@ -36,6 +39,32 @@ TEST(InstanceGuard, OneHolderPerPathReleasedWhenTheHolderIsKilled) {
     EXPECT_TRUE(after.Acquire(path));
     ::close(ready[0]);
     ::close(ready[1]);
+}
+
+TEST(InstanceGuard, OneLinkIsOneInstanceThroughEveryPathToIt) {
+    test::TempDir d;
+    ASSERT_EQ(::mkdir((d / "real").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("real", (d / "alias").c_str()), 0);
+    ASSERT_EQ(::symlink("/bin/true", (d / "real/pub_A_B").c_str()), 0);
+    test::WriteFile(d / "real/pub_H_1", "");
+    ASSERT_EQ(::link((d / "real/pub_H_1").c_str(), (d / "real/pub_H_2").c_str()), 0);
+    struct Case {
+        std::string held, started;
+        bool refused;
+    };
+    const std::vector<Case> cases = {
+        {d / "real/pub_A_B", d / "alias/pub_A_B", true},
+        {d / "alias/pub_A_B", d / "real/pub_A_B", true},
+        // Hard links of one binary share an inode but serve other pairs.
+        {d / "real/pub_H_1", d / "real/pub_H_2", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.held + " / " + c.started);
+        InstanceGuard held;
+        ASSERT_TRUE(held.Acquire(c.held));
+        InstanceGuard second;
+        EXPECT_EQ(second.Acquire(c.started), !c.refused);
+    }
 }
 
 TEST(InstanceGuard, OfManySimultaneousStartsExactlyOneHolds) {

@@ -26,8 +26,9 @@ test::ProcessResult RunAs(const TempDir& dir, const std::string& name) {
     return RunProgram(link, link, dir.path(), kCLocale);
 }
 
-TEST(MainRun, NamesWithoutExactlyThreePartsAreRefusedBeforeTheSettings) {
-    for (const std::string name : {"brimlet", "pub_AG", "pub_AG_OS_X", "a_b_c_d_e"}) {
+TEST(MainRun, NamesWithoutThreeUsablePartsAreRefusedBeforeTheSettings) {
+    for (const std::string name : {"brimlet", "pub_AG", "pub_AG_OS_X", "a_b_c_d_e", "pub__OS",
+                                   "pub_._OS", "pub_AG_..", "_AG_OS", "pub_AG_"}) {
         SCOPED_TRACE(name);
         TempDir dir;
         test::WriteIni(dir.path(), {});  // would log "DBConnection Data missing" if read
@@ -41,16 +42,6 @@ TEST(MainRun, NamesWithoutExactlyThreePartsAreRefusedBeforeTheSettings) {
         EXPECT_EQ(FindLogFile(dir.path()).substr(dir.path().size()).rfind("/Log/" + name + "_", 0),
                   0u);
     }
-}
-
-TEST(MainRun, EmptyPartsAreAcceptedAndTheSettingsAreRead) {
-    TempDir dir;
-    const auto r = RunAs(dir, "pub__OS");
-    EXPECT_EQ(r.exitStatus, 1);
-    const auto texts = EntryTexts(ReadLog(FindLogFile(dir.path())));
-    ASSERT_EQ(texts.size(), 3u);
-    EXPECT_EQ(texts[1], "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet|");
-    EXPECT_EQ(texts[2], "modMain|Main|MSG|END||");
 }
 
 TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
@@ -97,6 +88,17 @@ TEST(MainRun, SecondInstanceEndsAtOnceWithoutAnyTrace) {
     const auto r = RunProgram(link, link, dir.path(), kCLocale);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_FALSE(test::Exists(dir / "Log"));
+}
+
+TEST(MainRun, TheSameLinkThroughADirectoryAliasIsTheSameInstance) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("real", (dir / "alias").c_str()), 0);
+    InstanceGuard held;
+    ASSERT_TRUE(held.Acquire(LinkBrimlet(dir / "real", "pub_AG_OS")));
+    const std::string alias = dir / "alias/pub_AG_OS";
+    EXPECT_EQ(RunProgram(alias, alias, dir.path(), kCLocale).exitStatus, 0);
+    EXPECT_FALSE(test::Exists(dir / "real/Log"));
 }
 
 TEST(MainRun, LogDirectoryThatCannotBeCreatedEndsTheRunWithoutAnyFile) {

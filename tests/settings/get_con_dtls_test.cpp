@@ -98,6 +98,25 @@ TEST_F(GetConDtls, PathsThatExistAreKept) {
     EXPECT_TRUE(Entries().empty());
 }
 
+TEST_F(GetConDtls, RelativePathIsTakenFromTheExecutableDirectory) {
+    ::mkdir((m_dir / "exe/www").c_str(), 0755);
+    // Found beside the program, whatever the working directory is; a relative path that
+    // names nothing there falls back as any other.
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"www", m_ctx.exeDir + "/www/"},
+        {"../out", m_ctx.exeDir + "/../out/"},
+        {"nothing", m_ctx.exeDir + "/"},
+    };
+    for (const auto& [value, expected] : cases) {
+        SCOPED_TRACE(value);
+        ::unlink(m_ctx.log.logFilePath.c_str());
+        WriteIni("srvpath=" + value + "\n");
+        ASSERT_TRUE(getConDtls(m_ctx));
+        EXPECT_EQ(m_ctx.srvPath, expected);
+        EXPECT_EQ(Entries().size(), value == "nothing" ? 2u : 0u);
+    }
+}
+
 TEST_F(GetConDtls, MissingOrBlankPathFallsBackToTheExecutableDirectory) {
     for (const std::string line : {"", "srvpath=\n", "srvpath=    \n"}) {
         SCOPED_TRACE(line);

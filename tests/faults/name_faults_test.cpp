@@ -1,0 +1,127 @@
+// The link's name and the settings decide where a run writes, on PostgreSQL: names whose parts
+// would lead outside <srvpath>/<AGENT>/, names with dots, a relative srvpath.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <map>
+#include <regex>
+
+#include "fault_case.h"
+
+namespace brimlet::faults {
+namespace {
+
+using test::Backend;
+
+// Every entry below root (symlinks not followed) with what a creation, replacement or write
+// changes: inode, size and, for regular files, the bytes.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        struct stat st {};
+        EXPECT_EQ(::lstat(e.path().c_str(), &st), 0) << e.path();
+        out[e.path().string()] =
+            std::to_string(st.st_ino) + " " + std::to_string(st.st_size) +
+            (S_ISREG(st.st_mode) ? " " + test::ReadFile(e.path().string()) : "");
+    }
+    return out;
+}
+
+class NameFaultTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        BRIMLET_REQUIRE_BACKEND(Backend::Pg);
+        db = std::make_unique<test::TestDatabase>(Backend::Pg);
+        LoadSchema(*db, 0);
+    }
+    std::size_t ChecksumRows() {
+        return db->Query("SELECT md5_string FROM mst_agent_xml_checksum").size();
+    }
+    std::unique_ptr<test::TestDatabase> db;
+};
+
+TEST_F(NameFaultTest, PartsThatLeadOutOfTheAgentFolderAreRefused) {
+    // Agent and OS as a plain split gives them, and rows for that pair, so that a run that
+    // took the name would publish at <srvpath>/<agent>/Brimlet_<agent>_<os>.xml.
+    const std::vector<std::pair<std::string, std::string>> pairs = {
+        {"..", "X"}, {"", "X"}, {"A", ""}, {".", "X"}, {"A", ".."}};
+    for (const auto& [agent, os] : pairs) {
+        db->Exec(ComponentInserts(Backend::Pg, 2, agent, os));
+    }
+    for (const auto& [agent, os] : pairs) {
+        const std::string name = "p_" + agent + "_" + os;
+        SCOPED_TRACE(name);
+        test::TempDir dir;
+        const std::string link = test::LinkBrimlet(dir.path(), name);
+        // The tree above the output root, with a document wherever such a run would write.
+        const std::string www = dir / "www";
+        const std::string out = www + "/out";
+        for (const std::string& d : {www, out, out + "/A"}) {
+            ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+        }
+        const std::string target = out + "/" + agent + "/Brimlet_" + agent + "_" + os + ".xml";
+        test::WriteFile(target, "previous document\r\n");
+        test::WriteIni(dir.path(), {"KEMADDONDBstr=" + db->ConnectionString(), "conntimeoutsec=10",
+                                    "cmdtimeoutsec=30", std::string("purl=") + kPurl,
+                                    std::string("surl=") + kSurl, "srvpath=" + out});
+        const auto before = Snapshot(www);
+        const auto r = test::RunProgram(link, link, dir.path(), {"LC_ALL=C"});
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(Snapshot(www), before);
+        const auto log = test::ReadLog(test::FindLogFile(dir.path()));
+        EXPECT_EQ(
+            test::EntryTexts(log),
+            (std::vector<std::string>{"modMain|Main|MSG|START||",
+                                      "modMain|Main|MSG|OS Type and Agent Type not supplied.||",
+                                      "modMain|Main|MSG|END||"}))
+            << log.raw;
+        EXPECT_EQ(ChecksumRows(), 0u);
+    }
+}
+
+TEST_F(NameFaultTest, DotsBelongToTheOsPart) {
+    db->Exec(ComponentInserts(Backend::Pg, 2, "KA", "WIN.64"));
+    db->Exec(ComponentInserts(Backend::Pg, 4, "KA", "WIN"));
+    Site site("pub_KA_WIN.64", "KA", "WIN.64");
+    site.WriteSettings(db->ConnectionString());
+    const std::string other = site.agentDir + "/Brimlet_KA_WIN.xml";
+    test::WriteFile(other, "the KA/WIN document\r\n");
+    const auto r = site.Run();
+    EXPECT_EQ(r.exitStatus, 0) << site.Log().raw;
+    EXPECT_EQ(site.xml, site.agentDir + "/Brimlet_KA_WIN.64.xml");
+    EXPECT_TRUE(IsCompleteDocument(site.Document(), 2));
+    EXPECT_EQ(test::ReadFile(other), "the KA/WIN document\r\n");
+    const std::string logFile = test::FindLogFile(site.dir.path());
+    EXPECT_TRUE(std::regex_match(logFile.substr(logFile.rfind('/') + 1),
+                                 std::regex(R"(pub_KA_WIN\.64_\d{8}\.log)")))
+        << logFile;
+    const auto log = site.Log();
+    ASSERT_FALSE(log.header.empty());
+    EXPECT_EQ(log.header[0], "#Software: TULO.KEM.DC.pub_KA_WIN.64");
+    const auto rows = db->Query("SELECT agent_type, os FROM mst_agent_xml_checksum");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0][0], "KA");
+    EXPECT_EQ(rows[0][1], "WIN.64");
+}
+
+TEST_F(NameFaultTest, RelativeSrvpathIsBesideTheProgramNotTheWorkingDirectory) {
+    db->Exec(ComponentInserts(Backend::Pg, 3, "FA", "LNX"));
+    Site site;
+    site.WriteSettings(db->ConnectionString(), "10", "30", {"srvpath=out"});
+    // A working directory with an output tree of the same relative name.
+    const std::string cwd = site.dir / "elsewhere";
+    for (const std::string& d : {cwd, cwd + "/out", cwd + "/out/FA"}) {
+        ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
+    }
+    const auto before = Snapshot(cwd);
+    const auto r = test::RunProgram(site.link, site.link, cwd, {"LC_ALL=C"});
+    EXPECT_EQ(r.exitStatus, 0) << site.Log().raw;
+    EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+    EXPECT_EQ(Snapshot(cwd), before);
+    EXPECT_FALSE(HasEntry(site.Texts(), "modMain|getConDtls|ERR|"));
+}
+
+}  // namespace
+}  // namespace brimlet::faults
