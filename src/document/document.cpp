@@ -216,12 +216,14 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
             KeyGroup& group = groups[it->second];
             ++group.rows;
             if (!group.valid) {
+                ++ctx.rowsLeftOut;
                 WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
                          "Component type is not a valid XML name, row left out (Type \"" +
                              std::string(row.type) + "\", Name \"" + std::string(row.name) + "\")",
                          "160");
                 continue;
             }
+            ++ctx.bodyRows;
             size += XmlBodyWriter::RowSizeHint(row, key);
         }
         step = 140;

@@ -7,6 +7,7 @@
 #include "document/document.h"
 #include "fsutil/fsutil.h"
 #include "run/instance_guard.h"
+#include "run/run_metrics.h"
 
 namespace brimlet {
 
@@ -38,6 +39,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         ctx.log.exeDir = self.dir;
         ctx.log.exeName = self.name;
         ctx.log.clock = ctx.clock;
+        ctx.startTime = ctx.clock->Now();
 
         step = 50;
         (void)CreateDir(ctx.log, ctx.exeDir + "/Log/");
@@ -77,11 +79,14 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         }
         step = 230;
         CloseConnection(ctx);
+        const int status = Outcome(ctx);
+        WriteRunMetrics(ctx, status);
         step = 240;
         LogMain(ctx, "END");
-        return Outcome(ctx);
+        return status;
     } catch (...) {
         WriteErrorEntry(ctx.log, "Main", CurrentFailure(), step);
+        WriteRunMetrics(ctx, kExitFailed);
         return kExitFailed;
     }
 }
