@@ -14,7 +14,8 @@ brimlet_as_root() {
 
 # Installs the Debian packages of the named groups that are not installed yet.
 #   build: compiler, CMake, OpenSSL, unixODBC
-#   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl
+#   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl, and the
+#          node exporter, promtool and curl for the metrics files
 brimlet_install_packages() {
     local pkgs=()
     local group
@@ -22,7 +23,8 @@ brimlet_install_packages() {
         case "$group" in
             build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales) ;;
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
-                         odbc-mariadb libxml2-utils libxml2-dev procps python3 valgrind) ;;
+                         odbc-mariadb libxml2-utils libxml2-dev procps python3 valgrind
+                         prometheus-node-exporter prometheus curl) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
         esac
