@@ -18,7 +18,7 @@ namespace {
 constexpr std::string_view kLastSuccess = "brimlet_last_success_timestamp_seconds";
 constexpr std::string_view kLastPublished = "brimlet_last_published_timestamp_seconds";
 // We write a few hundred bytes; anything much larger is not ours.
-constexpr std::size_t kPreviousMaxBytes = 64 * 1024;
+constexpr std::size_t kPreviousMaxBytes = std::size_t{64} * 1024;
 
 void AppendMetric(std::string& out, std::string_view name, std::string_view help,
                   const std::string& labels, std::int64_t value) {
@@ -145,7 +145,8 @@ void Replace(const std::string& directory, const RunFigures& run) {
                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
                                0644));
         if (!fd && errno != EEXIST) {
-            throw ErrnoFailure(errno, "create " + dir + "/" + tempName);
+            throw ErrnoFailure(errno,
+                               std::string("create ").append(dir).append("/").append(tempName));
         }
     }
     if (!fd) {
