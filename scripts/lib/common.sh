@@ -15,7 +15,8 @@ brimlet_as_root() {
 # Installs the Debian packages of the named groups that are not installed yet.
 #   build: compiler, CMake, OpenSSL, unixODBC
 #   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl, and the
-#          package checks (lintian, systemd-analyze, mandoc, man)
+#          package checks (lintian, systemd-analyze, mandoc, man),
+#          the node exporter, promtool and curl for the metrics files
 brimlet_install_packages() {
     local pkgs=()
     local group
@@ -24,7 +25,8 @@ brimlet_install_packages() {
             build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales) ;;
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
                          odbc-mariadb tdsodbc libxml2-utils libxml2-dev procps python3 valgrind
-                         lintian systemd mandoc man-db) ;;
+                         lintian systemd mandoc man-db
+                         prometheus-node-exporter prometheus curl) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
         esac

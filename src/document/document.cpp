@@ -221,6 +221,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
             KeyGroup& group = groups[it->second];
             ++group.rows;
             if (!group.valid) {
+                ++ctx.rowsLeftOut;
                 if (++leftOut <= kLeftOutEntries) {
                     WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
                              "Component type is not a valid XML name, row left out (Type \"" +
@@ -230,6 +231,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
                 }
                 continue;
             }
+            ++ctx.bodyRows;
             size += XmlBodyWriter::RowSizeHint(row, key);
         }
         if (leftOut > kLeftOutEntries) {

@@ -1,6 +1,8 @@
 #pragma once
 // The run-wide state: created empty at start and kept until the process ends. Each field
 // has one writer.
+#include <cstddef>
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -23,6 +25,7 @@ struct RunContext {
     std::string purl;                            // getConDtls
     std::string surl;                            // getConDtls
     std::string srvPath;                         // getConDtls; ends in "/" once it returned true
+    std::string metricsDir;                      // getConDtls ("metricsdir"); "": no metrics
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
 
@@ -31,11 +34,14 @@ struct RunContext {
     std::string exeName;  // file name without extension
     LogFile log;
     const Clock* clock = &SystemClock();
+    std::time_t startTime = 0;  // Main
 
     // Outcome, for the exit status.
     bool published = false;         // SubCreateBrimletXML wrote "Created new xml file"
     bool noData = false;            // SubCreateBrimletXML wrote "No Data available for ..."
     bool checksumAccepted = false;  // SubUpdateXmlCheckSum wrote "Checksum updated ..."
+    std::size_t bodyRows = 0;       // CreateXmlBody: components its body lists
+    std::size_t rowsLeftOut = 0;    // CreateXmlBody: rows left out for an unusable type
 };
 
 }  // namespace brimlet

@@ -11,6 +11,7 @@
 #include "fsutil/fsutil.h"
 #include "log/run_watchdog.h"
 #include "run/instance_guard.h"
+#include "run/run_metrics.h"
 
 namespace brimlet {
 
@@ -45,6 +46,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         ctx.log.exeDir = self.dir;
         ctx.log.exeName = self.name;
         ctx.log.clock = ctx.clock;
+        ctx.startTime = ctx.clock->Now();
 
         step = 50;
         (void)CreateDir(ctx.log, ctx.exeDir + "/Log/");
@@ -98,11 +100,14 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
                 ctx.watchdog.Arm(ctx.log, "Main", step, limit, db::DisconnectTimeoutText(limit));
             CloseConnection(ctx);
         }
+        const int status = Outcome(ctx);
+        WriteRunMetrics(ctx, status);
         step = 240;
         LogMain(ctx, "END");
-        return Outcome(ctx);
+        return status;
     } catch (...) {
         WriteErrorEntry(ctx.log, "Main", CurrentFailure(), step);
+        WriteRunMetrics(ctx, kExitFailed);
         return kExitFailed;
     }
 }

@@ -36,6 +36,7 @@ bool getConDtls(RunContext& ctx) noexcept {
         ctx.surl = GetIniValue(kSection, "surl", ctx.iniPath);
         step = 70;
         ctx.srvPath = std::string(TrimSpaces(GetIniValue(kSection, "srvpath", ctx.iniPath)));
+        ctx.metricsDir = std::string(TrimSpaces(GetIniValue(kSection, "metricsdir", ctx.iniPath)));
 
         step = 80;
         if (IsBlank(ctx.connectionString) || IsBlank(ctx.purl) || IsBlank(ctx.surl)) {

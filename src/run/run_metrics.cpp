@@ -1,0 +1,50 @@
+#include "run/run_metrics.h"
+
+#include <sys/stat.h>
+
+#include <optional>
+
+#include "common/failure.h"
+#include "log/log.h"
+#include "metrics/metrics.h"
+
+namespace brimlet {
+
+void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
+    if (ctx.metricsDir.empty()) {
+        return;
+    }
+    std::optional<Failure> failure;
+    try {
+        metrics::RunFigures run;
+        run.link = ctx.exeName;
+        run.agent = ctx.agentType;
+        run.os = ctx.osType;
+        run.startTime = ctx.startTime;
+        run.endTime = ctx.clock->Now();
+        run.exitStatus = exitStatus;
+        run.rowsLeftOut = static_cast<std::int64_t>(ctx.rowsLeftOut);
+        run.errorEntries = ctx.log.errEntries;
+        if (ctx.published) {
+            run.published = true;
+            run.publishedTime = run.endTime;
+            run.componentsPublished = static_cast<std::int64_t>(ctx.bodyRows);
+            struct stat st {};
+            if (::stat(ctx.xmlPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+                run.documentBytes = st.st_size;
+                run.publishedTime = st.st_mtime;
+            }
+        }
+        const std::string dir =
+            ctx.metricsDir.front() == '/' ? ctx.metricsDir : ctx.exeDir + "/" + ctx.metricsDir;
+        failure = metrics::WriteMetricsFile(dir, run);
+    } catch (...) {
+        failure = CurrentFailure();
+    }
+    if (failure) {
+        WriteLog(ctx.log, "modMain", "WriteRunMetrics", "MSG", "Metrics not written",
+                 failure->description(), "");
+    }
+}
+
+}  // namespace brimlet

@@ -1,0 +1,12 @@
+#pragma once
+// The run's figures handed to the metrics file at its end.
+#include "run/run_context.h"
+
+namespace brimlet {
+
+// Writes <metricsDir>/brimlet_<link>.prom for a run that read its settings and named a metrics
+// directory (relative to the program's directory unless absolute); does nothing otherwise. A
+// file that cannot be written costs one "MSG" entry and nothing else. Never throws.
+void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept;
+
+}  // namespace brimlet

@@ -1,0 +1,208 @@
+#include "metrics/metrics.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "support/temp_dir.h"
+
+namespace brimlet::metrics {
+namespace {
+
+RunFigures Figures(int exitStatus, bool published) {
+    RunFigures run;
+    run.link = "pub_FA_LNX";
+    run.agent = "FA";
+    run.os = "LNX";
+    run.startTime = 1700000000;
+    run.endTime = 1700000007;
+    run.exitStatus = exitStatus;
+    run.published = published;
+    run.publishedTime = 1700000004;
+    run.componentsPublished = published ? 3 : 0;
+    run.rowsLeftOut = 2;
+    run.documentBytes = published ? 1234 : 0;
+    run.errorEntries = exitStatus == 0 ? 0 : 4;
+    return run;
+}
+
+std::string Sample(const std::string& name, const std::string& value) {
+    return name + R"({link="pub_FA_LNX",agent="FA",os="LNX"} )" + value + "\n";
+}
+
+bool Has(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+TEST(MetricsText, LabelValuesAreEscapedAndReadBack) {
+    struct Case {
+        std::string raw, escaped;
+    };
+    const std::vector<Case> cases = {
+        {"plain_A_B", "plain_A_B"},
+        {R"(back\slash)", R"(back\\slash)"},
+        {R"(say "hi")", R"(say \"hi\")"},
+        {"two\nlines", R"(two\nlines)"},
+        {"\\n", R"(\\n)"},  // a backslash before an n is not a line feed
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(EscapeLabelValue(c.raw), c.escaped) << c.raw;
+        RunFigures run = Figures(0, true);
+        run.link = c.raw;
+        run.os = c.raw;
+        const std::string text = RenderMetrics(run, {});
+        EXPECT_TRUE(Has(text, "{link=\"" + c.escaped + "\",agent=\"FA\",os=\"" + c.escaped + "\"}"))
+            << text;
+        // Each sample is one line, whatever the names hold.
+        EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3 * 10) << text;
+        const CarriedOver back = ReadCarriedOver(text, run);
+        EXPECT_EQ(back.lastSuccess, run.endTime) << c.raw;
+        EXPECT_EQ(back.lastPublished, run.publishedTime) << c.raw;
+    }
+}
+
+TEST(MetricsText, SuccessAndPublicationAreCarriedOverOnlyWhenTheRunHasNone) {
+    const CarriedOver earlier{1600000000, 1600000001};
+    struct Case {
+        const char* what;
+        int status;
+        bool published;
+        CarriedOver previous;
+        std::optional<std::int64_t> success, publishedAt;
+    };
+    const std::vector<Case> cases = {
+        {"success", 0, true, earlier, 1700000007, 1700000004},
+        {"failure after publishing", 1, true, earlier, 1600000000, 1700000004},
+        {"failure without publishing", 1, false, earlier, 1600000000, 1600000001},
+        {"first run fails", 1, false, {}, std::nullopt, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        const std::string text = RenderMetrics(Figures(c.status, c.published), c.previous);
+        const CarriedOver got = ReadCarriedOver(text, Figures(c.status, c.published));
+        EXPECT_EQ(got.lastSuccess, c.success) << c.what << "\n" << text;
+        EXPECT_EQ(got.lastPublished, c.publishedAt) << c.what << "\n" << text;
+        // A metric without a value has no HELP or TYPE either.
+        EXPECT_EQ(Has(text, "# TYPE brimlet_last_success_timestamp_seconds gauge\n"),
+                  c.success.has_value())
+            << c.what;
+        EXPECT_TRUE(Has(text, Sample("brimlet_last_exit_status", std::to_string(c.status))));
+    }
+    const std::string text = RenderMetrics(Figures(1, false), {});
+    for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+             {"brimlet_last_run_start_timestamp_seconds", "1700000000"},
+             {"brimlet_last_run_end_timestamp_seconds", "1700000007"},
+             {"brimlet_last_run_duration_seconds", "7"},
+             {"brimlet_last_components_published", "0"},
+             {"brimlet_last_rows_left_out", "2"},
+             {"brimlet_last_document_bytes", "0"},
+             {"brimlet_last_error_entries", "4"}}) {
+        EXPECT_TRUE(Has(text, "# HELP " + name + " ")) << name;
+        EXPECT_TRUE(Has(text, "# TYPE " + name + " gauge\n" + Sample(name, value))) << text;
+    }
+}
+
+TEST(MetricsText, CarryOverIgnoresOtherLabelsAndForeignValues) {
+    const RunFigures run = Figures(1, false);
+    const std::string labels = LabelSet(run);
+    struct Case {
+        std::string text;
+        std::optional<std::int64_t> success;
+    };
+    const std::vector<Case> cases = {
+        {"brimlet_last_success_timestamp_seconds" + labels + " 42\n", 42},
+        {"brimlet_last_success_timestamp_seconds" + labels + " 42\r\n", 42},
+        {R"(brimlet_last_success_timestamp_seconds{link="other_FA_LNX",agent="FA",os="LNX"} 42)",
+         std::nullopt},
+        {"brimlet_last_success_timestamp_seconds_total" + labels + " 42\n", std::nullopt},
+        {"# brimlet_last_success_timestamp_seconds" + labels + " 42\n", std::nullopt},
+        {"brimlet_last_success_timestamp_seconds" + labels + " 4.2e1\n", std::nullopt},
+        {"brimlet_last_success_timestamp_seconds" + labels + " 42x\n", std::nullopt},
+        {"brimlet_last_success_timestamp_seconds" + labels + " \n", std::nullopt},
+        {"brimlet_last_success_timestamp_seconds" + labels, std::nullopt},
+        {"", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ReadCarriedOver(c.text, run).lastSuccess, c.success) << c.text;
+    }
+}
+
+// Names in dir, "." and ".." aside.
+std::vector<std::string> Names(const std::string& dir) {
+    std::vector<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (dirent* e = ::readdir(d)) {
+            const std::string n = e->d_name;
+            if (n != "." && n != "..") {
+                names.push_back(n);
+            }
+        }
+        ::closedir(d);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(MetricsFile, ReplacedWholeReadableAndNeverThroughAFifoOrSymlink) {
+    test::TempDir dir;
+    const std::string prom = dir / "brimlet_pub_FA_LNX.prom";
+
+    // A restrictive umask still gives the collector a readable file.
+    const mode_t old = ::umask(077);
+    ASSERT_EQ(WriteMetricsFile(dir.path(), Figures(0, true)), std::nullopt);
+    ::umask(old);
+    struct stat st {};
+    ASSERT_EQ(::stat(prom.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u);
+    EXPECT_EQ(test::ReadFile(prom), RenderMetrics(Figures(0, true), {}));
+
+    // The next, failing run keeps the success of the file before it; a trailing slash is fine.
+    ASSERT_EQ(WriteMetricsFile(dir.path() + "/", Figures(1, false)), std::nullopt);
+    const CarriedOver kept = ReadCarriedOver(test::ReadFile(prom), Figures(1, false));
+    EXPECT_EQ(kept.lastSuccess, 1700000007);
+    EXPECT_EQ(kept.lastPublished, 1700000004);
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"brimlet_pub_FA_LNX.prom"});
+
+    // A FIFO in the file's place is neither opened for reading nor blocked on: it is replaced.
+    ASSERT_EQ(::unlink(prom.c_str()), 0);
+    ASSERT_EQ(::mkfifo(prom.c_str(), 0644), 0);
+    ASSERT_EQ(WriteMetricsFile(dir.path(), Figures(1, false)), std::nullopt);
+    ASSERT_EQ(::lstat(prom.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadCarriedOver(test::ReadFile(prom), Figures(1, false)).lastSuccess, std::nullopt);
+
+    // A symlink in the file's place is replaced, its target left alone.
+    const std::string target = dir / "target.txt";
+    test::WriteFile(
+        target, "brimlet_last_success_timestamp_seconds" + LabelSet(Figures(1, false)) + " 99\n");
+    ASSERT_EQ(::unlink(prom.c_str()), 0);
+    ASSERT_EQ(::symlink(target.c_str(), prom.c_str()), 0);
+    ASSERT_EQ(WriteMetricsFile(dir.path(), Figures(1, false)), std::nullopt);
+    ASSERT_EQ(::lstat(prom.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISREG(st.st_mode));
+    EXPECT_EQ(ReadCarriedOver(test::ReadFile(prom), Figures(1, false)).lastSuccess, std::nullopt);
+    EXPECT_EQ(test::ReadFile(target).substr(0, 7), "brimlet");
+
+    // A directory that is a symlink, missing, or a FIFO is refused without writing anything.
+    ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "linked").c_str()), 0);
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
+    for (const std::string& bad :
+         {dir / "linked", dir / "linked/", dir / "missing", dir / "fifo"}) {
+        const std::optional<Failure> failure = WriteMetricsFile(bad, Figures(0, true));
+        ASSERT_TRUE(failure.has_value()) << bad;
+        EXPECT_NE(failure->description().find(dir.path()), std::string::npos)
+            << failure->description();
+    }
+    EXPECT_TRUE(Names(dir / "real").empty());
+}
+
+}  // namespace
+}  // namespace brimlet::metrics
