@@ -15,10 +15,10 @@
 #include <fstream>
 #include <string>
 
-#include "checksum/checksum.h"
+#include "run/checksum.h"
 #include "common/clock.h"
 #include "common/text.h"
-#include "db/connection_procs.h"
+#include "run/connection_procs.h"
 #include "db/odbc.h"
 #include "document/cipher.h"
 #include "document/document.h"
@@ -68,8 +68,6 @@ void Report(const char* stage, double seconds) {
 
 int Run(const std::string& exeDir, const std::string& exeName) {
     brimlet::RunContext ctx;
-    ctx.exeDir = exeDir;
-    ctx.exeName = exeName;
     ctx.log.exeDir = exeDir;
     ctx.log.exeName = exeName;
     (void)brimlet::CreateDir(ctx.log, exeDir + "/Log/");
@@ -125,7 +123,7 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     }
 
     const std::string head =
-        brimlet::DocumentHead(brimlet::DateTimeText(ctx.clock->Now()), ctx.purl, ctx.surl);
+        brimlet::DocumentHead(brimlet::DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl);
     Report("document", watch.Lap());
     std::printf("plain_bytes %zu\n",
                 head.size() + outcome.body.size() + brimlet::kDocumentTail.size());
@@ -145,7 +143,7 @@ int Run(const std::string& exeDir, const std::string& exeName) {
         return 1;
     }
 
-    brimlet::Md5Library md5(ctx.exeDir);
+    brimlet::Md5Library md5(ctx.log.exeDir);
     std::string errorText;
     const std::string checksum = brimlet::Checksum(ctx, md5, ctx.xmlPath, errorText);
     Report("hash", watch.Lap());

@@ -10,7 +10,7 @@
 #include "common/failure.h"
 #include "document/xml_body.h"
 #include "log/log.h"
-#include "log/run_watchdog.h"
+#include "run/run_watchdog.h"
 
 namespace brimlet {
 

@@ -79,7 +79,7 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         }
 
         step = 100;
-        const std::string dateTime = DateTimeText(ctx.clock->Now());
+        const std::string dateTime = DateTimeText(ctx.log.clock->Now());
         step = 110;
         const std::string head = DocumentHead(dateTime, ctx.purl, ctx.surl);
 

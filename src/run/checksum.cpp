@@ -1,4 +1,4 @@
-#include "checksum/checksum.h"
+#include "run/checksum.h"
 
 #include "common/failure.h"
 #include "common/text.h"

@@ -1,12 +1,12 @@
 #include <sys/stat.h>
 
-#include "checksum/checksum.h"
+#include "run/checksum.h"
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
-#include "log/run_watchdog.h"
+#include "run/run_watchdog.h"
 
 namespace brimlet {
 
@@ -52,7 +52,7 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
         const std::string checksum(TrimSpaces(Checksum(ctx, library, ctx.xmlPath, scratch)));
 
         step = 50;
-        const std::string releaseDate = DateTimeText(ctx.clock->Now());
+        const std::string releaseDate = DateTimeText(ctx.log.clock->Now());
 
         step = 60;
         db::Command cmd;

@@ -1,7 +1,7 @@
-#include "db/connection_procs.h"
+#include "run/connection_procs.h"
 
-#include "log/run_watchdog.h"
-#include "settings/settings.h"
+#include "run/run_watchdog.h"
+#include "run/get_con_dtls.h"
 
 namespace brimlet {
 

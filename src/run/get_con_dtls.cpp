@@ -1,10 +1,11 @@
+#include "run/get_con_dtls.h"
+
 #include <string>
 
 #include "common/failure.h"
 #include "common/text.h"
 #include "fsutil/fsutil.h"
 #include "log/log.h"
-#include "run/run_context.h"
 #include "settings/settings.h"
 
 namespace brimlet {
@@ -52,21 +53,21 @@ bool getConDtls(RunContext& ctx) noexcept {
             step = 130;
             WriteLog(ctx.log, kModule, kFunction, "ERR", "Path not available", "", "");
             step = 140;
-            ctx.srvPath = ctx.exeDir;
+            ctx.srvPath = ctx.log.exeDir;
             step = 150;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
         } else {
             // Beside the program, like the settings and the log: cron and systemd start it
             // from different working directories.
             if (ctx.srvPath.front() != '/') {
-                ctx.srvPath = ctx.exeDir + "/" + ctx.srvPath;
+                ctx.srvPath = ctx.log.exeDir + "/" + ctx.srvPath;
             }
             step = 170;
             if (!PathExists(ctx.srvPath)) {
                 step = 180;
                 WriteLog(ctx.log, kModule, kFunction, "ERR", "Path not found", "", "");
                 step = 190;
-                ctx.srvPath = ctx.exeDir;
+                ctx.srvPath = ctx.log.exeDir;
                 step = 200;
                 WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
             }

@@ -8,7 +8,7 @@
 
 #include "db/odbc.h"
 #include "log/log.h"
-#include "log/run_watchdog.h"
+#include "run/run_watchdog.h"
 
 namespace brimlet {
 
@@ -29,11 +29,8 @@ struct RunContext {
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
 
-    // The executable's identity (the name it was invoked by) and the log.
-    std::string exeDir;   // no trailing "/"
-    std::string exeName;  // file name without extension
+    // The log, with the executable's identity (the name it was invoked by) and the clock.
     LogFile log;
-    const Clock* clock = &SystemClock();
     std::time_t startTime = 0;  // Main
 
     // Outcome, for the exit status.

@@ -17,11 +17,11 @@ void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
     std::optional<Failure> failure;
     try {
         metrics::RunFigures run;
-        run.link = ctx.exeName;
+        run.link = ctx.log.exeName;
         run.agent = ctx.agentType;
         run.os = ctx.osType;
         run.startTime = ctx.startTime;
-        run.endTime = ctx.clock->Now();
+        run.endTime = ctx.log.clock->Now();
         run.exitStatus = exitStatus;
         run.rowsLeftOut = static_cast<std::int64_t>(ctx.rowsLeftOut);
         run.errorEntries = ctx.log.errEntries;
@@ -36,7 +36,7 @@ void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
             }
         }
         const std::string dir =
-            ctx.metricsDir.front() == '/' ? ctx.metricsDir : ctx.exeDir + "/" + ctx.metricsDir;
+            ctx.metricsDir.front() == '/' ? ctx.metricsDir : ctx.log.exeDir + "/" + ctx.metricsDir;
         failure = metrics::WriteMetricsFile(dir, run);
     } catch (...) {
         failure = CurrentFailure();

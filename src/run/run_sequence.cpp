@@ -3,13 +3,13 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "checksum/checksum.h"
+#include "run/checksum.h"
 #include "common/failure.h"
 #include "common/text.h"
-#include "db/connection_procs.h"
+#include "run/connection_procs.h"
 #include "document/document.h"
 #include "fsutil/fsutil.h"
-#include "log/run_watchdog.h"
+#include "run/run_watchdog.h"
 #include "run/instance_guard.h"
 #include "run/run_metrics.h"
 
@@ -41,22 +41,19 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         if (!guard.Acquire(self.path)) {
             return kExitPublished;
         }
-        ctx.exeDir = self.dir;
-        ctx.exeName = self.name;
         ctx.log.exeDir = self.dir;
         ctx.log.exeName = self.name;
-        ctx.log.clock = ctx.clock;
-        ctx.startTime = ctx.clock->Now();
+        ctx.startTime = ctx.log.clock->Now();
 
         step = 50;
-        (void)CreateDir(ctx.log, ctx.exeDir + "/Log/");
+        (void)CreateDir(ctx.log, ctx.log.exeDir + "/Log/");
         step = 60;
         InitLogFile(ctx.log);
         step = 70;
         LogMain(ctx, "START");
 
         step = 80;
-        const std::vector<std::string> parts = Split(ctx.exeName, '_');
+        const std::vector<std::string> parts = Split(ctx.log.exeName, '_');
         // "", "." and ".." would put the document outside <srvpath>/<AGENT>/.
         const auto unusable = [](const std::string& p) {
             return p.empty() || p == "." || p == "..";
@@ -68,7 +65,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
                          "%s: not a name of the form prefix_AGENT_OS; run the program through a "
                          "link so named (three parts separated by \"_\", none empty, \".\" or "
                          "\"..\"), e.g. pub_KA_LINUX -> /usr/lib/brimlet/brimlet\n",
-                         ctx.exeName.c_str());
+                         ctx.log.exeName.c_str());
             step = 130;
             LogMain(ctx, "END");
             return kExitFailed;
@@ -79,7 +76,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         ctx.osType = parts[2];
 
         step = 160;
-        ctx.iniPath = ctx.exeDir + "/Ini/dbstring.Ini";
+        ctx.iniPath = ctx.log.exeDir + "/Ini/dbstring.Ini";
         step = 170;
         if (OpenConnection(ctx)) {
             step = 180;
@@ -88,9 +85,9 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             step = 190;
             SubCreateBrimletXML(ctx);
             step = 200;
-            ctx.clock->SleepMs(kPauseMs);
+            ctx.log.clock->SleepMs(kPauseMs);
             step = 210;
-            Md5Library md5(ctx.exeDir);
+            Md5Library md5(ctx.log.exeDir);
             SubUpdateXmlCheckSum(ctx, md5);
         }
         step = 230;

@@ -1,4 +1,4 @@
-#include "log/run_watchdog.h"
+#include "run/run_watchdog.h"
 
 #include <unistd.h>
 

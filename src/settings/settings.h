@@ -1,12 +1,10 @@
 #pragma once
-// The settings file: the private-profile reader and the validation of the "Brimlet" section.
+// The settings file: the private-profile reader.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
 namespace brimlet {
-
-struct RunContext;
 
 // Longest value the reader hands back, in bytes (a buffer of 8000 with its terminating NUL).
 inline constexpr std::size_t kIniValueMaxBytes = 7999;
@@ -27,11 +25,5 @@ std::string IniValueFromText(std::string_view text, std::string_view section, st
 // Never throws and writes no log entry.
 std::string GetIniValue(std::string_view section, std::string_view key,
                         const std::string& iniFile) noexcept;
-
-// Reads the six settings of section "Brimlet" of ctx.iniPath into ctx, insists on a connection
-// string and both download URLs, and settles ctx.srvPath (falling back to ctx.exeDir when it is
-// blank or names nothing that exists), completed with a trailing "/". True when the settings
-// are usable. Writes its own log entries ("modMain", "getConDtls") and never throws.
-bool getConDtls(RunContext& ctx) noexcept;
 
 }  // namespace brimlet

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "checksum/checksum.h"
+#include "run/checksum.h"
 #include "checksum_test_util.h"
 #include "common/text.h"
 #include "support/temp_dir.h"

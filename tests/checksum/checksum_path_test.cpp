@@ -4,7 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "checksum/checksum.h"
+#include "run/checksum.h"
 #include "checksum_test_util.h"
 #include "support/temp_dir.h"
 

@@ -15,10 +15,8 @@
 namespace brimlet::test {
 
 void InitTestRun(RunContext& ctx, const std::string& dir) {
-    ctx.exeDir = dir;
-    ctx.exeName = "chk_AGT_OS";
     ctx.log.exeDir = dir;
-    ctx.log.exeName = ctx.exeName;
+    ctx.log.exeName = "chk_AGT_OS";
     std::filesystem::create_directories(dir + "/Log");
     InitLogFile(ctx.log);
 }

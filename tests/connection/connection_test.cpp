@@ -1,5 +1,5 @@
 // Opening and closing the run's connection against the private servers.
-#include "db/connection_procs.h"
+#include "run/connection_procs.h"
 
 #include <gtest/gtest.h>
 

@@ -60,10 +60,9 @@ class PublisherTest : public ::testing::Test {
         m_ctx.purl = "http://p/x?a=1&b=2";
         m_ctx.surl = "http://s/]]>";
         m_ctx.xmlPath = m_dir / "out/Brimlet_A_B.xml";
-        m_ctx.clock = &m_clock;
+        m_ctx.log.clock = &m_clock;
         m_ctx.log.exeDir = m_dir.path();
         m_ctx.log.exeName = "x_A_B";
-        m_ctx.log.clock = &m_clock;
         InitLogFile(m_ctx.log);
     }
 

@@ -10,6 +10,7 @@
 
 #include "common/text.h"
 #include "run/run_context.h"
+#include "run/get_con_dtls.h"
 #include "settings/settings.h"
 #include "support/temp_dir.h"
 
@@ -26,7 +27,7 @@ class GetConDtls : public ::testing::Test {
         ::mkdir((m_dir / "exe").c_str(), 0755);
         ::mkdir((m_dir / "exe/Ini").c_str(), 0755);
         ::mkdir((m_dir / "out").c_str(), 0755);
-        m_ctx.exeDir = m_dir / "exe";
+        m_ctx.log.exeDir = m_dir / "exe";
         m_ctx.iniPath = m_dir / "exe/Ini/dbstring.Ini";
         m_ctx.log.logFilePath = m_dir / "run.log";
     }
@@ -103,9 +104,9 @@ TEST_F(GetConDtls, RelativePathIsTakenFromTheExecutableDirectory) {
     // Found beside the program, whatever the working directory is; a relative path that
     // names nothing there falls back as any other.
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"www", m_ctx.exeDir + "/www/"},
-        {"../out", m_ctx.exeDir + "/../out/"},
-        {"nothing", m_ctx.exeDir + "/"},
+        {"www", m_ctx.log.exeDir + "/www/"},
+        {"../out", m_ctx.log.exeDir + "/../out/"},
+        {"nothing", m_ctx.log.exeDir + "/"},
     };
     for (const auto& [value, expected] : cases) {
         SCOPED_TRACE(value);
@@ -123,9 +124,9 @@ TEST_F(GetConDtls, MissingOrBlankPathFallsBackToTheExecutableDirectory) {
         ::unlink(m_ctx.log.logFilePath.c_str());
         WriteIni(line);
         ASSERT_TRUE(getConDtls(m_ctx));
-        EXPECT_EQ(m_ctx.srvPath, m_ctx.exeDir + "/");
+        EXPECT_EQ(m_ctx.srvPath, m_ctx.log.exeDir + "/");
         EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", "Path not available"),
-                                                 Msg("MSG", "Default Path ::", m_ctx.exeDir)}));
+                                                 Msg("MSG", "Default Path ::", m_ctx.log.exeDir)}));
     }
 }
 
@@ -137,9 +138,9 @@ TEST_F(GetConDtls, PathThatLeadsNowhereFallsBack) {
         ::unlink(m_ctx.log.logFilePath.c_str());
         WriteIni("srvpath=" + path + "\n");
         ASSERT_TRUE(getConDtls(m_ctx));
-        EXPECT_EQ(m_ctx.srvPath, m_ctx.exeDir + "/");
+        EXPECT_EQ(m_ctx.srvPath, m_ctx.log.exeDir + "/");
         EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", "Path not found"),
-                                                 Msg("MSG", "Default Path ::", m_ctx.exeDir)}));
+                                                 Msg("MSG", "Default Path ::", m_ctx.log.exeDir)}));
     }
 }
 

@@ -17,10 +17,8 @@ struct LoggedRun {
 
     LoggedRun() {
         ::mkdir((dir / "Log").c_str(), 0755);
-        ctx.exeDir = dir.path();
-        ctx.exeName = "pub_AG_OS";
         ctx.log.exeDir = dir.path();
-        ctx.log.exeName = ctx.exeName;
+        ctx.log.exeName = "pub_AG_OS";
         InitLogFile(ctx.log);
     }
     // Module..Val3 of every entry so far, "|"-joined.
