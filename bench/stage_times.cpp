@@ -17,6 +17,7 @@
 
 #include "run/checksum.h"
 #include "common/clock.h"
+#include "common/integer.h"
 #include "common/text.h"
 #include "run/connection_procs.h"
 #include "db/odbc.h"
@@ -93,9 +94,8 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     {
         brimlet::db::Command command;
         command.SetActiveConnection(*ctx.connection);
-        command.SetCommandType(brimlet::db::kCmdStoredProc);
         command.SetCommandText("USP_AgentComponent_Details");
-        command.SetCommandTimeout(brimlet::db::SecondsFromText(ctx.cmdTimeoutSec));
+        command.SetCommandTimeout(brimlet::ParseInt32(ctx.cmdTimeoutSec));
         command.AppendParameter("@InOSType", brimlet::db::ParamType::VarChar,
                                 brimlet::db::ParamDirection::Input, 50, ctx.osType);
         command.AppendParameter("@InAgentType", brimlet::db::ParamType::VarChar,

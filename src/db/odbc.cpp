@@ -5,15 +5,13 @@
 
 #include <algorithm>
 #include <array>
-#include <charconv>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <cstring>
-#include <limits>
 #include <mutex>
 #include <thread>
 
+#include "common/integer.h"
 #include "common/text.h"
 #include "db/odbc_internal.h"
 
@@ -116,37 +114,6 @@ void CheckOdbc(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_vie
 
 // ---- text conversions ----
 
-std::int32_t Int32FromText(std::string_view text) {
-    std::string_view t = TrimWhitespace(text);
-    bool negative = false;
-    if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
-        negative = t.front() == '-';
-        t.remove_prefix(1);
-    }
-    if (t.empty() || t.find_first_not_of("0123456789") != std::string_view::npos) {
-        throw Failure(kErrTypeMismatch, "Type mismatch");
-    }
-    std::int64_t value = 0;
-    for (char c : t) {
-        value = value * 10 + (c - '0');
-        if (value > std::int64_t{std::numeric_limits<std::int32_t>::max()} + 1) {
-            throw Failure(kErrTypeMismatch, "Type mismatch");
-        }
-    }
-    if (negative) {
-        value = -value;
-    }
-    if (value > std::numeric_limits<std::int32_t>::max() ||
-        value < std::numeric_limits<std::int32_t>::min()) {
-        throw Failure(kErrTypeMismatch, "Type mismatch");
-    }
-    return static_cast<std::int32_t>(value);
-}
-
-std::int32_t SecondsFromText(std::string_view text) {
-    return Int32FromText(text);
-}
-
 SQL_TIMESTAMP_STRUCT TimestampFromText(std::string_view text) {
     std::string_view t = TrimWhitespace(text);
     auto fail = [] { return Failure(kErrTypeMismatch, "Type mismatch"); };
@@ -188,13 +155,6 @@ SQL_TIMESTAMP_STRUCT TimestampFromText(std::string_view text) {
     ts.minute = static_cast<SQLUSMALLINT>(minute);
     ts.second = static_cast<SQLUSMALLINT>(second);
     return ts;
-}
-
-std::string TextFromTimestamp(const SQL_TIMESTAMP_STRUCT& ts) {
-    char buf[64];
-    std::snprintf(buf, sizeof buf, "%02u/%02u/%04d %02u:%02u:%02u", ts.month, ts.day, ts.year,
-                  ts.hour, ts.minute, ts.second);
-    return buf;
 }
 
 // ---- connection strings ----
@@ -317,29 +277,22 @@ void Connection::SetConnectionString(std::string connectionString) {
 }
 
 namespace {
-std::int32_t TimeoutFromText(std::string_view seconds) {
-    std::int32_t value = SecondsFromText(seconds);
-    if (value < 0) {
+std::int32_t CheckedTimeout(std::int32_t seconds) {
+    if (seconds < 0) {
         throw Failure(kErrBadArguments,
                       "Arguments are of the wrong type, are out of acceptable range, or are in "
                       "conflict with one another.");
     }
-    return value;
+    return seconds;
 }
 }  // namespace
 
-void Connection::SetConnectionTimeout(std::string_view seconds) {
-    impl().connectionTimeout = TimeoutFromText(seconds);
+void Connection::SetConnectionTimeout(std::int32_t seconds) {
+    impl().connectionTimeout = CheckedTimeout(seconds);
 }
 
-void Connection::SetCommandTimeout(std::string_view seconds) {
-    impl().commandTimeout = TimeoutFromText(seconds);
-}
-
-void Connection::SetCursorLocation(std::int32_t location) {
-    if (location != 3) {
-        throw Failure(kErrBadArguments, "Only client-side cursors (3) are supported");
-    }
+void Connection::SetCommandTimeout(std::int32_t seconds) {
+    impl().commandTimeout = CheckedTimeout(seconds);
 }
 
 void Connection::Open() {
@@ -397,14 +350,6 @@ bool Connection::IsOpen() const {
     return m_impl && m_impl->open;
 }
 
-std::int32_t Connection::CommandTimeout() const {
-    return impl().commandTimeout;
-}
-
-std::int32_t Connection::ConnectionTimeout() const {
-    return impl().connectionTimeout;
-}
-
 // ---- Command ----
 
 namespace {
@@ -429,7 +374,6 @@ constexpr std::int32_t kDefaultVarCharOutputSize = 8000;
 
 struct Command::Impl {
     Connection* connection = nullptr;
-    int type = kCmdStoredProc;
     std::string text;
     std::optional<std::int32_t> timeout;
     std::vector<std::unique_ptr<Parameter>> parameters;
@@ -444,30 +388,21 @@ void Command::SetActiveConnection(Connection& connection) {
     m_impl->connection = &connection;
 }
 
-void Command::SetCommandType(int type) {
-    if (type != kCmdStoredProc) {
-        throw Failure(kErrBadArguments, "Only stored-procedure commands (4) are supported");
-    }
-    m_impl->type = type;
-}
-
 void Command::SetCommandText(std::string procedureName) {
     m_impl->text = std::move(procedureName);
 }
 
 void Command::SetCommandTimeout(std::int32_t seconds) {
-    if (seconds < 0) {
-        throw Failure(kErrBadArguments,
-                      "Arguments are of the wrong type, are out of acceptable range, or are in "
-                      "conflict with one another.");
-    }
-    m_impl->timeout = seconds;
+    m_impl->timeout = CheckedTimeout(seconds);
 }
 
 void Command::AppendParameter(std::string name, ParamType type, ParamDirection direction,
                               std::int32_t size, std::optional<std::string> value) {
     if (size < 0) {
         throw Failure(kErrBadArguments, "Parameter size must not be negative");
+    }
+    if (type == ParamType::Date && direction == ParamDirection::Output) {
+        throw Failure(kErrBadArguments, "Date output parameters are not supported");
     }
     auto p = std::make_unique<Parameter>();
     p->name = std::move(name);
@@ -477,7 +412,7 @@ void Command::AppendParameter(std::string name, ParamType type, ParamDirection d
     // Converted now, so a value that does not fit its type fails where it is appended.
     if (direction == ParamDirection::Input && value) {
         if (type == ParamType::Integer) {
-            p->integer = Int32FromText(*value);
+            p->integer = ParseInt32(*value);
         } else if (type == ParamType::Date) {
             p->timestamp = TimestampFromText(*value);
         }
@@ -532,8 +467,7 @@ void BindParameter(SQLHSTMT stmt, SQLUSMALLINT position, Parameter& p) {
             }
             break;
         case ParamType::Date:
-            p.indicator =
-                (input && !p.value) ? SQL_NULL_DATA : static_cast<SQLLEN>(sizeof p.timestamp);
+            p.indicator = p.value ? static_cast<SQLLEN>(sizeof p.timestamp) : SQL_NULL_DATA;
             rc = SQLBindParameter(stmt, position, io, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 19,
                                   0, &p.timestamp, sizeof p.timestamp, &p.indicator);
             break;
@@ -559,13 +493,12 @@ void ReadOutput(Parameter& p) {
                 text = text.substr(0, static_cast<std::size_t>(p.indicator));
             }
             if (!TrimWhitespace(text).empty()) {
-                p.result = std::to_string(Int32FromText(text));
+                p.result = std::to_string(ParseInt32(text));
             }
             break;
         }
         case ParamType::Date:
-            p.result = TextFromTimestamp(p.timestamp);
-            break;
+            break;  // refused when appended
     }
 }
 

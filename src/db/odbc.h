@@ -15,10 +15,6 @@
 
 namespace brimlet::db {
 
-// Converts a time-out text ("30", " 5 ", "+7") to whole seconds. Anything else (empty, "abc",
-// "1e3", "1.5", out of 32-bit range) throws Failure (type mismatch).
-std::int32_t SecondsFromText(std::string_view text);
-
 // The description of a call that outlived its limit: "HYT00: Command time-out of N s expired",
 // "HYT00: Login time-out of N s expired", "HYT00: Disconnect time-out of N s expired".
 std::string CommandTimeoutText(std::int32_t seconds);
@@ -36,11 +32,10 @@ class Connection {
     Connection& operator=(const Connection&) = delete;
 
     void SetConnectionString(std::string connectionString);
-    // Text in whole seconds, converted on assignment (SecondsFromText); 0 means no limit.
-    void SetConnectionTimeout(std::string_view seconds);
-    void SetCommandTimeout(std::string_view seconds);
-    // Only 3 (client-side) is supported; any other value throws.
-    void SetCursorLocation(std::int32_t location);
+    // Whole seconds; 0 means no limit, a negative value throws Failure 3001. The command
+    // time-out is the default of every command run on this connection.
+    void SetConnectionTimeout(std::int32_t seconds);
+    void SetCommandTimeout(std::int32_t seconds);
 
     // Opens with the connection string alone (SQLDriverConnect, no prompt). The connection
     // time-out goes to SQL_ATTR_LOGIN_TIMEOUT; for a MariaDB driver (named in Driver= or by the
@@ -51,8 +46,6 @@ class Connection {
     // Throws when the connection is not open.
     void Close();
     bool IsOpen() const;
-    std::int32_t CommandTimeout() const;
-    std::int32_t ConnectionTimeout() const;
 
     struct Impl;
     Impl& impl() const;
@@ -61,9 +54,8 @@ class Connection {
     std::unique_ptr<Impl> m_impl;
 };
 
-enum class ParamType : int { VarChar = 200, Date = 7, Integer = 3 };
-enum class ParamDirection : int { Input = 1, Output = 2 };
-inline constexpr int kCmdStoredProc = 4;
+enum class ParamType { VarChar, Date, Integer };
+enum class ParamDirection { Input, Output };
 
 class RecordSet;
 
@@ -78,16 +70,16 @@ class Command {
 
     // The command runs on `connection`, which must outlive the command and be open.
     void SetActiveConnection(Connection& connection);
-    // Only kCmdStoredProc is supported.
-    void SetCommandType(int type);
+    // The stored procedure the command calls: a plain identifier, checked when it runs.
     void SetCommandText(std::string procedureName);
+    // Overrides the connection's command time-out for this command; negative throws.
     void SetCommandTimeout(std::int32_t seconds);
     // Parameters reach the procedure by position, in the order appended. A Date input takes
     // "MM/DD?YYYY HH:NN:SS" text (any separator) and binds as a timestamp; an Integer input
     // takes a whole number; other text throws Failure 13 here. An empty optional binds NULL.
-    // Output parameters get no value. A VarChar input longer than `size` is bound whole: the
-    // layer never cuts it, the server applies its own rule (PostgreSQL takes it, MariaDB in
-    // strict mode refuses with "Data too long").
+    // Output parameters get no value; a Date output throws Failure 3001 (none is read back). A
+    // VarChar input longer than `size` is bound whole: the layer never cuts it, the server applies
+    // its own rule (PostgreSQL takes it, MariaDB in strict mode refuses with "Data too long").
     void AppendParameter(std::string name, ParamType type, ParamDirection direction,
                          std::int32_t size, std::optional<std::string> value = std::nullopt);
     // Runs "{call NAME(?, ...)}". The first result with columns is fetched whole into the
@@ -121,9 +113,6 @@ class RecordSet {
     bool Bof() const;  // before the first row (true with no rows)
     bool Eof() const;  // after the last row (true with no rows)
     std::size_t RowCount() const;
-    // "Col [ASC|DESC][, Col2 ...]": stable sort of the rows by the columns' values, byte-wise;
-    // NULL sorts first. Moves to the first row.
-    void Sort(std::string_view expression);
     // Stable sort by caller-computed keys: keys[i] belongs to row i in the current order.
     // Lets a caller sort by a derived key (trimmed, lower-cased). Moves to the first row.
     void SortByKeys(const std::vector<std::string>& keys);

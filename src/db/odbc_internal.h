@@ -15,7 +15,8 @@
 
 namespace brimlet::db {
 
-// Error numbers of the layer's own failures (the values ADO uses for the same conditions).
+// Error numbers of the layer's own failures. They reach the log with the failure's text, so
+// each condition keeps its number.
 inline constexpr std::int32_t kErrBadArguments = 3001;
 inline constexpr std::int32_t kErrNoCurrentRecord = 3021;
 inline constexpr std::int32_t kErrItemNotFound = 3265;
@@ -71,10 +72,6 @@ std::optional<std::string> ConnectionStringValue(std::string_view connectionStri
 // Parses "MM?DD?YYYY HH:NN:SS" (single non-digit separators between the date fields, blanks
 // around allowed) into a validated timestamp; throws Failure 13 otherwise.
 SQL_TIMESTAMP_STRUCT TimestampFromText(std::string_view text);
-// "MM/DD/YYYY HH:NN:SS".
-std::string TextFromTimestamp(const SQL_TIMESTAMP_STRUCT& ts);
-// A whole 32-bit number with optional sign and blanks around; throws Failure 13 otherwise.
-std::int32_t Int32FromText(std::string_view text);
 
 struct Connection::Impl {
     OdbcHandle env;

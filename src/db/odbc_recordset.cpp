@@ -197,42 +197,6 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
     SQLSetStmtAttr(stmt, SQL_ATTR_ROW_STATUS_PTR, nullptr, 0);
 }
 
-bool IsBlank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-struct SortKey {
-    std::size_t column;
-    bool descending;
-};
-
-std::vector<SortKey> ParseSort(const RecordSet& rs, std::string_view expression) {
-    std::vector<SortKey> keys;
-    for (const auto& term : Split(expression, ',')) {
-        std::string_view t = TrimWhitespace(term);
-        if (t.empty()) {
-            throw Failure(kErrBadArguments,
-                          "Arguments are of the wrong type, are out of acceptable range, or are in "
-                          "conflict with one another.");
-        }
-        bool descending = false;
-        auto blank = std::find_if(t.rbegin(), t.rend(), IsBlank);
-        if (blank != t.rend()) {
-            std::size_t split = static_cast<std::size_t>(t.rend() - blank) - 1;
-            std::string_view word = t.substr(split + 1);
-            if (EqualsIgnoreCaseAscii(word, "ASC") || EqualsIgnoreCaseAscii(word, "DESC")) {
-                descending = EqualsIgnoreCaseAscii(word, "DESC");
-                t = TrimWhitespace(t.substr(0, split));
-            }
-        }
-        if (t.size() >= 2 && t.front() == '[' && t.back() == ']') {
-            t = t.substr(1, t.size() - 2);
-        }
-        keys.push_back({rs.ColumnIndex(t), descending});
-    }
-    return keys;
-}
-
 }  // namespace
 
 // ---- RecordSet::Impl ----
@@ -349,45 +313,6 @@ bool RecordSet::Eof() const {
 
 std::size_t RecordSet::RowCount() const {
     return OpenImpl(*this).Rows();
-}
-
-void RecordSet::Sort(std::string_view expression) {
-    Impl& d = impl();
-    OpenImpl(*this);
-    if (TrimWhitespace(expression).empty()) {
-        for (std::size_t i = 0; i < d.order.size(); ++i) {
-            d.order[i] = static_cast<std::uint32_t>(i);
-        }
-        d.position = 0;
-        return;
-    }
-    const auto keys = ParseSort(*this, expression);
-    // The cells of the key columns, looked up once rather than in every comparison.
-    std::vector<std::vector<std::optional<std::string_view>>> cells(keys.size());
-    for (std::size_t k = 0; k < keys.size(); ++k) {
-        cells[k].reserve(d.Rows());
-        for (std::size_t r = 0; r < d.Rows(); ++r) {
-            cells[k].push_back(d.Cell(r, keys[k].column));
-        }
-    }
-    std::stable_sort(d.order.begin(), d.order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        for (std::size_t k = 0; k < keys.size(); ++k) {
-            const auto& va = cells[k][a];
-            const auto& vb = cells[k][b];
-            int cmp = 0;
-            if (!va || !vb) {
-                cmp = (va ? 1 : 0) - (vb ? 1 : 0);
-            } else {
-                // Byte-wise: char_traits<char> compares as unsigned char.
-                cmp = va->compare(*vb);
-            }
-            if (cmp != 0) {
-                return keys[k].descending ? cmp > 0 : cmp < 0;
-            }
-        }
-        return false;
-    });
-    d.position = 0;
 }
 
 void RecordSet::SortByKeys(const std::vector<std::string>& keys) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "common/integer.h"
 #include "document/xml_body.h"
 #include "log/log.h"
 #include "run/run_watchdog.h"
@@ -143,12 +144,10 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
             throw Failure(kErrInternal, "No database connection");
         }
         command.SetActiveConnection(*ctx.connection);
-        step = 40;
-        command.SetCommandType(db::kCmdStoredProc);
         step = 50;
         command.SetCommandText("USP_AgentComponent_Details");
         step = 60;
-        command.SetCommandTimeout(db::SecondsFromText(ctx.cmdTimeoutSec));
+        command.SetCommandTimeout(ParseInt32(ctx.cmdTimeoutSec));
         step = 70;
         command.AppendParameter("@InOSType", db::ParamType::VarChar, db::ParamDirection::Input, 50,
                                 ctx.osType);
@@ -156,7 +155,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         command.AppendParameter("@InAgentType", db::ParamType::VarChar, db::ParamDirection::Input,
                                 10, ctx.agentType);
         step = 90;
-        const std::int32_t timeout = db::SecondsFromText(ctx.cmdTimeoutSec);
+        const std::int32_t timeout = ParseInt32(ctx.cmdTimeoutSec);
         db::RecordSet rs = [&] {
             const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
                                                              db::CommandTimeoutText(timeout));

@@ -3,6 +3,7 @@
 #include "run/checksum.h"
 #include "common/clock.h"
 #include "common/failure.h"
+#include "common/integer.h"
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
@@ -63,14 +64,11 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
         }
         cmd.SetActiveConnection(*ctx.connection);
 
-        step = 80;
-        cmd.SetCommandType(db::kCmdStoredProc);
-
         step = 90;
         cmd.SetCommandText("USP_MstAgentXmlCheckSum_IU");
 
         step = 100;
-        cmd.SetCommandTimeout(db::SecondsFromText(ctx.cmdTimeoutSec));
+        cmd.SetCommandTimeout(ParseInt32(ctx.cmdTimeoutSec));
 
         using db::ParamDirection;
         using db::ParamType;
@@ -96,7 +94,7 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 180;
         {
-            const std::int32_t timeout = db::SecondsFromText(ctx.cmdTimeoutSec);
+            const std::int32_t timeout = ParseInt32(ctx.cmdTimeoutSec);
             const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
                                                              db::CommandTimeoutText(timeout));
             // A result set of the procedure is released unread.

@@ -1,7 +1,8 @@
 #include "run/connection_procs.h"
 
-#include "run/run_watchdog.h"
+#include "common/integer.h"
 #include "run/get_con_dtls.h"
+#include "run/run_watchdog.h"
 
 namespace brimlet {
 
@@ -36,19 +37,17 @@ bool getConnected(RunContext& ctx, std::unique_ptr<db::Connection>& connection,
         step = 30;
         connection->SetConnectionString(connectionString);
         step = 40;
-        connection->SetConnectionTimeout(ctx.connTimeoutSec);
+        const std::int32_t connTimeout = ParseInt32(ctx.connTimeoutSec);
+        connection->SetConnectionTimeout(connTimeout);
         step = 50;
-        connection->SetCommandTimeout(ctx.cmdTimeoutSec);
-        step = 60;
-        connection->SetCursorLocation(3);
+        const std::int32_t cmdTimeout = ParseInt32(ctx.cmdTimeoutSec);
+        connection->SetCommandTimeout(cmdTimeout);
+        ctx.commandTimeout = cmdTimeout;
         step = 70;
         // The run's hard bound: from here on every step of the run has a limit.
-        ctx.watchdog.LimitRun(
-            ctx.log, "Main",
-            RunBoundSeconds(connection->ConnectionTimeout(), connection->CommandTimeout()));
-        const RunWatchdog::Step watch =
-            ctx.watchdog.Arm(ctx.log, "getConnected", step, connection->ConnectionTimeout(),
-                             db::LoginTimeoutText(connection->ConnectionTimeout()));
+        ctx.watchdog.LimitRun(ctx.log, "Main", RunBoundSeconds(connTimeout, cmdTimeout));
+        const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, "getConnected", step, connTimeout,
+                                                         db::LoginTimeoutText(connTimeout));
         connection->Open();
         return true;
     } catch (...) {

@@ -2,6 +2,7 @@
 // The run-wide state: created empty at start and kept until the process ends. Each field
 // has one writer.
 #include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -28,6 +29,7 @@ struct RunContext {
     std::string metricsDir;                      // getConDtls ("metricsdir"); "": no metrics
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
+    std::int32_t commandTimeout = 0;             // getConnected: seconds set on the connection
 
     // The log, with the executable's identity (the name it was invoked by) and the clock.
     LogFile log;

@@ -65,9 +65,8 @@ class ChecksumUpdateTest : public BackendTest {
         m_ctx.published = true;  // as SubCreateBrimletXML leaves it
         m_ctx.connection = std::make_unique<db::Connection>();
         m_ctx.connection->SetConnectionString(Db().ConnectionString());
-        m_ctx.connection->SetConnectionTimeout("10");
-        m_ctx.connection->SetCommandTimeout("30");
-        m_ctx.connection->SetCursorLocation(3);
+        m_ctx.connection->SetConnectionTimeout(10);
+        m_ctx.connection->SetCommandTimeout(30);
         m_ctx.connection->Open();
     }
     void TearDown() override {

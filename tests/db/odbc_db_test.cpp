@@ -96,22 +96,20 @@ std::string WithItem(const std::string& conn, const std::string& key, const std:
     return out;
 }
 
-Connection Configured(const std::string& conn, const char* connTimeout = "10",
-                      const char* cmdTimeout = "30") {
+Connection Configured(const std::string& conn, std::int32_t connTimeout = 10,
+                      std::int32_t cmdTimeout = 30) {
     Connection c;
     c.SetConnectionString(conn);
     c.SetConnectionTimeout(connTimeout);
     c.SetCommandTimeout(cmdTimeout);
-    c.SetCursorLocation(3);
     return c;
 }
 
+// Runs under the connection's command time-out unless the test sets its own.
 Command StoredProc(Connection& c, const std::string& name) {
     Command cmd;
     cmd.SetActiveConnection(c);
-    cmd.SetCommandType(kCmdStoredProc);
     cmd.SetCommandText(name);
-    cmd.SetCommandTimeout(c.CommandTimeout());
     return cmd;
 }
 
@@ -197,7 +195,7 @@ TEST_P(OdbcDbTest, LoginTimeOutAgainstASilentServer) {
     SilentListener silent;
     const std::string conn =
         WithItem(Db().ConnectionString(), "Port", std::to_string(silent.port()));
-    Connection c = Configured(conn, "2");
+    Connection c = Configured(conn, 2);
     auto start = Clock::now();
     Failure f = FailureOf([&] { c.Open(); });
     const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
@@ -209,7 +207,7 @@ TEST_P(OdbcDbTest, LoginTimeOutAgainstASilentServer) {
     EXPECT_FALSE(c.IsOpen());
     if (!Pg()) {
         // A time-out of the string's own wins over the configured one.
-        Connection own = Configured(conn + ";CONN_TIMEOUT=1", "5");
+        Connection own = Configured(conn + ";CONN_TIMEOUT=1", 5);
         start = Clock::now();
         EXPECT_THROW(own.Open(), Failure);
         EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(2500));
@@ -291,7 +289,7 @@ CREATE PROCEDURE counted() BEGIN
 END
 )");
         }
-        m_conn = Configured(Db().ConnectionString(), "10", "30");
+        m_conn = Configured(Db().ConnectionString(), 10, 30);
         m_conn.Open();
     }
     void TearDown() override {
@@ -359,8 +357,6 @@ TEST_P(Procedures, ReadsNullsBooleansNumbersAndMixedCaseNames) {
     EXPECT_TRUE(rs.Eof());
     EXPECT_THROW(rs.Field("Name"), Failure);
     EXPECT_THROW(rs.MoveNext(), Failure);
-    rs.Sort("Name DESC");
-    EXPECT_EQ(rs.Field("Name"), "c");
     rs.Close();
     EXPECT_FALSE(rs.IsOpen());
     EXPECT_THROW(rs.Close(), Failure);

@@ -34,8 +34,7 @@ class DocumentDbTest : public test::BackendTest {
         ctx.xmlPath = m_run.dir / "out/Brimlet_AG_OS.xml";
         ctx.connection = std::make_unique<db::Connection>();
         ctx.connection->SetConnectionString(Db().ConnectionString());
-        ctx.connection->SetCursorLocation(3);
-        ctx.connection->SetCommandTimeout("30");
+        ctx.connection->SetCommandTimeout(30);
         ctx.connection->Open();
     }
 
