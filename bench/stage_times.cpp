@@ -95,7 +95,7 @@ int Run(const std::string& exeDir, const std::string& exeName) {
         brimlet::db::Command command;
         command.SetActiveConnection(*ctx.connection);
         command.SetCommandText("USP_AgentComponent_Details");
-        command.SetCommandTimeout(brimlet::ParseInt32(ctx.cmdTimeoutSec));
+        command.SetCommandTimeout(ctx.cmdTimeoutSec.Seconds());
         command.AppendParameter("@InOSType", brimlet::db::ParamType::VarChar,
                                 brimlet::db::ParamDirection::Input, 50, ctx.osType);
         command.AppendParameter("@InAgentType", brimlet::db::ParamType::VarChar,

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "common/integer.h"
 #include "document/xml_body.h"
 #include "log/log.h"
 #include "run/run_watchdog.h"
@@ -147,7 +146,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         step = 50;
         command.SetCommandText("USP_AgentComponent_Details");
         step = 60;
-        command.SetCommandTimeout(ParseInt32(ctx.cmdTimeoutSec));
+        command.SetCommandTimeout(ctx.cmdTimeoutSec.Seconds());
         step = 70;
         command.AppendParameter("@InOSType", db::ParamType::VarChar, db::ParamDirection::Input, 50,
                                 ctx.osType);
@@ -155,7 +154,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         command.AppendParameter("@InAgentType", db::ParamType::VarChar, db::ParamDirection::Input,
                                 10, ctx.agentType);
         step = 90;
-        const std::int32_t timeout = ParseInt32(ctx.cmdTimeoutSec);
+        const std::int32_t timeout = ctx.cmdTimeoutSec.Seconds();
         db::RecordSet rs = [&] {
             const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
                                                              db::CommandTimeoutText(timeout));

@@ -3,7 +3,6 @@
 #include "run/checksum.h"
 #include "common/clock.h"
 #include "common/failure.h"
-#include "common/integer.h"
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
@@ -68,7 +67,7 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
         cmd.SetCommandText("USP_MstAgentXmlCheckSum_IU");
 
         step = 100;
-        cmd.SetCommandTimeout(ParseInt32(ctx.cmdTimeoutSec));
+        cmd.SetCommandTimeout(ctx.cmdTimeoutSec.Seconds());
 
         using db::ParamDirection;
         using db::ParamType;
@@ -94,14 +93,12 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 180;
         {
-            const std::int32_t timeout = ParseInt32(ctx.cmdTimeoutSec);
+            const std::int32_t timeout = ctx.cmdTimeoutSec.Seconds();
             const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
                                                              db::CommandTimeoutText(timeout));
             // A result set of the procedure is released unread.
             db::RecordSet unread = cmd.Execute();
         }
-
-        step = 190;
 
         step = 200;
         const std::optional<std::string> status = cmd.ParameterValue("@OutStatus");

@@ -1,6 +1,5 @@
 #include "run/connection_procs.h"
 
-#include "common/integer.h"
 #include "run/get_con_dtls.h"
 #include "run/run_watchdog.h"
 
@@ -37,12 +36,11 @@ bool getConnected(RunContext& ctx, std::unique_ptr<db::Connection>& connection,
         step = 30;
         connection->SetConnectionString(connectionString);
         step = 40;
-        const std::int32_t connTimeout = ParseInt32(ctx.connTimeoutSec);
+        const std::int32_t connTimeout = ctx.connTimeoutSec.Seconds();
         connection->SetConnectionTimeout(connTimeout);
         step = 50;
-        const std::int32_t cmdTimeout = ParseInt32(ctx.cmdTimeoutSec);
+        const std::int32_t cmdTimeout = ctx.cmdTimeoutSec.Seconds();
         connection->SetCommandTimeout(cmdTimeout);
-        ctx.commandTimeout = cmdTimeout;
         step = 70;
         // The run's hard bound: from here on every step of the run has a limit.
         ctx.watchdog.LimitRun(ctx.log, "Main", RunBoundSeconds(connTimeout, cmdTimeout));

@@ -28,9 +28,9 @@ bool getConDtls(RunContext& ctx) noexcept {
         step = 20;
         ctx.connectionString = GetIniValue(kSection, "KEMADDONDBstr", ctx.iniPath);
         step = 30;
-        ctx.connTimeoutSec = GetIniValue(kSection, "conntimeoutsec", ctx.iniPath);
+        ctx.connTimeoutSec = SecondsSetting(GetIniValue(kSection, "conntimeoutsec", ctx.iniPath));
         step = 40;
-        ctx.cmdTimeoutSec = GetIniValue(kSection, "cmdtimeoutsec", ctx.iniPath);
+        ctx.cmdTimeoutSec = SecondsSetting(GetIniValue(kSection, "cmdtimeoutsec", ctx.iniPath));
         step = 50;
         ctx.purl = GetIniValue(kSection, "purl", ctx.iniPath);
         step = 60;

@@ -10,6 +10,7 @@
 #include "db/odbc.h"
 #include "log/log.h"
 #include "run/run_watchdog.h"
+#include "settings/settings.h"
 
 namespace brimlet {
 
@@ -21,15 +22,14 @@ struct RunContext {
     std::string osType;                          // Main
     std::string iniPath;                         // Main
     std::string connectionString;                // getConDtls ("KEMADDONDBstr")
-    std::string connTimeoutSec;                  // getConDtls
-    std::string cmdTimeoutSec;                   // getConDtls
+    SecondsSetting connTimeoutSec;               // getConDtls
+    SecondsSetting cmdTimeoutSec;                // getConDtls
     std::string purl;                            // getConDtls
     std::string surl;                            // getConDtls
     std::string srvPath;                         // getConDtls; ends in "/" once it returned true
     std::string metricsDir;                      // getConDtls ("metricsdir"); "": no metrics
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
-    std::int32_t commandTimeout = 0;             // getConnected: seconds set on the connection
 
     // The log, with the executable's identity (the name it was invoked by) and the clock.
     LogFile log;

@@ -92,7 +92,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         }
         step = 230;
         {
-            const std::int32_t limit = ctx.connection ? ctx.commandTimeout : 0;
+            const std::int32_t limit = ctx.connection ? ctx.cmdTimeoutSec.SecondsOr(0) : 0;
             const RunWatchdog::Step watch =
                 ctx.watchdog.Arm(ctx.log, "Main", step, limit, db::DisconnectTimeoutText(limit));
             CloseConnection(ctx);

@@ -1,8 +1,12 @@
 #pragma once
 // The settings file: the private-profile reader.
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "common/failure.h"
 
 namespace brimlet {
 
@@ -25,5 +29,25 @@ std::string IniValueFromText(std::string_view text, std::string_view section, st
 // Never throws and writes no log entry.
 std::string GetIniValue(std::string_view section, std::string_view key,
                         const std::string& iniFile) noexcept;
+
+// A time-out setting: the text as the file gives it, converted to whole seconds once, when it
+// is read. 0 means no limit.
+class SecondsSetting {
+  public:
+    SecondsSetting() : SecondsSetting(std::string()) {}
+    explicit SecondsSetting(std::string text);
+
+    const std::string& text() const { return m_text; }
+    // The whole seconds; throws the conversion's Failure (type mismatch) when the text is not a
+    // whole number of seconds: an optional sign and decimal digits, blanks around allowed.
+    std::int32_t Seconds() const;
+    // The whole seconds, or `fallback` when the text is not a number.
+    std::int32_t SecondsOr(std::int32_t fallback) const noexcept;
+
+  private:
+    std::string m_text;
+    std::optional<std::int32_t> m_seconds;
+    std::optional<Failure> m_error;
+};
 
 }  // namespace brimlet

@@ -59,7 +59,7 @@ class ChecksumUpdateTest : public BackendTest {
         m_ctx.osType = "OS";
         m_ctx.purl = "https://p.example/dl";
         m_ctx.surl = "https://s.example/dl";
-        m_ctx.cmdTimeoutSec = "30";
+        m_ctx.cmdTimeoutSec = SecondsSetting("30");
         m_ctx.xmlPath = m_dir / "Brimlet_AGT_OS.xml";
         WriteFile(m_ctx.xmlPath, "encrypted document");
         m_ctx.published = true;  // as SubCreateBrimletXML leaves it
@@ -173,7 +173,7 @@ TEST_P(ChecksumUpdateTest, TimeOutTextThatDoesNotConvertIsAnErrorOfStep100) {
     LoadRealProcedure();
     for (const char* timeout : {"abc", "", "1e3", "99999999999"}) {
         SCOPED_TRACE(timeout);
-        m_ctx.cmdTimeoutSec = timeout;
+        m_ctx.cmdTimeoutSec = SecondsSetting(timeout);
         SubUpdateXmlCheckSum(m_ctx, m_lib);
         const auto entries = UpdateEntries();
         ASSERT_FALSE(entries.empty());
@@ -192,7 +192,7 @@ TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
     TempDir dir;
     RunContext ctx;
     InitTestRun(ctx, dir.path());
-    ctx.cmdTimeoutSec = "30";
+    ctx.cmdTimeoutSec = SecondsSetting("30");
     Md5Library lib(dir.path());
     ASSERT_EQ(::mkdir((dir / "adir").c_str(), 0700), 0);
     ctx.noData = true;  // the document was removed for want of rows
@@ -224,7 +224,7 @@ TEST(ChecksumUpdate, RunThatPublishedNothingLeavesTheRecordedChecksumAlone) {
     TempDir dir;
     RunContext ctx;
     InitTestRun(ctx, dir.path());
-    ctx.cmdTimeoutSec = "30";
+    ctx.cmdTimeoutSec = SecondsSetting("30");
     Md5Library lib(dir.path());
     ctx.xmlPath = dir / "Brimlet_AGT_OS.xml";
     WriteFile(ctx.xmlPath, "the document served before");

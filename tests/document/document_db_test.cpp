@@ -27,7 +27,7 @@ class DocumentDbTest : public test::BackendTest {
         RunContext& ctx = m_run.ctx;
         ctx.agentType = "AG";
         ctx.osType = "OS";
-        ctx.cmdTimeoutSec = "30";
+        ctx.cmdTimeoutSec = SecondsSetting("30");
         ctx.purl = "http://p/?a=1&b=2";
         ctx.surl = "http://s/]]>";
         ::mkdir((m_run.dir / "out").c_str(), 0755);

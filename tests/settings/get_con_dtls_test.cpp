@@ -74,8 +74,8 @@ TEST_F(GetConDtls, ReadsAllSixSettingsAndCompletesAnExistingPath) {
              "KEMADDONDBstr= Driver=X;Pwd=p \npurl=\" http://p/ \"\nsurl=http://s/\n");
     ASSERT_TRUE(getConDtls(m_ctx));
     EXPECT_EQ(m_ctx.connectionString, "Driver=X;Pwd=p");
-    EXPECT_EQ(m_ctx.connTimeoutSec, "15");
-    EXPECT_EQ(m_ctx.cmdTimeoutSec, "30");
+    EXPECT_EQ(m_ctx.connTimeoutSec.text(), "15");
+    EXPECT_EQ(m_ctx.cmdTimeoutSec.text(), "30");
     EXPECT_EQ(m_ctx.purl, " http://p/ ");  // the blank test trims, the stored value does not
     EXPECT_EQ(m_ctx.surl, "http://s/");
     EXPECT_EQ(m_ctx.srvPath, (m_dir / "out") + "/");
@@ -161,7 +161,7 @@ TEST_F(GetConDtls, AnyBlankRequiredSettingGivesOneEntry) {
                   (std::vector<Entry>{Msg("ERR", "-1", "DBConnection Data missing for Brimlet")}));
         // Trimmed, but neither replaced nor completed: nothing uses it after a refusal.
         EXPECT_EQ(m_ctx.srvPath, m_dir / "nothing");
-        EXPECT_EQ(m_ctx.cmdTimeoutSec, "30");
+        EXPECT_EQ(m_ctx.cmdTimeoutSec.text(), "30");
     }
 }
 
