@@ -116,26 +116,26 @@ TEST_P(StoppedServerTest, RunEndsWithTheStepEntryWhenTheServerStopsMidQuery) {
     std::unique_ptr<test::PrivateMariaDbServer> maria;
     pid_t server = -1;
     std::string conn;
-    const std::string schema = test::ReadFile(SqlDir(GetParam()) + "/schema.sql") + "\n-- @@\n" +
+    const std::string schema = test::ReadFile(SqlDir(GetParam()) + "/schema.sql") + "\n" +
                                test::ReadFile(SqlDir(GetParam()) + "/procedures.sql");
     if (GetParam() == Backend::Pg) {
         pg = std::make_unique<test::PrivatePgServer>(root.path());
         pg->Start();
         pg->ExecScript(schema);
         pg->ExecScript(
-            "DROP FUNCTION USP_AgentComponent_Details\n-- @@\n"
+            "DROP FUNCTION USP_AgentComponent_Details;\n"
             "CREATE FUNCTION USP_AgentComponent_Details(in_os_type varchar(50), "
             "in_agent_type varchar(10)) RETURNS TABLE (\"Type\" varchar) LANGUAGE plpgsql AS "
-            "$$ BEGIN PERFORM pg_sleep(30); RETURN QUERY SELECT 'DLL'::varchar; END $$");
+            "$$ BEGIN PERFORM pg_sleep(30); RETURN QUERY SELECT 'DLL'::varchar; END $$;");
         server = pg->pid();
         conn = pg->ConnectionString();
     } else {
         maria = std::make_unique<test::PrivateMariaDbServer>(root.path());
         maria->ExecScript(schema);
         maria->ExecScript(
-            "DROP PROCEDURE USP_AgentComponent_Details\n-- @@\n"
+            "DROP PROCEDURE USP_AgentComponent_Details;\nDELIMITER //\n"
             "CREATE PROCEDURE USP_AgentComponent_Details(IN InOSType VARCHAR(50), IN "
-            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`; END");
+            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`; END//\nDELIMITER ;\n");
         server = maria->pid();
         conn = maria->ConnectionString();
     }

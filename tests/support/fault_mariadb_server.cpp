@@ -97,12 +97,8 @@ std::string PrivateMariaDbServer::ConnectionString() const {
 }
 
 void PrivateMariaDbServer::ExecScript(const std::string& text) const {
-    std::string script = "DELIMITER //\n";
-    for (const auto& piece : SplitSqlScript(text)) {
-        script += piece + "\n//\n";
-    }
     const std::string file = m_root + "/script.sql";
-    WriteFile(file, script);
+    WriteFile(file, text + "\n");
     std::string out;
     if (Shell("mariadb --no-defaults --socket='" + m_root +
                   "/mariadb.sock' -u root brimlet_fault < '" + file + "'",

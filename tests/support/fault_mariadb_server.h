@@ -21,7 +21,8 @@ class PrivateMariaDbServer {
     pid_t pid() const { return m_pid; }
     int port() const { return m_port; }
     std::string ConnectionString() const;
-    // Runs a script of statements split at `-- @@` lines through the client, in brimlet_fault.
+    // Runs a script through the client as it stands (`;` ends a statement, DELIMITER where a
+    // body needs it), in brimlet_fault.
     void ExecScript(const std::string& text) const;
 
   private:
