@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "common/failure.h"
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 #include "document/publisher.h"
-#include "document/xml_body.h"
+#include "xml/xml_body.h"
 #include "fuzz_input.h"
 #include "targets.h"
 

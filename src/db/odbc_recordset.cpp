@@ -390,21 +390,17 @@ void RecordSet::Sort(std::string_view expression) {
     d.position = 0;
 }
 
-void RecordSet::SortByKeys(const std::vector<std::string>& keys) {
+void RecordSet::KeepRows(const std::vector<std::size_t>& positions) {
     Impl& d = impl();
     OpenImpl(*this);
-    if (keys.size() != d.order.size()) {
-        throw Failure(kErrBadArguments, "SortByKeys: one key per row is needed");
-    }
-    std::vector<std::uint32_t> index(keys.size());
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        index[i] = static_cast<std::uint32_t>(i);
-    }
-    std::stable_sort(index.begin(), index.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
-    std::vector<std::uint32_t> order(index.size());
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        order[i] = d.order[index[i]];
+    std::vector<std::uint32_t> order;
+    order.reserve(positions.size());
+    for (const std::size_t position : positions) {
+        if (position >= d.order.size()) {
+            throw Failure(kErrBadArguments,
+                          "KeepRows: no row at position " + std::to_string(position));
+        }
+        order.push_back(d.order[position]);
     }
     d.order = std::move(order);
     d.position = 0;

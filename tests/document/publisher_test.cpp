@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "document/atomic_file.h"
+#include "fsutil/atomic_file.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>

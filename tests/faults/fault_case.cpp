@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 
 namespace brimlet::faults {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "common/clock.h"
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 #include "fault_case.h"
 
 namespace brimlet::faults {

@@ -8,7 +8,7 @@
 
 #include "common/failure.h"
 #include "decrypt/decrypt_tool.h"
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 #include "support/temp_dir.h"
 
 namespace brimlet::test {

@@ -1,4 +1,4 @@
-#include "document/xml_body.h"
+#include "xml/xml_body.h"
 
 #include <gtest/gtest.h>
 

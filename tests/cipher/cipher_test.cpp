@@ -1,4 +1,4 @@
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 
 #include <gtest/gtest.h>
 
