@@ -339,16 +339,16 @@ bool RecordSet::IsOpen() const {
 
 bool RecordSet::Bof() const {
     const Impl& d = OpenImpl(*this);
-    return d.Rows() == 0;
+    return d.order.empty();
 }
 
 bool RecordSet::Eof() const {
     const Impl& d = OpenImpl(*this);
-    return d.position >= d.Rows();
+    return d.position >= d.order.size();
 }
 
 std::size_t RecordSet::RowCount() const {
-    return OpenImpl(*this).Rows();
+    return OpenImpl(*this).order.size();
 }
 
 void RecordSet::Sort(std::string_view expression) {
@@ -431,7 +431,7 @@ std::optional<std::string_view> RecordSet::Field(std::size_t columnIndex) const 
     if (columnIndex >= d.Columns()) {
         throw ItemNotFound(std::to_string(columnIndex));
     }
-    if (d.position >= d.Rows()) {
+    if (d.position >= d.order.size()) {
         throw NoCurrentRecord();
     }
     return d.Cell(d.order[d.position], columnIndex);
@@ -462,7 +462,7 @@ bool RecordSet::FieldBool(std::size_t columnIndex) const {
 void RecordSet::MoveNext() {
     Impl& d = impl();
     OpenImpl(*this);
-    if (d.position >= d.Rows()) {
+    if (d.position >= d.order.size()) {
         throw NoCurrentRecord();
     }
     ++d.position;
