@@ -16,11 +16,11 @@
 #include <string>
 
 #include "checksum/checksum.h"
+#include "cipher/cipher.h"
 #include "common/clock.h"
 #include "common/text.h"
 #include "db/connection_procs.h"
 #include "db/odbc.h"
-#include "cipher/cipher.h"
 #include "document/document.h"
 #include "document/publisher.h"
 #include "fsutil/fsutil.h"
@@ -128,8 +128,7 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     const std::string head =
         brimlet::DocumentHead(brimlet::DateTimeText(ctx.clock->Now()), ctx.purl, ctx.surl);
     Report("document", watch.Lap());
-    std::printf("plain_bytes %zu\n",
-                head.size() + body.size() + brimlet::kDocumentTail.size());
+    std::printf("plain_bytes %zu\n", head.size() + body.size() + brimlet::kDocumentTail.size());
 
     const brimlet::Cipher cipher = brimlet::DocumentCipher();
     std::size_t encoded = 0;

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
-#include "common/failure.h"
 #include "cipher/cipher.h"
-#include "xml/xml_body.h"
+#include "common/failure.h"
 #include "fuzz_input.h"
 #include "targets.h"
+#include "xml/xml_body.h"
 
 namespace brimlet::fuzz::body_builder {
 

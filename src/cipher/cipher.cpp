@@ -7,7 +7,6 @@
 #include <array>
 #include <memory>
 
-
 namespace brimlet {
 
 namespace {

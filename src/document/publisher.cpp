@@ -8,8 +8,8 @@
 #include "common/clock.h"
 #include "common/failure.h"
 #include "fsutil/atomic_file.h"
-#include "xml/xml_body.h"
 #include "log/log.h"
+#include "xml/xml_body.h"
 
 namespace brimlet {
 

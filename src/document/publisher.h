@@ -7,8 +7,8 @@
 #include <string_view>
 
 #include "cipher/cipher.h"
-#include "xml/xml_body.h"
 #include "run/run_context.h"
+#include "xml/xml_body.h"
 
 namespace brimlet {
 

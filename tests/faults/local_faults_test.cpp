@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "common/clock.h"
 #include "cipher/cipher.h"
+#include "common/clock.h"
 #include "fault_case.h"
 
 namespace brimlet::faults {

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "cipher/cipher.h"
 #include "common/failure.h"
 #include "decrypt/decrypt_tool.h"
-#include "cipher/cipher.h"
 #include "support/temp_dir.h"
 
 namespace brimlet::test {

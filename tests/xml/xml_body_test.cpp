@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <functional>
 #include <random>
-#include <string_view>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -79,9 +79,9 @@ TEST(XmlBodyTest, TypesWithTheSameKeyFormOneGroupInDatabaseOrder) {
     const std::vector<ComponentRow> rows = {Row("DLL", "1"), Row("sys", "2"),  Row(" dll", "3"),
                                             Row("Exe", "4"), Row("dll ", "5"), Row("SYS", "6")};
     EXPECT_EQ(Body(rows), "<dllfiles>" + Element("dll", "1") + Element("dll", "3") +
-                                      Element("dll", "5") + "</dllfiles><exefiles>" +
-                                      Element("exe", "4") + "</exefiles><sysfiles>" +
-                                      Element("sys", "2") + Element("sys", "6") + "</sysfiles>");
+                              Element("dll", "5") + "</dllfiles><exefiles>" + Element("exe", "4") +
+                              "</exefiles><sysfiles>" + Element("sys", "2") + Element("sys", "6") +
+                              "</sysfiles>");
 }
 
 // Whatever locale the run was started with: the scheduler's is often C.
@@ -105,9 +105,9 @@ TEST(XmlBodyTest, KeysAreLowerCasedAsUnicodeUnderEveryLocale) {
         const std::vector<ComponentRow> rows = {Row("\xC3\xA4pp", "1"), Row("\xC3\x84pp", "2"),
                                                 Row("Exe", "3"), Row("\xC3\x84PP ", "4")};
         const std::string a = "\xC3\xA4pp";
-        EXPECT_EQ(Body(rows), "<exefiles>" + Element("exe", "3") + "</exefiles><" + a +
-                                          "files>" + Element(a, "1") + Element(a, "2") +
-                                          Element(a, "4") + "</" + a + "files>");
+        EXPECT_EQ(Body(rows), "<exefiles>" + Element("exe", "3") + "</exefiles><" + a + "files>" +
+                                  Element(a, "1") + Element(a, "2") + Element(a, "4") + "</" + a +
+                                  "files>");
     }
     std::setlocale(LC_ALL, saved.c_str());
 }
@@ -143,8 +143,10 @@ TEST(XmlBodyPlanTest, GroupsByKeyInByteOrderAndKeepsDatabaseOrderInside) {
         {{}, {}, {}, {}},
         {{"b", "a", "B ", "A", " a"}, {1, 3, 4, 0, 2}, {{"a", 3}, {"b", 2}}, {}},
         // Keys compare as bytes: "Z" sorts before "a" only until it is lower-cased.
-        {{"Zz", "a_", "\xC3\xA4", "_"}, {3, 1, 0, 2}, {{"_", 1}, {"a_", 1}, {"zz", 1},
-                                                      {"\xC3\xA4", 1}}, {}},
+        {{"Zz", "a_", "\xC3\xA4", "_"},
+         {3, 1, 0, 2},
+         {{"_", 1}, {"a_", 1}, {"zz", 1}, {"\xC3\xA4", 1}},
+         {}},
         {{"1x", "x", "", "x y", "X"}, {1, 4}, {{"x", 2}}, {0, 2, 3}},
         {{"", " "}, {}, {}, {0, 1}},
     };
@@ -162,8 +164,8 @@ TEST(XmlBodyPlanTest, GroupsByKeyInByteOrderAndKeepsDatabaseOrderInside) {
 
 // Against the plain definition: a stable sort by TypeKey of the rows with a valid key.
 TEST(XmlBodyPlanTest, AgreesWithAStableSortByKeyOnManyMixedTypes) {
-    const std::vector<std::string> pool = {"dll", "DLL ", " Dll", "exe", "EXE", "1bad", "",
-                                           "a:b", "\xC3\x84pp", "\xC3\xA4PP", "sys", "_"};
+    const std::vector<std::string> pool = {"dll", "DLL ", " Dll",       "exe",        "EXE", "1bad",
+                                           "",    "a:b",  "\xC3\x84pp", "\xC3\xA4PP", "sys", "_"};
     std::mt19937 gen(11);
     std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
     std::vector<std::string_view> types;

@@ -6,10 +6,10 @@
 #include <cerrno>
 #include <ostream>
 
+#include "cipher/cipher.h"
 #include "common/failure.h"
 #include "common/unique_fd.h"
 #include "common/utf8.h"
-#include "cipher/cipher.h"
 
 namespace brimlet::tools {
 
