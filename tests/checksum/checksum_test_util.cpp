@@ -9,6 +9,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/hex.h"
 #include "common/text.h"
 #include "support/temp_dir.h"
 
@@ -60,13 +61,7 @@ std::string Md5Hex(const std::string& data) {
     if (EVP_Digest(data.data(), data.size(), digest, &len, EVP_md5(), nullptr) != 1) {
         throw std::runtime_error("EVP_Digest failed");
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < len; ++i) {
-        hex.push_back(kHex[digest[i] >> 4]);
-        hex.push_back(kHex[digest[i] & 0x0f]);
-    }
-    return hex;
+    return LowerHex(digest, len);
 }
 
 std::string Md5sumOf(const std::string& path) {

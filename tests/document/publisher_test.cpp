@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "document/atomic_file.h"
+#include "fsutil/atomic_file.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -72,7 +72,12 @@ class PublisherTest : public ::testing::Test {
         PublishDocument(
             m_ctx,
             [&](RunContext&) {
-                return BodyOutcome{status, body};
+                BodyOutcome outcome;
+                outcome.status = status;
+                if (status == BodyStatus::Rows) {
+                    outcome.writeBody = [&body](const TextSink& sink) { sink(body); };
+                }
+                return outcome;
             },
             cipher);
     }
@@ -130,15 +135,9 @@ class PublisherTest : public ::testing::Test {
 
 const std::string kBody = "<dllfiles><dll name=\"a\"></dll></dllfiles>";
 
-TEST_F(PublisherTest, DocumentHeadFollowsTheWrapperLayout) {
-    EXPECT_EQ(DocumentHead("12/07/2026 14:05:09", "", "u]]>v"),
-              "<brimlet><createdatetime>12/07/2026 14:05:09</createdatetime><purl><![CDATA[]]>"
-              "</purl><surl><![CDATA[u]]]]><![CDATA[>v]]></surl>");
-}
-
 TEST_F(PublisherTest, FirstPublicationWritesTheEncryptedDocumentAndCrLf) {
     Publish(BodyStatus::Rows, kBody);
-    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), EncryptDocument(Document(kBody)) + "\r\n");
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), DocumentCipher().Encrypt(Document(kBody)) + "\r\n");
     EXPECT_EQ(DocumentCipher().Decrypt(test::ReadFile(m_ctx.xmlPath)), Document(kBody));
     EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
                                                  "MSG Created new xml file"}));
@@ -188,7 +187,7 @@ TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {
         }
     });
     EXPECT_TRUE(m_ctx.published);
-    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), EncryptDocument(Document(body)) + "\r\n");
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), DocumentCipher().Encrypt(Document(body)) + "\r\n");
     EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
                                                  "MSG Created new xml file"}));
 }
@@ -295,7 +294,7 @@ TEST_F(PublisherTest, ConcurrentPublishersNeverMixTheirBytes) {
     const std::vector<std::string> bodies = {std::string(300000, 'a'), std::string(200000, 'b')};
     std::set<std::string> valid;
     for (const auto& body : bodies) {
-        valid.insert(EncryptDocument(Document(body)) + "\r\n");
+        valid.insert(DocumentCipher().Encrypt(Document(body)) + "\r\n");
     }
     std::vector<pid_t> children;
     for (const auto& body : bodies) {

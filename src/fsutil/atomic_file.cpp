@@ -1,4 +1,4 @@
-#include "document/atomic_file.h"
+#include "fsutil/atomic_file.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
