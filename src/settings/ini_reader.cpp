@@ -7,8 +7,8 @@
 #include <string>
 #include <string_view>
 
-#include "common/text.h"
 #include "common/fd_io.h"
+#include "common/text.h"
 #include "common/unique_fd.h"
 #include "settings/settings.h"
 

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <gtest/gtest.h>
+
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -77,6 +79,7 @@ LogFileContent ReadLog(const std::string& path) {
         std::size_t end = log.raw.find("\r\n", pos);
         if (end == std::string::npos) {
             end = log.raw.size();
+            log.lastLineEnded = false;
         }
         const std::string line = log.raw.substr(pos, end - pos);
         pos = end + 2;
@@ -97,6 +100,23 @@ LogFileContent ReadLog(const std::string& path) {
         log.entries.push_back(cols);
     }
     return log;
+}
+
+std::vector<LogColumns> CheckedEntries(const LogFileContent& log) {
+    EXPECT_TRUE(log.lastLineEnded) << "log line without CR LF at the end: " << log.raw;
+    std::vector<LogColumns> out;
+    for (const LogColumns& cols : log.entries) {
+        std::string line;
+        for (const std::string& c : cols) {
+            line += c + "\t";
+        }
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "line break in entry: " << line;
+        EXPECT_EQ(cols.size(), 7u) << "entry without seven columns: " << line;
+        if (cols.size() == 7) {
+            out.emplace_back(cols.begin() + 1, cols.end());
+        }
+    }
+    return out;
 }
 
 std::string FindLogFile(const std::string& dir) {
