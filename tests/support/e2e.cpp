@@ -22,7 +22,7 @@ std::string BrimletBinary() {
 }
 
 std::string LinkBrimlet(const std::string& dir, const std::string& name) {
-    const std::string link = dir + "/" + name;
+    std::string link = dir + "/" + name;
     if (::symlink(BrimletBinary().c_str(), link.c_str()) != 0) {
         throw std::runtime_error("symlink " + link + ": " + std::strerror(errno));
     }
@@ -39,6 +39,7 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
         envStrings.push_back(kv);
     }
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (auto& s : envStrings) {
         envp.push_back(s.data());
     }
@@ -83,7 +84,7 @@ LogFileContent ReadLog(const std::string& path) {
         }
         const std::string line = log.raw.substr(pos, end - pos);
         pos = end + 2;
-        if (line.rfind("#", 0) == 0 || line.rfind("---", 0) == 0) {
+        if (line.rfind('#', 0) == 0 || line.rfind("---", 0) == 0) {
             log.header.push_back(line);
             continue;
         }
@@ -108,7 +109,8 @@ std::vector<LogColumns> CheckedEntries(const LogFileContent& log) {
     for (const LogColumns& cols : log.entries) {
         std::string line;
         for (const std::string& c : cols) {
-            line += c + "\t";
+            line += c;
+            line += '\t';
         }
         EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "line break in entry: " << line;
         EXPECT_EQ(cols.size(), 7u) << "entry without seven columns: " << line;
@@ -129,7 +131,9 @@ std::string FindLogFile(const std::string& dir) {
     while (dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
-            found = logDir + "/" + name;
+            found = logDir;
+            found += "/";
+            found += name;
         }
     }
     ::closedir(d);
