@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
 
@@ -70,6 +71,21 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
         r.signal = WTERMSIG(status);
     }
     return r;
+}
+
+int Shell(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        output.append(buf, n);
+    }
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 LogFileContent ReadLog(const std::string& path) {

@@ -22,6 +22,10 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::string& program, const std::string& argv0,
                          const std::string& cwd, const std::vector<std::string>& extraEnv = {});
 
+// Runs `command` with sh; returns its exit status (-1 when it did not exit) and its output,
+// standard error included.
+int Shell(const std::string& command, std::string& output);
+
 // One log entry split into its seven columns (DateTime first). Header lines are skipped.
 using LogColumns = std::vector<std::string>;
 struct LogFileContent {

@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/e2e.h"
 #include "support/fault_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
@@ -20,22 +21,6 @@ namespace brimlet::test {
 namespace {
 
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
-
-// Runs a shell command; returns its exit status and its combined output.
-int Shell(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return -1;
-    }
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        output.append(buf, n);
-    }
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace
 
