@@ -76,7 +76,7 @@ std::string ReadPrevious(int dirFd, const std::string& name) {
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return {};
     }
-    // What a read error leaves unread counts as absent.
+    // A read error keeps what came before it, as the end of the file would.
     std::string text;
     (void)ReadUpTo(fd.get(), kPreviousMaxBytes, text);
     return text;

@@ -52,8 +52,9 @@ void PrivatePgServer::Start() {
     }
     if (pid == 0) {
         ::setsid();
-        if (std::freopen(log.c_str(), "a", stdout) == nullptr ||
-            std::freopen(log.c_str(), "a", stderr) == nullptr) {
+        // The child's own stdio streams become the server's log; nothing here owns them.
+        if (std::freopen(log.c_str(), "a", stdout) == nullptr ||  // NOLINT(*-owning-memory)
+            std::freopen(log.c_str(), "a", stderr) == nullptr) {  // NOLINT(*-owning-memory)
             ::_exit(126);
         }
         const std::string postgres = kPgBin + "/postgres";
@@ -65,8 +66,9 @@ void PrivatePgServer::Start() {
     }
     m_pid = pid;
     std::string out;
+    const std::string isReady = kPgBin + "/pg_isready -q -h 127.0.0.1 -p " + port;
     for (int i = 0; i < 300; ++i) {
-        if (Shell(kPgBin + "/pg_isready -q -h 127.0.0.1 -p " + port, out) == 0) {
+        if (Shell(isReady, out) == 0) {
             return;
         }
         int status = 0;
