@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "support/e2e.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -102,20 +102,8 @@ class PublisherTest : public ::testing::Test {
 
     std::vector<Entry> Entries() const {
         std::vector<Entry> entries;
-        const std::string text = test::ReadFile(m_ctx.log.logFilePath);
-        std::size_t lineNo = 0;
-        for (std::size_t pos = 0; pos < text.size();) {
-            const std::size_t end = text.find("\r\n", pos);
-            const std::string line = text.substr(pos, end - pos);
-            pos = end == std::string::npos ? text.size() : end + 2;
-            if (++lineNo <= 5) {
-                continue;
-            }
-            const auto cols = Split(line, '\t');
-            EXPECT_EQ(cols.size(), 7u) << line;
-            if (cols.size() == 7) {
-                entries.push_back({cols[2], cols[3], cols[4], cols[5], cols[6]});
-            }
+        for (const auto& c : test::CheckedEntries(test::ReadLog(m_ctx.log.logFilePath))) {
+            entries.push_back({c[1], c[2], c[3], c[4], c[5]});
         }
         return entries;
     }

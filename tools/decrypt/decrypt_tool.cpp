@@ -8,6 +8,7 @@
 
 #include "cipher/cipher.h"
 #include "common/failure.h"
+#include "common/fd_io.h"
 #include "common/unique_fd.h"
 #include "common/utf8.h"
 
@@ -57,19 +58,8 @@ std::string ReadWholeFile(const std::string& path) {
         throw ErrnoFailure(errno, path);
     }
     std::string content;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw ErrnoFailure(errno, path);
-        }
-        if (n == 0) {
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
+    if (!ReadUpTo(fd.get(), content.max_size(), content)) {
+        throw ErrnoFailure(errno, path);
     }
     return content;
 }
