@@ -10,8 +10,8 @@ int FuzzOne(const std::uint8_t* data, std::size_t size);
 }  // namespace brimlet::fuzz::settings_reader
 
 namespace brimlet::fuzz::body_builder {
-// Arbitrary rows through BuildXmlBody into the whole document: well-formed to libxml2, the
-// values read back, and the encryption round trip.
+// Arbitrary rows through the body plan and writer into the whole document: well-formed to libxml2,
+// the values read back, and the encryption round trip.
 int FuzzOne(const std::uint8_t* data, std::size_t size);
 }  // namespace brimlet::fuzz::body_builder
 

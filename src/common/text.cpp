@@ -13,22 +13,12 @@ char UpperAscii(char c) {
 }
 }  // namespace
 
-std::string_view TrimSpaces(std::string_view s) {
-    const auto first = s.find_first_not_of(' ');
+std::string_view Trim(std::string_view s, std::string_view blanks) {
+    const auto first = s.find_first_not_of(blanks);
     if (first == std::string_view::npos) {
         return {};
     }
-    const auto last = s.find_last_not_of(' ');
-    return s.substr(first, last - first + 1);
-}
-
-std::string_view TrimWhitespace(std::string_view s) {
-    constexpr std::string_view kWs = " \t\r\n";
-    const auto first = s.find_first_not_of(kWs);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = s.find_last_not_of(kWs);
+    const auto last = s.find_last_not_of(blanks);
     return s.substr(first, last - first + 1);
 }
 

@@ -6,10 +6,16 @@
 
 namespace brimlet {
 
+// Removes every byte of `blanks` at both ends.
+std::string_view Trim(std::string_view s, std::string_view blanks);
 // Removes blanks (spaces only) at both ends, as the system's Trim does.
-std::string_view TrimSpaces(std::string_view s);
+inline std::string_view TrimSpaces(std::string_view s) {
+    return Trim(s, " ");
+}
 // Removes spaces and tabs, CR and LF at both ends.
-std::string_view TrimWhitespace(std::string_view s);
+inline std::string_view TrimWhitespace(std::string_view s) {
+    return Trim(s, " \t\r\n");
+}
 // ASCII-only case mapping; other bytes are kept as they are.
 std::string ToLowerAscii(std::string_view s);
 std::string ToUpperAscii(std::string_view s);

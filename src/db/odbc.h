@@ -113,9 +113,9 @@ class RecordSet {
     bool Bof() const;  // before the first row (true with no rows)
     bool Eof() const;  // after the last row (true with no rows)
     std::size_t RowCount() const;
-    // Stable sort by caller-computed keys: keys[i] belongs to row i in the current order.
-    // Lets a caller sort by a derived key (trimmed, lower-cased). Moves to the first row.
-    void SortByKeys(const std::vector<std::string>& keys);
+    // Keeps only the rows at `positions` of the current order, in the order given (a caller's
+    // own sort or selection). Throws when a position has no row. Moves to the first row.
+    void KeepRows(const std::vector<std::size_t>& positions);
     void MoveFirst();
     // Value of a column of the current row; throws when the column does not exist or there is
     // no current row.

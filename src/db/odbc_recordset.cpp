@@ -303,33 +303,29 @@ bool RecordSet::IsOpen() const {
 
 bool RecordSet::Bof() const {
     const Impl& d = OpenImpl(*this);
-    return d.Rows() == 0;
+    return d.order.empty();
 }
 
 bool RecordSet::Eof() const {
     const Impl& d = OpenImpl(*this);
-    return d.position >= d.Rows();
+    return d.position >= d.order.size();
 }
 
 std::size_t RecordSet::RowCount() const {
-    return OpenImpl(*this).Rows();
+    return OpenImpl(*this).order.size();
 }
 
-void RecordSet::SortByKeys(const std::vector<std::string>& keys) {
+void RecordSet::KeepRows(const std::vector<std::size_t>& positions) {
     Impl& d = impl();
     OpenImpl(*this);
-    if (keys.size() != d.order.size()) {
-        throw Failure(kErrBadArguments, "SortByKeys: one key per row is needed");
-    }
-    std::vector<std::uint32_t> index(keys.size());
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        index[i] = static_cast<std::uint32_t>(i);
-    }
-    std::stable_sort(index.begin(), index.end(),
-                     [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
-    std::vector<std::uint32_t> order(index.size());
-    for (std::size_t i = 0; i < index.size(); ++i) {
-        order[i] = d.order[index[i]];
+    std::vector<std::uint32_t> order;
+    order.reserve(positions.size());
+    for (const std::size_t position : positions) {
+        if (position >= d.order.size()) {
+            throw Failure(kErrBadArguments,
+                          "KeepRows: no row at position " + std::to_string(position));
+        }
+        order.push_back(d.order[position]);
     }
     d.order = std::move(order);
     d.position = 0;
@@ -360,7 +356,7 @@ std::optional<std::string_view> RecordSet::Field(std::size_t columnIndex) const 
     if (columnIndex >= d.Columns()) {
         throw ItemNotFound(std::to_string(columnIndex));
     }
-    if (d.position >= d.Rows()) {
+    if (d.position >= d.order.size()) {
         throw NoCurrentRecord();
     }
     return d.Cell(d.order[d.position], columnIndex);
@@ -391,7 +387,7 @@ bool RecordSet::FieldBool(std::size_t columnIndex) const {
 void RecordSet::MoveNext() {
     Impl& d = impl();
     OpenImpl(*this);
-    if (d.position >= d.Rows()) {
+    if (d.position >= d.order.size()) {
         throw NoCurrentRecord();
     }
     ++d.position;

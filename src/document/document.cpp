@@ -4,13 +4,12 @@
 #include <memory>
 #include <optional>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "common/failure.h"
-#include "document/xml_body.h"
 #include "log/log.h"
 #include "run/run_watchdog.h"
+#include "xml/xml_body.h"
 
 namespace brimlet {
 
@@ -55,35 +54,23 @@ ComponentRow ReadTexts(const db::RecordSet& rs, const Columns& c) {
     return row;
 }
 
-// One distinct type key of the result and how many rows carry it.
-struct KeyGroup {
-    std::string key;
-    bool valid = false;
-    std::size_t rows = 0;
-};
-
-// The fetched rows sorted by key, kept until the body has been written from them.
+// The fetched rows in body order, kept until the body has been written from them.
 struct SortedRows {
     db::RecordSet rs;
     Columns columns{};
-    std::vector<KeyGroup> groups;
+    BodyPlan plan;
     bool written = false;
 };
 
-// Calls `visit(key)` on each row of a valid group, the set positioned on it.
+// Calls `visit(key)` on each row of the body, the set positioned on it; the set holds the
+// plan's rows in its order.
 template <typename Visit>
-void ForEachUsableRow(db::RecordSet& rs, const std::vector<KeyGroup>& groups, Visit&& visit) {
-    std::size_t group = 0;
-    std::size_t left = groups.empty() ? 0 : groups[0].rows;
-    for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-        while (left == 0) {
-            left = groups[++group].rows;
-        }
-        --left;
-        if (groups[group].valid) {
-            visit(groups[group].key);
-        }
-    }
+void ForEachUsableRow(db::RecordSet& rs, const BodyPlan& plan, Visit&& visit) {
+    rs.MoveFirst();
+    ForEachBodyRow(plan, [&](std::size_t, const std::string& key) {
+        visit(key);
+        rs.MoveNext();
+    });
 }
 
 void WriteBody(RunContext& ctx, SortedRows& rows, const TextSink& sink) {
@@ -106,7 +93,7 @@ void WriteBody(RunContext& ctx, SortedRows& rows, const TextSink& sink) {
                 }
             },
             kStreamBytes);
-        ForEachUsableRow(rows.rs, rows.groups, [&](const std::string& key) {
+        ForEachUsableRow(rows.rs, rows.plan, [&](const std::string& key) {
             step = 160;
             ComponentRow row = ReadTexts(rows.rs, rows.columns);
             step = 270;
@@ -199,61 +186,48 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         step = 270;
         c.isRegRequired = rs.ColumnIndex("IsRegRequired");
 
-        // In database order: the keys, the entries for unusable types, the body's size. Rows
-        // share a handful of types, so each key is judged once.
+        // The grouping needs the type texts of all rows, in database order.
         step = 160;
-        std::vector<std::string> keys;
-        keys.reserve(rs.RowCount());
-        std::vector<KeyGroup> groups;
-        std::unordered_map<std::string, std::size_t> groupOf;
-        std::size_t size = 0;
-        std::size_t leftOut = 0;
+        std::vector<std::string_view> types;
+        types.reserve(rs.RowCount());
         for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-            const ComponentRow row = ReadTexts(rs, c);
-            keys.push_back(TypeKey(row.type));
-            const std::string& key = keys.back();
-            auto [it, added] = groupOf.try_emplace(key, groups.size());
-            if (added) {
-                groups.push_back(KeyGroup{key, IsXmlElementName(key), 0});
-            }
-            KeyGroup& group = groups[it->second];
-            ++group.rows;
-            if (!group.valid) {
-                ++ctx.rowsLeftOut;
-                if (++leftOut <= kLeftOutEntries) {
-                    WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
-                             "Component type is not a valid XML name, row left out (Type \"" +
-                                 std::string(row.type) + "\", Name \"" + std::string(row.name) +
-                                 "\")",
-                             "160");
-                }
-                continue;
-            }
-            ++ctx.bodyRows;
-            size += XmlBodyWriter::RowSizeHint(row, key);
+            types.push_back(Text(rs, c.type));
         }
-        if (leftOut > kLeftOutEntries) {
+        BodyPlan plan = PlanBody(types);
+        std::vector<std::string_view>().swap(types);
+        ctx.rowsLeftOut += plan.leftOut.size();
+        ctx.bodyRows += plan.order.size();
+        const std::size_t entries = std::min(plan.leftOut.size(), kLeftOutEntries);
+        std::size_t position = 0;
+        rs.MoveFirst();
+        for (std::size_t k = 0; k < entries; ++k) {
+            for (; position < plan.leftOut[k]; ++position) {
+                rs.MoveNext();
+            }
+            const ComponentRow row = ReadTexts(rs, c);
             WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
-                     std::to_string(leftOut - kLeftOutEntries) +
+                     "Component type is not a valid XML name, row left out (Type \"" +
+                         std::string(row.type) + "\", Name \"" + std::string(row.name) + "\")",
+                     "160");
+        }
+        if (plan.leftOut.size() > kLeftOutEntries) {
+            WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
+                     std::to_string(plan.leftOut.size() - kLeftOutEntries) +
                          " further rows with a type that is not a valid XML name left out",
                      "160");
         }
         step = 140;
-        rs.SortByKeys(keys);
-        // After a stable sort by key, the rows carry the distinct keys in ascending order, each
-        // as many times as it was counted; the per-row keys are not needed any more.
-        std::vector<std::string>().swap(keys);
-        groupOf.clear();
-        std::sort(groups.begin(), groups.end(),
-                  [](const KeyGroup& a, const KeyGroup& b) { return a.key < b.key; });
+        rs.KeepRows(plan.order);
 
         // The one value whose reading can fail is checked on every row before anything is
         // published, so such a row still fails the query instead of a half-written document.
         step = 270;
-        ForEachUsableRow(rs, groups, [&](const std::string&) { ReadBool(rs, c.isRegRequired); });
-        const bool usable = std::any_of(groups.begin(), groups.end(),
-                                        [](const KeyGroup& g) { return g.valid && g.rows > 0; });
-        if (!usable) {
+        std::size_t size = 0;
+        ForEachUsableRow(rs, plan, [&](const std::string& key) {
+            ReadBool(rs, c.isRegRequired);
+            size += XmlBodyWriter::RowSizeHint(ReadTexts(rs, c), key);
+        });
+        if (plan.order.empty()) {
             step = 430;
             rs.Close();
             outcome.status = BodyStatus::NoUsableRows;
@@ -263,7 +237,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         auto rows = std::make_shared<SortedRows>();
         rows->rs = std::move(rs);
         rows->columns = c;
-        rows->groups = std::move(groups);
+        rows->plan = std::move(plan);
         outcome.writeBody = [&ctx, rows](const TextSink& sink) { WriteBody(ctx, *rows, sink); };
         outcome.bodyBytes = size;
         outcome.status = BodyStatus::Rows;
@@ -272,26 +246,6 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         outcome = BodyOutcome{};
     }
     return outcome;
-}
-
-std::string FncCreateXMLString(RunContext& ctx) noexcept {
-    BodyOutcome outcome = CreateXmlBody(ctx);
-    if (!outcome.writeBody) {
-        return std::move(outcome.body);
-    }
-    int step = 160;
-    try {
-        std::string body;
-        body.reserve(outcome.bodyBytes);
-        step = 350;
-        outcome.writeBody([&body](std::string_view piece) { body.append(piece); });
-        return body;
-    } catch (const BodyAbandoned&) {
-        return {};
-    } catch (...) {
-        WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
-        return {};
-    }
 }
 
 void SubCreateBrimletXML(RunContext& ctx) noexcept {

@@ -14,9 +14,6 @@ namespace brimlet {
 // and status Failed. Never throws.
 BodyOutcome CreateXmlBody(RunContext& ctx) noexcept;
 
-// The body alone, or empty text when there is nothing to list or a step failed.
-std::string FncCreateXMLString(RunContext& ctx) noexcept;
-
 // Builds, encrypts and publishes the document at ctx.xmlPath (PublishDocument with the
 // database body and the document cipher). Never throws.
 void SubCreateBrimletXML(RunContext& ctx) noexcept;

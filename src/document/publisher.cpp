@@ -7,9 +7,9 @@
 
 #include "common/clock.h"
 #include "common/failure.h"
-#include "document/atomic_file.h"
-#include "document/xml_body.h"
+#include "fsutil/atomic_file.h"
 #include "log/log.h"
+#include "xml/xml_body.h"
 
 namespace brimlet {
 
@@ -27,22 +27,6 @@ bool EntryExists(const std::string& path) {
 }
 
 }  // namespace
-
-std::string DocumentHead(std::string_view dateTime, std::string_view purl, std::string_view surl) {
-    std::string head;
-    head.reserve(96 + dateTime.size() + purl.size() + surl.size());
-    head.append("<brimlet>");
-    head.append("<createdatetime>");
-    head.append(dateTime);
-    head.append("</createdatetime>");
-    head.append("<purl><![CDATA[");
-    AppendCDataContent(head, purl);
-    head.append("]]></purl>");
-    head.append("<surl><![CDATA[");
-    AppendCDataContent(head, surl);
-    head.append("]]></surl>");
-    return head;
-}
 
 void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext&)>& createBody,
                      const Cipher& cipher) noexcept {
@@ -97,14 +81,9 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
             step = 150;
         });
         stream.Update(head);
-        if (outcome.writeBody) {
-            outcome.writeBody([&stream](std::string_view piece) { stream.Update(piece); });
-            // Lets the rows go before the file is committed.
-            outcome.writeBody = nullptr;
-        } else {
-            stream.Update(outcome.body);
-            outcome.body = std::string();
-        }
+        outcome.writeBody([&stream](std::string_view piece) { stream.Update(piece); });
+        // Lets the rows go before the file is committed.
+        outcome.writeBody = nullptr;
         stream.Update(kDocumentTail);
         stream.Finish();
         step = 180;

@@ -6,8 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 #include "run/run_context.h"
+#include "xml/xml_body.h"
 
 namespace brimlet {
 
@@ -30,18 +31,11 @@ using BodyProducer = std::function<void(const TextSink&)>;
 
 struct BodyOutcome {
     BodyStatus status = BodyStatus::Failed;
-    // Rows without a producer: the whole body.
-    std::string body;
-    // Rows: when set, writes the body in place of `body`; call it at most once.
+    // Rows: writes the body; call it at most once.
     BodyProducer writeBody = {};
     // Bytes the produced body takes at most, escaping aside (for reserving).
     std::size_t bodyBytes = 0;
 };
-
-// Everything of the document before the body: root start tag, creation date-time, purl and
-// surl in CDATA sections.
-std::string DocumentHead(std::string_view dateTime, std::string_view purl, std::string_view surl);
-inline constexpr std::string_view kDocumentTail = "</brimlet>";
 
 // The publication steps of SubCreateBrimletXML with the body and the cipher supplied by the
 // caller; a producer's body streams into the encryption. Rows: the encrypted document plus CR LF

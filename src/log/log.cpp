@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/failure.h"
+#include "common/fd_io.h"
 #include "common/unique_fd.h"
 
 namespace brimlet {
@@ -26,10 +27,7 @@ void AppendFlattened(std::string& out, std::string_view value) {
 // full, file-size limit) the file is cut back to `start`, its size before the write. The day's
 // file has one writer (one link, one instance), so nothing else grows it meanwhile.
 bool AppendWhole(int fd, std::string_view data, off_t start) {
-    ssize_t n = 0;
-    do {
-        n = ::write(fd, data.data(), data.size());
-    } while (n < 0 && errno == EINTR);
+    const ssize_t n = WriteSome(fd, data);
     if (n == static_cast<ssize_t>(data.size())) {
         return true;
     }

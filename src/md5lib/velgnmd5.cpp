@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "common/fd_io.h"
 #include "common/unique_fd.h"
 #include "md5lib/vel_variant.h"
 
@@ -76,11 +77,8 @@ Outcome HashFile(std::string_view pathText, std::size_t chunkSize) {
     std::vector<unsigned char> buffer(chunkSize);
     Outcome o;
     for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer.data(), buffer.size());
+        const ssize_t n = brimlet::ReadSome(fd.get(), buffer.data(), buffer.size());
         if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
             const int err = errno;
             return Fail("Cannot read " + path + ": " + ErrnoText(err));
         }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <random>
 
+#include "common/fd_io.h"
 #include "common/unique_fd.h"
 
 namespace brimlet::metrics {
@@ -75,19 +76,9 @@ std::string ReadPrevious(int dirFd, const std::string& name) {
     if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
         return {};
     }
-    std::string text(kPreviousMaxBytes, '\0');
-    std::size_t used = 0;
-    while (used < text.size()) {
-        const ssize_t n = ::read(fd.get(), text.data() + used, text.size() - used);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            break;
-        }
-        used += static_cast<std::size_t>(n);
-    }
-    text.resize(used);
+    // A read error keeps what came before it, as the end of the file would.
+    std::string text;
+    (void)ReadUpTo(fd.get(), kPreviousMaxBytes, text);
     return text;
 }
 
@@ -108,19 +99,6 @@ class TempEntry {
     int m_dirFd;
     std::string m_name;
 };
-
-void WriteAll(int fd, std::string_view data, const std::string& name) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw ErrnoFailure(errno, "write " + name);
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-}
 
 void Replace(const std::string& directory, const RunFigures& run) {
     const std::string dir = WithoutTrailingSlashes(directory);
@@ -157,7 +135,9 @@ void Replace(const std::string& directory, const RunFigures& run) {
     if (::fchmod(fd.get(), 0644) != 0) {
         throw ErrnoFailure(errno, "chmod " + tempName);
     }
-    WriteAll(fd.get(), text, tempName);
+    if (!WriteAll(fd.get(), text)) {
+        throw ErrnoFailure(errno, "write " + tempName);
+    }
     if (::fsync(fd.get()) != 0) {
         throw ErrnoFailure(errno, "fsync " + tempName);
     }

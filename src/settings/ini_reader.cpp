@@ -2,11 +2,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <cerrno>
 #include <string>
 #include <string_view>
 
+#include "common/fd_io.h"
 #include "common/text.h"
 #include "common/unique_fd.h"
 #include "settings/settings.h"
@@ -19,12 +18,7 @@ constexpr std::string_view kBlanks = " \t";
 constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
 
 std::string_view TrimBlanks(std::string_view s) {
-    const auto first = s.find_first_not_of(kBlanks);
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    const auto last = s.find_last_not_of(kBlanks);
-    return s.substr(first, last - first + 1);
+    return Trim(s, kBlanks);
 }
 
 std::string_view Unquote(std::string_view value) {
@@ -33,27 +27,6 @@ std::string_view Unquote(std::string_view value) {
         return value.substr(1, value.size() - 2);
     }
     return value;
-}
-
-// Reads up to `limit` bytes; false on any read error.
-bool ReadBounded(int fd, std::size_t limit, std::string& out) {
-    out.clear();
-    char buffer[65536];
-    while (out.size() < limit) {
-        const std::size_t want = std::min(sizeof buffer, limit - out.size());
-        const ssize_t n = ::read(fd, buffer, want);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (n == 0) {
-            break;
-        }
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    return true;
 }
 
 }  // namespace
@@ -121,7 +94,7 @@ std::string GetIniValue(std::string_view section, std::string_view key,
             return {};
         }
         std::string text;
-        if (!ReadBounded(fd.get(), kIniFileMaxBytes + 1, text)) {
+        if (!ReadUpTo(fd.get(), kIniFileMaxBytes + 1, text)) {
             return {};
         }
         if (text.size() > kIniFileMaxBytes) {

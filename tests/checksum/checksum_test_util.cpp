@@ -9,7 +9,9 @@
 #include <memory>
 #include <stdexcept>
 
+#include "common/hex.h"
 #include "common/text.h"
+#include "support/e2e.h"
 #include "support/temp_dir.h"
 
 namespace brimlet::test {
@@ -22,27 +24,9 @@ void InitTestRun(RunContext& ctx, const std::string& dir) {
 }
 
 std::vector<LogRow> ReadLogRows(const RunContext& ctx) {
-    const std::string text = ReadFile(ctx.log.logFilePath);
     std::vector<LogRow> rows;
-    std::size_t start = 0;
-    int lineNo = 0;
-    while (start < text.size()) {
-        const std::size_t end = text.find("\r\n", start);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "log line without CR LF: " << text.substr(start);
-            break;
-        }
-        const std::string line = text.substr(start, end - start);
-        start = end + 2;
-        if (++lineNo <= 5) {
-            continue;
-        }
-        const std::vector<std::string> cols = Split(line, '\t');
-        if (cols.size() != 7) {
-            ADD_FAILURE() << "log entry without seven columns: " << line;
-            continue;
-        }
-        rows.push_back(LogRow{cols[1], cols[2], cols[3], cols[4], cols[5], cols[6]});
+    for (const LogColumns& c : CheckedEntries(ReadLog(ctx.log.logFilePath))) {
+        rows.push_back(LogRow{c[0], c[1], c[2], c[3], c[4], c[5]});
     }
     return rows;
 }
@@ -58,13 +42,7 @@ std::string Md5Hex(const std::string& data) {
     if (EVP_Digest(data.data(), data.size(), digest, &len, EVP_md5(), nullptr) != 1) {
         throw std::runtime_error("EVP_Digest failed");
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    for (unsigned int i = 0; i < len; ++i) {
-        hex.push_back(kHex[digest[i] >> 4]);
-        hex.push_back(kHex[digest[i] & 0x0f]);
-    }
-    return hex;
+    return LowerHex(digest, len);
 }
 
 std::string Md5sumOf(const std::string& path) {

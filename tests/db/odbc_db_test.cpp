@@ -1,19 +1,17 @@
 // The ODBC layer against the private PostgreSQL and MariaDB servers: one body per case for both.
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
-#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "common/unique_fd.h"
 #include "db/odbc.h"
+#include "support/fault_listener.h"
 #include "support/test_db.h"
 
 namespace brimlet::db {
@@ -22,52 +20,7 @@ namespace {
 using test::Backend;
 using Clock = std::chrono::steady_clock;
 
-// A TCP listener on 127.0.0.1 that accepts connections and never sends a byte: a server
-// that hangs during the login handshake.
-class SilentListener {
-  public:
-    SilentListener() {
-        m_listen = UniqueFd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        if (!m_listen || ::bind(m_listen.get(), reinterpret_cast<sockaddr*>(&addr), len) != 0 ||
-            ::listen(m_listen.get(), 8) != 0 ||
-            ::getsockname(m_listen.get(), reinterpret_cast<sockaddr*>(&addr), &len) != 0 ||
-            ::pipe2(m_stop, O_CLOEXEC) != 0) {
-            throw std::runtime_error("SilentListener: socket setup failed");
-        }
-        m_port = ntohs(addr.sin_port);
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~SilentListener() {
-        (void)!::write(m_stop[1], "x", 1);
-        m_thread.join();
-        ::close(m_stop[0]);
-        ::close(m_stop[1]);
-    }
-    int port() const { return m_port; }
-
-  private:
-    void Run() {
-        std::vector<UniqueFd> held;
-        for (;;) {
-            pollfd fds[2] = {{m_listen.get(), POLLIN, 0}, {m_stop[0], POLLIN, 0}};
-            if (::poll(fds, 2, -1) < 0 || (fds[1].revents & POLLIN) != 0) {
-                return;
-            }
-            if ((fds[0].revents & POLLIN) != 0) {
-                held.emplace_back(::accept4(m_listen.get(), nullptr, nullptr, SOCK_CLOEXEC));
-            }
-        }
-    }
-
-    UniqueFd m_listen;
-    int m_stop[2] = {-1, -1};
-    int m_port = 0;
-    std::thread m_thread;
-};
+using test::SilentListener;
 
 // Replaces the value of one key of an ODBC connection string.
 std::string WithItem(const std::string& conn, const std::string& key, const std::string& value) {

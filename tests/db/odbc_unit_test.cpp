@@ -121,14 +121,16 @@ std::vector<std::string> Column(RecordSet& rs, std::string_view name) {
     return out;
 }
 
-TEST(RecordSetSort, ByCallerKeysKeepsEqualKeysInOrder) {
+TEST(RecordSetKeepRows, SelectsAndOrdersByCurrentPositions) {
     RecordSet rs = MakeSet({"Type", "Name"}, {{"b", "1"}, {"A", "2"}, {"a ", "3"}, {"B", "4"}});
-    rs.MoveNext();
-    rs.SortByKeys({"d", "c", "b", "a"});  // 4 3 2 1: the next keys refer to this order
-    EXPECT_EQ(rs.Field("Name"), "4");     // moved back to the first row
-    rs.SortByKeys({"b", "a", "a", "b"});
-    EXPECT_EQ(Column(rs, "Name"), (std::vector<std::string>{"3", "2", "4", "1"}));
-    EXPECT_THROW(rs.SortByKeys({"x"}), Failure);
+    rs.KeepRows({3, 1, 0});
+    EXPECT_EQ(rs.RowCount(), 3u);
+    EXPECT_EQ(Column(rs, "Name"), (std::vector<std::string>{"4", "2", "1"}));
+    rs.KeepRows({2, 0});  // positions of the order just kept
+    EXPECT_EQ(Column(rs, "Name"), (std::vector<std::string>{"1", "4"}));
+    EXPECT_THROW(rs.KeepRows({2}), Failure);
+    rs.KeepRows({});
+    EXPECT_TRUE(rs.Eof());
 }
 
 TEST(RecordSet, EmptyClosedAndBooleanReads) {

@@ -2,7 +2,7 @@
 
 #include <signal.h>
 
-#include "document/atomic_file.h"
+#include "fsutil/atomic_file.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
+#include "support/e2e.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -71,7 +71,12 @@ class PublisherTest : public ::testing::Test {
         PublishDocument(
             m_ctx,
             [&](RunContext&) {
-                return BodyOutcome{status, body};
+                BodyOutcome outcome;
+                outcome.status = status;
+                if (status == BodyStatus::Rows) {
+                    outcome.writeBody = [&body](const TextSink& sink) { sink(body); };
+                }
+                return outcome;
             },
             cipher);
     }
@@ -96,20 +101,8 @@ class PublisherTest : public ::testing::Test {
 
     std::vector<Entry> Entries() const {
         std::vector<Entry> entries;
-        const std::string text = test::ReadFile(m_ctx.log.logFilePath);
-        std::size_t lineNo = 0;
-        for (std::size_t pos = 0; pos < text.size();) {
-            const std::size_t end = text.find("\r\n", pos);
-            const std::string line = text.substr(pos, end - pos);
-            pos = end == std::string::npos ? text.size() : end + 2;
-            if (++lineNo <= 5) {
-                continue;
-            }
-            const auto cols = Split(line, '\t');
-            EXPECT_EQ(cols.size(), 7u) << line;
-            if (cols.size() == 7) {
-                entries.push_back({cols[2], cols[3], cols[4], cols[5], cols[6]});
-            }
+        for (const auto& c : test::CheckedEntries(test::ReadLog(m_ctx.log.logFilePath))) {
+            entries.push_back({c[1], c[2], c[3], c[4], c[5]});
         }
         return entries;
     }
@@ -129,15 +122,9 @@ class PublisherTest : public ::testing::Test {
 
 const std::string kBody = "<dllfiles><dll name=\"a\"></dll></dllfiles>";
 
-TEST_F(PublisherTest, DocumentHeadFollowsTheWrapperLayout) {
-    EXPECT_EQ(DocumentHead("12/07/2026 14:05:09", "", "u]]>v"),
-              "<brimlet><createdatetime>12/07/2026 14:05:09</createdatetime><purl><![CDATA[]]>"
-              "</purl><surl><![CDATA[u]]]]><![CDATA[>v]]></surl>");
-}
-
 TEST_F(PublisherTest, FirstPublicationWritesTheEncryptedDocumentAndCrLf) {
     Publish(BodyStatus::Rows, kBody);
-    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), EncryptDocument(Document(kBody)) + "\r\n");
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), DocumentCipher().Encrypt(Document(kBody)) + "\r\n");
     EXPECT_EQ(DocumentCipher().Decrypt(test::ReadFile(m_ctx.xmlPath)), Document(kBody));
     EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
                                                  "MSG Created new xml file"}));
@@ -187,7 +174,7 @@ TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {
         }
     });
     EXPECT_TRUE(m_ctx.published);
-    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), EncryptDocument(Document(body)) + "\r\n");
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), DocumentCipher().Encrypt(Document(body)) + "\r\n");
     EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
                                                  "MSG Created new xml file"}));
 }
@@ -294,7 +281,7 @@ TEST_F(PublisherTest, ConcurrentPublishersNeverMixTheirBytes) {
     const std::vector<std::string> bodies = {std::string(300000, 'a'), std::string(200000, 'b')};
     std::set<std::string> valid;
     for (const auto& body : bodies) {
-        valid.insert(EncryptDocument(Document(body)) + "\r\n");
+        valid.insert(DocumentCipher().Encrypt(Document(body)) + "\r\n");
     }
     std::vector<pid_t> children;
     for (const auto& body : bodies) {

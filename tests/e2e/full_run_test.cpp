@@ -7,7 +7,7 @@
 #include <ctime>
 #include <regex>
 
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"

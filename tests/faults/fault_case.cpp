@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <regex>
 
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 
 namespace brimlet::faults {
 
@@ -122,7 +122,7 @@ test::ProcessResult Site::Run(const std::vector<std::string>& extraEnv) const {
 
 std::string Site::SeedPrevious() const {
     const std::string doc =
-        EncryptDocument(
+        DocumentCipher().Encrypt(
             "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
             "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
         "\r\n";

@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "cipher/cipher.h"
 #include "common/clock.h"
-#include "document/cipher.h"
 #include "fault_case.h"
 
 namespace brimlet::faults {

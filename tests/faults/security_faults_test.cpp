@@ -2,7 +2,7 @@
 // into SQL; the connection string never reaches the log.
 #include <gtest/gtest.h>
 
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 #include "fault_case.h"
 
 namespace brimlet::faults {

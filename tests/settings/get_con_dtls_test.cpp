@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
 #include "run/run_context.h"
 #include "run/get_con_dtls.h"
 #include "settings/settings.h"
+#include "support/e2e.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -42,21 +42,10 @@ class GetConDtls : public ::testing::Test {
 
     // The log's entries without their date-time column.
     std::vector<Entry> Entries() const {
-        std::vector<Entry> entries;
         if (!test::Exists(m_ctx.log.logFilePath)) {
-            return entries;
+            return {};
         }
-        for (const std::string& line : Split(test::ReadFile(m_ctx.log.logFilePath), '\n')) {
-            if (line.empty()) {
-                continue;
-            }
-            EXPECT_EQ(line.back(), '\r') << line;
-            auto columns = Split(line.substr(0, line.size() - 1), '\t');
-            EXPECT_EQ(columns.size(), 7u) << line;
-            columns.erase(columns.begin());
-            entries.push_back(columns);
-        }
-        return entries;
+        return test::CheckedEntries(test::ReadLog(m_ctx.log.logFilePath));
     }
 
     static Entry Msg(std::string type, std::string val1, std::string val2 = "",

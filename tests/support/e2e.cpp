@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <stdexcept>
+
+#include <gtest/gtest.h>
 
 #include "support/temp_dir.h"
 
@@ -20,7 +23,7 @@ std::string BrimletBinary() {
 }
 
 std::string LinkBrimlet(const std::string& dir, const std::string& name) {
-    const std::string link = dir + "/" + name;
+    std::string link = dir + "/" + name;
     if (::symlink(BrimletBinary().c_str(), link.c_str()) != 0) {
         throw std::runtime_error("symlink " + link + ": " + std::strerror(errno));
     }
@@ -37,6 +40,7 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
         envStrings.push_back(kv);
     }
     std::vector<char*> envp;
+    envp.reserve(envStrings.size() + 1);
     for (auto& s : envStrings) {
         envp.push_back(s.data());
     }
@@ -69,6 +73,21 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
     return r;
 }
 
+int Shell(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
+    if (p == nullptr) {
+        return -1;
+    }
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
+        output.append(buf, n);
+    }
+    const int status = ::pclose(p);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 LogFileContent ReadLog(const std::string& path) {
     LogFileContent log;
     log.raw = ReadFile(path);
@@ -77,10 +96,11 @@ LogFileContent ReadLog(const std::string& path) {
         std::size_t end = log.raw.find("\r\n", pos);
         if (end == std::string::npos) {
             end = log.raw.size();
+            log.lastLineEnded = false;
         }
         const std::string line = log.raw.substr(pos, end - pos);
         pos = end + 2;
-        if (line.rfind("#", 0) == 0 || line.rfind("---", 0) == 0) {
+        if (line.rfind('#', 0) == 0 || line.rfind("---", 0) == 0) {
             log.header.push_back(line);
             continue;
         }
@@ -99,6 +119,24 @@ LogFileContent ReadLog(const std::string& path) {
     return log;
 }
 
+std::vector<LogColumns> CheckedEntries(const LogFileContent& log) {
+    EXPECT_TRUE(log.lastLineEnded) << "log line without CR LF at the end: " << log.raw;
+    std::vector<LogColumns> out;
+    for (const LogColumns& cols : log.entries) {
+        std::string line;
+        for (const std::string& c : cols) {
+            line += c;
+            line += '\t';
+        }
+        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "line break in entry: " << line;
+        EXPECT_EQ(cols.size(), 7u) << "entry without seven columns: " << line;
+        if (cols.size() == 7) {
+            out.emplace_back(cols.begin() + 1, cols.end());
+        }
+    }
+    return out;
+}
+
 std::string FindLogFile(const std::string& dir) {
     const std::string logDir = dir + "/Log";
     DIR* d = ::opendir(logDir.c_str());
@@ -109,7 +147,9 @@ std::string FindLogFile(const std::string& dir) {
     while (dirent* e = ::readdir(d)) {
         const std::string name = e->d_name;
         if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
-            found = logDir + "/" + name;
+            found = logDir;
+            found += "/";
+            found += name;
         }
     }
     ::closedir(d);

@@ -22,14 +22,23 @@ struct ProcessResult {
 ProcessResult RunProgram(const std::string& program, const std::string& argv0,
                          const std::string& cwd, const std::vector<std::string>& extraEnv = {});
 
+// Runs `command` with sh; returns its exit status (-1 when it did not exit) and its output,
+// standard error included.
+int Shell(const std::string& command, std::string& output);
+
 // One log entry split into its seven columns (DateTime first). Header lines are skipped.
 using LogColumns = std::vector<std::string>;
 struct LogFileContent {
     std::vector<std::string> header;  // lines starting with "#" or "---", in order
     std::vector<LogColumns> entries;  // every other line, split at TABs
     std::string raw;
+    bool lastLineEnded = true;  // false when the last line has no CR LF
 };
 LogFileContent ReadLog(const std::string& path);
+
+// Module..Val3 (columns 1 to 6) of every entry that has seven columns. Adds a test failure for
+// every other entry, for one holding a CR or LF, and for a last line without CR LF.
+std::vector<LogColumns> CheckedEntries(const LogFileContent& log);
 
 // The only *.log file in dir/Log, or "" when there is none.
 std::string FindLogFile(const std::string& dir);

@@ -5,34 +5,15 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <cstdio>
 #include <stdexcept>
 #include <thread>
 
+#include "support/e2e.h"
 #include "support/fault_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
 
 namespace brimlet::test {
-
-namespace {
-
-int Shell(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return -1;
-    }
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        output.append(buf, n);
-    }
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-}  // namespace
 
 PrivateMariaDbServer::PrivateMariaDbServer(std::string root) : m_root(std::move(root)) {
     const std::string data = m_root + "/mariadb";

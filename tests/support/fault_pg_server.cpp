@@ -11,6 +11,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "support/e2e.h"
 #include "support/fault_listener.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
@@ -20,22 +21,6 @@ namespace brimlet::test {
 namespace {
 
 const std::string kPgBin = "/usr/lib/postgresql/15/bin";
-
-// Runs a shell command; returns its exit status and its combined output.
-int Shell(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* p = ::popen((command + " 2>&1").c_str(), "r");
-    if (p == nullptr) {
-        return -1;
-    }
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) {
-        output.append(buf, n);
-    }
-    const int status = ::pclose(p);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
 
 }  // namespace
 
@@ -67,8 +52,9 @@ void PrivatePgServer::Start() {
     }
     if (pid == 0) {
         ::setsid();
-        if (std::freopen(log.c_str(), "a", stdout) == nullptr ||
-            std::freopen(log.c_str(), "a", stderr) == nullptr) {
+        // The child's own stdio streams become the server's log; nothing here owns them.
+        if (std::freopen(log.c_str(), "a", stdout) == nullptr ||  // NOLINT(*-owning-memory)
+            std::freopen(log.c_str(), "a", stderr) == nullptr) {  // NOLINT(*-owning-memory)
             ::_exit(126);
         }
         const std::string postgres = kPgBin + "/postgres";
@@ -80,8 +66,9 @@ void PrivatePgServer::Start() {
     }
     m_pid = pid;
     std::string out;
+    const std::string isReady = kPgBin + "/pg_isready -q -h 127.0.0.1 -p " + port;
     for (int i = 0; i < 300; ++i) {
-        if (Shell(kPgBin + "/pg_isready -q -h 127.0.0.1 -p " + port, out) == 0) {
+        if (Shell(isReady, out) == 0) {
             return;
         }
         int status = 0;

@@ -15,6 +15,8 @@
 #include <stdexcept>
 #include <utility>
 
+#include "common/text.h"
+
 namespace brimlet::test {
 
 namespace {
@@ -293,15 +295,7 @@ std::optional<std::pair<std::string, std::size_t>> DelimiterLine(std::string_vie
 }
 
 std::string Trimmed(const std::string& s) {
-    std::size_t b = 0;
-    std::size_t e = s.size();
-    while (b < e && IsBlank(s[b])) {
-        ++b;
-    }
-    while (e > b && IsBlank(s[e - 1])) {
-        --e;
-    }
-    return s.substr(b, e - b);
+    return std::string(Trim(s, " \t\r\n\f\v"));
 }
 
 }  // namespace

@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <string>
 
+#include "cipher/cipher.h"
 #include "common/failure.h"
 #include "decrypt/decrypt_tool.h"
-#include "document/cipher.h"
 #include "support/temp_dir.h"
 
 namespace brimlet::test {
@@ -41,14 +41,11 @@ int Shell(const std::string& command) {
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
-std::string KeyHex(std::string_view passPhrase) {
-    return Cipher().DeriveKey(passPhrase, "hex");
-}
+// SHA-256 of kDocumentPassPhrase: printf '%s' PASS | openssl dgst -sha256.
+const std::string kKeyHex = "3f0b06648622068f9cf8021892ad6b79b7e489123dd2cce9a82bacd6317779e4";
 
 Cipher CipherFor(std::string_view passPhrase) {
-    Cipher cipher;
-    cipher.SetKey(KeyHex(passPhrase), "hex");
-    return cipher;
+    return Cipher(passPhrase);
 }
 
 // A document as the program publishes it: non-ASCII text, CDATA, several lines.
@@ -60,7 +57,7 @@ const std::string kPlain =
 
 TEST(DecryptTool, PrintsThePlainDocumentOfTheProjectsCipher) {
     TempDir dir;
-    WriteFile(dir / "Brimlet_KA_WIN64.xml", EncryptDocument(kPlain) + "\r\n");
+    WriteFile(dir / "Brimlet_KA_WIN64.xml", DocumentCipher().Encrypt(kPlain) + "\r\n");
     const ToolResult r = RunTool(dir, "'" + (dir / "Brimlet_KA_WIN64.xml") + "'");
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kPlain);
@@ -70,7 +67,7 @@ TEST(DecryptTool, PrintsThePlainDocumentOfTheProjectsCipher) {
 TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
     TempDir dir;
     ASSERT_EQ(Shell("command -v openssl >/dev/null"), 0) << "openssl is not installed";
-    const std::string key = KeyHex(kDocumentPassPhrase);
+    const std::string& key = kKeyHex;
     WriteFile(dir / "plain", kPlain);
     // A reader's own encryption with the stock tool, as the README describes it.
     ASSERT_EQ(Shell("openssl enc -aes-256-cbc -a -A -K " + key + " -iv " + kZeroIv + " -in '" +
@@ -82,7 +79,7 @@ TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
     EXPECT_EQ(r.out, kPlain);
 
     // And the other way: the project's document decrypts with openssl alone.
-    WriteFile(dir / "ours", EncryptDocument(kPlain) + "\r\n");
+    WriteFile(dir / "ours", DocumentCipher().Encrypt(kPlain) + "\r\n");
     ASSERT_EQ(
         Shell("tr -d '\\r\\n' <'" + (dir / "ours") + "' | openssl enc -d -aes-256-cbc -a -A -K " +
               key + " -iv " + kZeroIv + " >'" + (dir / "back") + "'"),
@@ -92,7 +89,7 @@ TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
 
 TEST(DecryptTool, EachBadDocumentGivesStatusOneAndOneLine) {
     TempDir dir;
-    const std::string good = EncryptDocument(kPlain);
+    const std::string good = DocumentCipher().Encrypt(kPlain);
     std::string damagedBlock = good;
     // The last full quad before the padding carries the final block's padding bytes.
     damagedBlock[damagedBlock.size() - 4] =
@@ -163,7 +160,7 @@ TEST(DecryptTool, UsageErrorsAreStatusTwo) {
     EXPECT_EQ(unknown.status, 2);
     EXPECT_EQ(unknown.err, "brimlet-decrypt: unknown option --pretty (try --help)\n");
     // A file whose name starts with "-" is reachable after "--".
-    WriteFile(dir / "-doc", EncryptDocument("<a/>") + "\r\n");
+    WriteFile(dir / "-doc", DocumentCipher().Encrypt("<a/>") + "\r\n");
     EXPECT_EQ(RunTool(dir, "-doc").status, 2);
     const ToolResult dashed = RunTool(dir, "-- -doc");
     EXPECT_EQ(dashed.status, 0) << dashed.err;
@@ -186,7 +183,7 @@ TEST(DecryptDocumentText, RefusesWrongKeyOutputThatPassesThePaddingCheck) {
         EXPECT_THROW(tools::DecryptDocumentText(doc), Failure) << "pass phrase index " << i;
     }
     EXPECT_GT(passedPadding, 0) << "no wrong key passed the padding check; widen the search";
-    EXPECT_EQ(tools::DecryptDocumentText(EncryptDocument(plain)), plain);
+    EXPECT_EQ(tools::DecryptDocumentText(DocumentCipher().Encrypt(plain)), plain);
 }
 
 }  // namespace

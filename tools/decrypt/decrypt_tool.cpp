@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <ostream>
 
+#include "cipher/cipher.h"
 #include "common/failure.h"
+#include "common/fd_io.h"
 #include "common/unique_fd.h"
-#include "document/cipher.h"
+#include "common/utf8.h"
 
 namespace brimlet::tools {
 
@@ -16,45 +18,6 @@ namespace {
 
 constexpr std::string_view kProgram = "brimlet-decrypt";
 constexpr std::int32_t kErrNotText = -1;
-
-// Length of the UTF-8 sequence starting at s[i], or 0 when it is not a valid one.
-std::size_t Utf8SequenceLength(std::string_view s, std::size_t i) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(s[k]); };
-    const unsigned char lead = byte(i);
-    std::size_t length = 0;
-    unsigned int min = 0;
-    unsigned int code = 0;
-    if (lead < 0x80) {
-        return 1;
-    } else if ((lead & 0xe0) == 0xc0) {
-        length = 2;
-        min = 0x80;
-        code = lead & 0x1f;
-    } else if ((lead & 0xf0) == 0xe0) {
-        length = 3;
-        min = 0x800;
-        code = lead & 0x0f;
-    } else if ((lead & 0xf8) == 0xf0) {
-        length = 4;
-        min = 0x10000;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (i + length > s.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < length; ++k) {
-        if ((byte(i + k) & 0xc0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (byte(i + k) & 0x3f);
-    }
-    if (code < min || code > 0x10ffff || (code >= 0xd800 && code <= 0xdfff)) {
-        return 0;
-    }
-    return length;
-}
 
 // A document holds UTF-8 text without the control characters XML forbids. Data decrypted
 // with a wrong key passes the padding check about once in 256 keys; it is never such text.
@@ -64,7 +27,8 @@ bool LooksLikeDocumentText(std::string_view s) {
         if (c < 0x20 && c != '\t' && c != '\n' && c != '\r') {
             return false;
         }
-        const std::size_t n = Utf8SequenceLength(s, i);
+        char32_t cp = 0;
+        const std::size_t n = DecodeUtf8(s, i, cp);
         if (n == 0) {
             return false;
         }
@@ -94,19 +58,8 @@ std::string ReadWholeFile(const std::string& path) {
         throw ErrnoFailure(errno, path);
     }
     std::string content;
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw ErrnoFailure(errno, path);
-        }
-        if (n == 0) {
-            break;
-        }
-        content.append(buffer, static_cast<std::size_t>(n));
+    if (!ReadUpTo(fd.get(), content.max_size(), content)) {
+        throw ErrnoFailure(errno, path);
     }
     return content;
 }

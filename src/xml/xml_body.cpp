@@ -1,4 +1,4 @@
-#include "document/xml_body.h"
+#include "xml/xml_body.h"
 
 #include <locale.h>
 #include <wctype.h>
@@ -6,71 +6,16 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <unordered_map>
 
 #include "common/text.h"
+#include "common/utf8.h"
 
 namespace brimlet {
 
 namespace {
 
 constexpr std::string_view kReplacementChar = "\xEF\xBF\xBD";
-
-// Length of the valid UTF-8 sequence at s[i] and its code point; 0 when invalid.
-std::size_t DecodeUtf8(std::string_view s, std::size_t i, char32_t& cp) {
-    const auto b0 = static_cast<unsigned char>(s[i]);
-    std::size_t len = 0;
-    char32_t min = 0;
-    if (b0 < 0x80) {
-        cp = b0;
-        return 1;
-    } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-        len = 2;
-        cp = b0 & 0x1F;
-        min = 0x80;
-    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-        len = 3;
-        cp = b0 & 0x0F;
-        min = 0x800;
-    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-        len = 4;
-        cp = b0 & 0x07;
-        min = 0x10000;
-    } else {
-        return 0;
-    }
-    if (i + len > s.size()) {
-        return 0;
-    }
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[i + k]);
-        if ((b & 0xC0) != 0x80) {
-            return 0;
-        }
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return 0;
-    }
-    return len;
-}
-
-void AppendUtf8(std::string& out, char32_t cp) {
-    if (cp < 0x80) {
-        out.push_back(static_cast<char>(cp));
-    } else if (cp < 0x800) {
-        out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else if (cp < 0x10000) {
-        out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    } else {
-        out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-        out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-    }
-}
 
 // Case mapping of glibc's built-in C.UTF-8 locale, held apart from the process locale.
 class CaseLocale {
@@ -335,32 +280,78 @@ std::string XmlBodyWriter::Finish() {
     return std::move(m_body);
 }
 
-std::string BuildXmlBody(const std::vector<ComponentRow>& rows,
-                         const std::function<void(const ComponentRow&)>& onInvalidType) {
-    std::vector<std::string> keys;
-    keys.reserve(rows.size());
-    std::vector<std::size_t> order;
-    order.reserve(rows.size());
-    std::size_t size = 0;
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-        keys.push_back(TypeKey(rows[i].type));
-        if (!IsXmlElementName(keys.back())) {
-            if (onInvalidType) {
-                onInvalidType(rows[i]);
+BodyPlan PlanBody(const std::vector<std::string_view>& types) {
+    struct Key {
+        std::string key;
+        bool valid = false;
+        std::size_t rows = 0;
+        std::size_t next = 0;  // where its next row goes in the order
+    };
+    // Row -> distinct key, through the raw type text: texts that differ only in case or
+    // surrounding spaces share one key.
+    std::vector<Key> keys;
+    std::unordered_map<std::string, std::uint32_t> keyIndex;
+    std::unordered_map<std::string_view, std::uint32_t> textKey;
+    std::vector<std::uint32_t> rowKey(types.size());
+    BodyPlan plan;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        auto [text, addedText] = textKey.try_emplace(types[i], 0);
+        if (addedText) {
+            std::string key = TypeKey(types[i]);
+            auto [known, addedKey] =
+                keyIndex.try_emplace(key, static_cast<std::uint32_t>(keys.size()));
+            if (addedKey) {
+                const bool valid = IsXmlElementName(key);
+                keys.push_back(Key{std::move(key), valid, 0, 0});
             }
-            continue;
+            text->second = known->second;
         }
-        order.push_back(i);
-        size += XmlBodyWriter::RowSizeHint(rows[i], keys.back());
+        Key& key = keys[text->second];
+        rowKey[i] = text->second;
+        ++key.rows;
+        if (!key.valid) {
+            plan.leftOut.push_back(i);
+        }
     }
-    std::stable_sort(order.begin(), order.end(),
-                     [&keys](std::size_t a, std::size_t b) { return keys[a] < keys[b]; });
-    XmlBodyWriter writer;
-    writer.Reserve(size);
-    for (const std::size_t i : order) {
-        writer.Add(rows[i], keys[i]);
+    std::vector<std::uint32_t> sorted(keys.size());
+    for (std::size_t k = 0; k < sorted.size(); ++k) {
+        sorted[k] = static_cast<std::uint32_t>(k);
     }
-    return writer.Finish();
+    std::sort(sorted.begin(), sorted.end(),
+              [&keys](std::uint32_t a, std::uint32_t b) { return keys[a].key < keys[b].key; });
+    std::size_t placed = 0;
+    for (const std::uint32_t k : sorted) {
+        if (keys[k].valid) {
+            keys[k].next = placed;
+            placed += keys[k].rows;
+            plan.groups.push_back(BodyGroup{keys[k].key, keys[k].rows});
+        }
+    }
+    // One pass in database order keeps equal keys in their order without a comparison sort.
+    plan.order.resize(placed);
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        Key& key = keys[rowKey[i]];
+        if (key.valid) {
+            plan.order[key.next++] = i;
+        }
+    }
+    return plan;
+}
+
+std::string DocumentHead(std::string_view dateTime, std::string_view purl, std::string_view surl) {
+    std::string head;
+    head.reserve(96 + dateTime.size() + purl.size() + surl.size());
+    head.append("<brimlet>");
+    head.append("<createdatetime>");
+    head.append(dateTime);
+    head.append("</createdatetime>");
+    head.append("<purl><![CDATA[");
+    AppendCDataContent(head, purl);
+    head.append("]]></purl>");
+    head.append("<surl><![CDATA[");
+    AppendCDataContent(head, surl);
+    head.append("]]></surl>");
+    return head;
 }
 
 }  // namespace brimlet

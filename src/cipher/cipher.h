@@ -1,9 +1,7 @@
 #pragma once
-// The document's encryption component: AES-256-CBC over libcrypto, the key derived from a
-// pass phrase (SHA-256, hex), zero IV, PKCS#7 padding, standard base64 on one line. The
-// operations mirror the component the document's readers were written against; a name the
-// component does not know makes that operation throw Failure and leaves the settings as
-// they were.
+// The document's encryption: AES-256-CBC over libcrypto, the 32 key bytes the SHA-256 of a
+// pass phrase, zero IV, PKCS#7 padding, standard base64 on one line. Every reader of the
+// document decrypts with exactly these settings, so none of them is configurable.
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -49,24 +47,13 @@ class EncryptStream {
 
 class Cipher {
   public:
-    // Defaults: "aes", "cbc", 256 bits, "base64" output, no key (encrypting fails until one
-    // is set).
+    // No key: encrypting and decrypting fail until a cipher with a key is assigned.
     Cipher() = default;
+    // The key is the SHA-256 of the pass phrase's bytes. Throws Failure when libcrypto cannot
+    // compute it.
+    explicit Cipher(std::string_view passPhrase);
 
-    // Only "aes" (ASCII case ignored) is known.
-    void SetAlgorithm(std::string_view name);
-    // Only "cbc" (ASCII case ignored) is known.
-    void SetMode(std::string_view name);
-    // Only 256 is supported.
-    void SetKeyLength(int bits);
-    // SHA-256 of the pass phrase's bytes, in `encoding` ("hex": 64 lower-case digits).
-    std::string DeriveKey(std::string_view passPhrase, std::string_view encoding) const;
-    // Decodes `key` ("hex", either case) and sets it; it must hold exactly 32 bytes.
-    void SetKey(std::string_view key, std::string_view encoding);
-    // Only "base64" (standard alphabet, padded, no line breaks) is known.
-    void SetOutputEncoding(std::string_view name);
-
-    // True once a key is set, so Encrypt and Decrypt can run.
+    // True when the cipher has a key, so Encrypt and Decrypt can run.
     bool Ready() const { return !m_key.empty(); }
 
     // Encrypts the UTF-8 bytes of `text`; returns the base64 text on one line.
@@ -90,13 +77,8 @@ class Cipher {
     std::vector<unsigned char> m_key;
 };
 
-// A cipher with the document's fixed settings applied in the component's order (algorithm,
-// mode, key length, derived key, key, output encoding). A failing operation is skipped
-// silently and the next one runs. Never throws.
+// The cipher of kDocumentPassPhrase; one without a key when the key cannot be derived, so the
+// publication fails before any file is touched. Never throws.
 Cipher DocumentCipher() noexcept;
-
-// The document's encryption: the base64 text of `text` under DocumentCipher(), or empty text
-// when encrypting failed. Writes no log entries. Never throws.
-std::string EncryptDocument(std::string_view text) noexcept;
 
 }  // namespace brimlet

@@ -1,4 +1,4 @@
-#include "document/cipher.h"
+#include "cipher/cipher.h"
 
 #include <openssl/err.h>
 #include <openssl/evp.h>
@@ -7,13 +7,11 @@
 #include <array>
 #include <memory>
 
-#include "common/text.h"
-
 namespace brimlet {
 
 namespace {
 
-// The component answered a bad argument the way VB reports one ("Invalid procedure call").
+// Input that is not what the operation takes: error number 5, "invalid procedure call".
 constexpr std::int32_t kErrInvalidArgument = 5;
 constexpr std::int32_t kErrCipher = -1;
 
@@ -50,19 +48,6 @@ CipherCtx NewCtx() {
     return ctx;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 bool IsBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == '/';
@@ -72,69 +57,15 @@ const std::array<unsigned char, kBlockBytes> kZeroIv{};
 
 }  // namespace
 
-void Cipher::SetAlgorithm(std::string_view name) {
-    if (!EqualsIgnoreCaseAscii(name, "aes")) {
-        throw Failure(kErrInvalidArgument, "Unknown encryption algorithm: " + std::string(name));
-    }
-}
-
-void Cipher::SetMode(std::string_view name) {
-    if (!EqualsIgnoreCaseAscii(name, "cbc")) {
-        throw Failure(kErrInvalidArgument, "Unknown cipher mode: " + std::string(name));
-    }
-}
-
-void Cipher::SetKeyLength(int bits) {
-    if (bits != 256) {
-        throw Failure(kErrInvalidArgument, "Unsupported key length: " + std::to_string(bits));
-    }
-}
-
-std::string Cipher::DeriveKey(std::string_view passPhrase, std::string_view encoding) const {
-    if (!EqualsIgnoreCaseAscii(encoding, "hex")) {
-        throw Failure(kErrInvalidArgument, "Unknown key encoding: " + std::string(encoding));
-    }
+Cipher::Cipher(std::string_view passPhrase) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned int length = 0;
     if (EVP_Digest(passPhrase.data(), passPhrase.size(), digest.data(), &length, EVP_sha256(),
-                   nullptr) != 1) {
+                   nullptr) != 1 ||
+        length != kKeyBytes) {
         throw CryptoFailure("Key derivation failed");
     }
-    static constexpr char kHex[] = "0123456789abcdef";
-    std::string hex;
-    hex.reserve(std::size_t{2} * length);
-    for (unsigned int i = 0; i < length; ++i) {
-        hex.push_back(kHex[digest[i] >> 4]);
-        hex.push_back(kHex[digest[i] & 0x0f]);
-    }
-    return hex;
-}
-
-void Cipher::SetKey(std::string_view key, std::string_view encoding) {
-    if (!EqualsIgnoreCaseAscii(encoding, "hex")) {
-        throw Failure(kErrInvalidArgument, "Unknown key encoding: " + std::string(encoding));
-    }
-    if (key.size() != 2 * kKeyBytes) {
-        throw Failure(kErrInvalidArgument, "Key must be 64 hex digits, got " +
-                                               std::to_string(key.size()) + " characters");
-    }
-    std::vector<unsigned char> bytes;
-    bytes.reserve(kKeyBytes);
-    for (std::size_t i = 0; i < key.size(); i += 2) {
-        const int hi = HexDigit(key[i]);
-        const int lo = HexDigit(key[i + 1]);
-        if (hi < 0 || lo < 0) {
-            throw Failure(kErrInvalidArgument, "Key is not hex text");
-        }
-        bytes.push_back(static_cast<unsigned char>(hi * 16 + lo));
-    }
-    m_key = std::move(bytes);
-}
-
-void Cipher::SetOutputEncoding(std::string_view name) {
-    if (!EqualsIgnoreCaseAscii(name, "base64")) {
-        throw Failure(kErrInvalidArgument, "Unknown output encoding: " + std::string(name));
-    }
+    m_key.assign(digest.begin(), digest.begin() + kKeyBytes);
 }
 
 void Cipher::RequireReady(const char* operation) const {
@@ -295,29 +226,10 @@ std::string Cipher::Decrypt(std::string_view base64) const {
 }
 
 Cipher DocumentCipher() noexcept {
-    Cipher cipher;
-    // Each operation on its own: the component's callers skip whatever fails and go on.
-    auto attempt = [](auto&& operation) noexcept {
-        try {
-            operation();
-        } catch (...) {
-        }
-    };
-    std::string key;
-    attempt([&] { cipher.SetAlgorithm("aes"); });
-    attempt([&] { cipher.SetMode("cbc"); });
-    attempt([&] { cipher.SetKeyLength(256); });
-    attempt([&] { key = cipher.DeriveKey(kDocumentPassPhrase, "hex"); });
-    attempt([&] { cipher.SetKey(key, "hex"); });
-    attempt([&] { cipher.SetOutputEncoding("base64"); });
-    return cipher;
-}
-
-std::string EncryptDocument(std::string_view text) noexcept {
     try {
-        return DocumentCipher().Encrypt(text);
+        return Cipher(kDocumentPassPhrase);
     } catch (...) {
-        return {};
+        return Cipher();
     }
 }
 

@@ -1,4 +1,4 @@
-#include "document/atomic_file.h"
+#include "fsutil/atomic_file.h"
 
 #include <fcntl.h>
 #include <stdlib.h>
@@ -11,6 +11,7 @@
 #include <random>
 
 #include "common/failure.h"
+#include "common/fd_io.h"
 
 namespace brimlet {
 
@@ -118,15 +119,8 @@ void AtomicFile::LinkUnnamed() {
 
 void AtomicFile::Write(std::string_view data) {
     const std::size_t total = data.size();
-    while (!data.empty()) {
-        const ssize_t n = ::write(m_fd.get(), data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            throw ErrnoFailure(errno, "write " + m_tempPath);
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
+    if (!WriteAll(m_fd.get(), data)) {
+        throw ErrnoFailure(errno, "write " + m_tempPath);
     }
     StartWriteBack(m_fd.get(), total);
 }

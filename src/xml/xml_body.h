@@ -63,10 +63,41 @@ class XmlBodyWriter {
     std::size_t m_threshold = 0;
 };
 
-// The whole body for rows in database order: rows are ordered by type key (stable, so equal
-// keys keep their order), rows whose key is not a valid element name are left out and passed
-// to `onInvalidType` in database order.
-std::string BuildXmlBody(const std::vector<ComponentRow>& rows,
-                         const std::function<void(const ComponentRow&)>& onInvalidType = {});
+// One group of the body: its type key and how many rows it holds.
+struct BodyGroup {
+    std::string key;
+    std::size_t rows = 0;
+};
+
+// How rows in database order become the body: groups in ascending byte order of their key,
+// rows inside a group in database order.
+struct BodyPlan {
+    // Indices of the rows to write, in body order.
+    std::vector<std::size_t> order;
+    // The groups, in body order; their row counts add up to order.size().
+    std::vector<BodyGroup> groups;
+    // Indices of the rows whose key is not a valid element name, in database order.
+    std::vector<std::size_t> leftOut;
+};
+
+// The plan for rows whose type texts are `types`, in database order. Each distinct type text
+// is keyed and judged once, as rows share a handful of types.
+BodyPlan PlanBody(const std::vector<std::string_view>& types);
+
+// Calls `visit(index, key)` for each row of `plan.order`, in body order, with its group's key.
+template <typename Visit>
+void ForEachBodyRow(const BodyPlan& plan, Visit&& visit) {
+    std::size_t next = 0;
+    for (const BodyGroup& group : plan.groups) {
+        for (std::size_t k = 0; k < group.rows; ++k) {
+            visit(plan.order[next++], group.key);
+        }
+    }
+}
+
+// Everything of the document before the body: root start tag, creation date-time, purl and
+// surl in CDATA sections.
+std::string DocumentHead(std::string_view dateTime, std::string_view purl, std::string_view surl);
+inline constexpr std::string_view kDocumentTail = "</brimlet>";
 
 }  // namespace brimlet

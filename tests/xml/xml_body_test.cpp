@@ -1,11 +1,14 @@
-#include "document/xml_body.h"
+#include "xml/xml_body.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <clocale>
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "support/temp_dir.h"
@@ -18,6 +21,25 @@ ComponentRow Row(std::string_view type, std::string_view name = "n") {
     row.type = type;
     row.name = name;
     return row;
+}
+
+// The body of rows in database order, planned and written as the program does it; the rows
+// left out go to `onLeftOut` in database order.
+std::string Body(const std::vector<ComponentRow>& rows,
+                 const std::function<void(const ComponentRow&)>& onLeftOut = {}) {
+    std::vector<std::string_view> types;
+    for (const ComponentRow& row : rows) {
+        types.push_back(row.type);
+    }
+    const BodyPlan plan = PlanBody(types);
+    if (onLeftOut) {
+        for (const std::size_t i : plan.leftOut) {
+            onLeftOut(rows[i]);
+        }
+    }
+    XmlBodyWriter writer;
+    ForEachBodyRow(plan, [&](std::size_t i, const std::string& key) { writer.Add(rows[i], key); });
+    return writer.Finish();
 }
 
 // The row element the grammar gives for a row with only a name set.
@@ -41,7 +63,7 @@ TEST(XmlBodyTest, SingleRowGivesTheDocumentedBodyByteForByte) {
     row.md5Value = "m";
     row.description = "d";
     row.dependencyChk = "c";
-    EXPECT_EQ(BuildXmlBody({row}),
+    EXPECT_EQ(Body({row}),
               "<dllfiles><dll name=\"a.dll\" version=\"1.2\" agentversion=\"3.4\" state=\"A\" "
               "path=\"bin\" isregrequired=\"1\"><md5checksum><![CDATA[m]]></md5checksum>"
               "<description><![CDATA[d]]></description><dependencychk><![CDATA[c]]>"
@@ -49,17 +71,17 @@ TEST(XmlBodyTest, SingleRowGivesTheDocumentedBodyByteForByte) {
 }
 
 TEST(XmlBodyTest, NoRowsGiveEmptyBodyAndNullsGiveEmptyValues) {
-    EXPECT_EQ(BuildXmlBody({}), "");
-    EXPECT_EQ(BuildXmlBody({Row("exe", "")}), "<exefiles>" + Element("exe", "") + "</exefiles>");
+    EXPECT_EQ(Body({}), "");
+    EXPECT_EQ(Body({Row("exe", "")}), "<exefiles>" + Element("exe", "") + "</exefiles>");
 }
 
 TEST(XmlBodyTest, TypesWithTheSameKeyFormOneGroupInDatabaseOrder) {
     const std::vector<ComponentRow> rows = {Row("DLL", "1"), Row("sys", "2"),  Row(" dll", "3"),
                                             Row("Exe", "4"), Row("dll ", "5"), Row("SYS", "6")};
-    EXPECT_EQ(BuildXmlBody(rows), "<dllfiles>" + Element("dll", "1") + Element("dll", "3") +
-                                      Element("dll", "5") + "</dllfiles><exefiles>" +
-                                      Element("exe", "4") + "</exefiles><sysfiles>" +
-                                      Element("sys", "2") + Element("sys", "6") + "</sysfiles>");
+    EXPECT_EQ(Body(rows), "<dllfiles>" + Element("dll", "1") + Element("dll", "3") +
+                              Element("dll", "5") + "</dllfiles><exefiles>" + Element("exe", "4") +
+                              "</exefiles><sysfiles>" + Element("sys", "2") + Element("sys", "6") +
+                              "</sysfiles>");
 }
 
 // Whatever locale the run was started with: the scheduler's is often C.
@@ -83,9 +105,9 @@ TEST(XmlBodyTest, KeysAreLowerCasedAsUnicodeUnderEveryLocale) {
         const std::vector<ComponentRow> rows = {Row("\xC3\xA4pp", "1"), Row("\xC3\x84pp", "2"),
                                                 Row("Exe", "3"), Row("\xC3\x84PP ", "4")};
         const std::string a = "\xC3\xA4pp";
-        EXPECT_EQ(BuildXmlBody(rows), "<exefiles>" + Element("exe", "3") + "</exefiles><" + a +
-                                          "files>" + Element(a, "1") + Element(a, "2") +
-                                          Element(a, "4") + "</" + a + "files>");
+        EXPECT_EQ(Body(rows), "<exefiles>" + Element("exe", "3") + "</exefiles><" + a + "files>" +
+                                  Element(a, "1") + Element(a, "2") + Element(a, "4") + "</" + a +
+                                  "files>");
     }
     std::setlocale(LC_ALL, saved.c_str());
 }
@@ -98,7 +120,7 @@ TEST(XmlBodyTest, TypesThatCannotNameAnElementAreLeftOutAndReported) {
     };
     std::vector<std::string> reported;
     const std::string body =
-        BuildXmlBody(rows, [&](const ComponentRow& row) { reported.emplace_back(row.name); });
+        Body(rows, [&](const ComponentRow& row) { reported.emplace_back(row.name); });
     EXPECT_EQ(reported, (std::vector<std::string>{"empty", "blank", "inner", "digit", "angle",
                                                   "colon", "tab", "utf8", "dash"}));
     EXPECT_EQ(body, "<_xfiles>" + Element("_x", "ok1") + "</_xfiles><d-1.xfiles>" +
@@ -108,6 +130,65 @@ TEST(XmlBodyTest, TypesThatCannotNameAnElementAreLeftOutAndReported) {
                         Element("\xC3\xBC", "ok3") +
                         "</\xC3\xBC"
                         "files>");
+}
+
+TEST(XmlBodyPlanTest, GroupsByKeyInByteOrderAndKeepsDatabaseOrderInside) {
+    struct Case {
+        std::vector<std::string_view> types;
+        std::vector<std::size_t> order;
+        std::vector<std::pair<std::string, std::size_t>> groups;
+        std::vector<std::size_t> leftOut;
+    };
+    const std::vector<Case> cases = {
+        {{}, {}, {}, {}},
+        {{"b", "a", "B ", "A", " a"}, {1, 3, 4, 0, 2}, {{"a", 3}, {"b", 2}}, {}},
+        // Keys compare as bytes: "Z" sorts before "a" only until it is lower-cased.
+        {{"Zz", "a_", "\xC3\xA4", "_"},
+         {3, 1, 0, 2},
+         {{"_", 1}, {"a_", 1}, {"zz", 1}, {"\xC3\xA4", 1}},
+         {}},
+        {{"1x", "x", "", "x y", "X"}, {1, 4}, {{"x", 2}}, {0, 2, 3}},
+        {{"", " "}, {}, {}, {0, 1}},
+    };
+    for (const Case& c : cases) {
+        const BodyPlan plan = PlanBody(c.types);
+        EXPECT_EQ(plan.order, c.order);
+        std::vector<std::pair<std::string, std::size_t>> groups;
+        for (const BodyGroup& g : plan.groups) {
+            groups.emplace_back(g.key, g.rows);
+        }
+        EXPECT_EQ(groups, c.groups);
+        EXPECT_EQ(plan.leftOut, c.leftOut);
+    }
+}
+
+// Against the plain definition: a stable sort by TypeKey of the rows with a valid key.
+TEST(XmlBodyPlanTest, AgreesWithAStableSortByKeyOnManyMixedTypes) {
+    const std::vector<std::string> pool = {"dll", "DLL ", " Dll",       "exe",        "EXE", "1bad",
+                                           "",    "a:b",  "\xC3\x84pp", "\xC3\xA4PP", "sys", "_"};
+    std::mt19937 gen(11);
+    std::uniform_int_distribution<std::size_t> pick(0, pool.size() - 1);
+    std::vector<std::string_view> types;
+    for (int i = 0; i < 5000; ++i) {
+        types.push_back(pool[pick(gen)]);
+    }
+    std::vector<std::size_t> expected;
+    std::vector<std::size_t> leftOut;
+    for (std::size_t i = 0; i < types.size(); ++i) {
+        (IsXmlElementName(TypeKey(types[i])) ? expected : leftOut).push_back(i);
+    }
+    std::stable_sort(expected.begin(), expected.end(), [&](std::size_t a, std::size_t b) {
+        return TypeKey(types[a]) < TypeKey(types[b]);
+    });
+    const BodyPlan plan = PlanBody(types);
+    EXPECT_EQ(plan.order, expected);
+    EXPECT_EQ(plan.leftOut, leftOut);
+    std::size_t row = 0;
+    ForEachBodyRow(plan, [&](std::size_t i, const std::string& key) {
+        EXPECT_EQ(i, expected[row++]);
+        EXPECT_EQ(key, TypeKey(types[i]));
+    });
+    EXPECT_EQ(row, expected.size());
 }
 
 TEST(XmlBodyTest, AttributeValuesAreEscapedAndForbiddenCharactersDropped) {
@@ -139,6 +220,12 @@ TEST(XmlBodyTest, CDataTerminatorsAreSplitEvenWhenADroppedCharacterHidesThem) {
               "\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
+TEST(XmlBodyTest, DocumentHeadFollowsTheWrapperLayout) {
+    EXPECT_EQ(DocumentHead("12/07/2026 14:05:09", "", "u]]>v"),
+              "<brimlet><createdatetime>12/07/2026 14:05:09</createdatetime><purl><![CDATA[]]>"
+              "</purl><surl><![CDATA[u]]]]><![CDATA[>v]]></surl>");
+}
+
 TEST(XmlBodyTest, HostileValuesStillGiveWellFormedXml) {
     if (std::system("command -v xmllint >/dev/null 2>&1") != 0) {
         GTEST_SKIP() << "xmllint not installed";
@@ -153,7 +240,7 @@ TEST(XmlBodyTest, HostileValuesStillGiveWellFormedXml) {
     row.md5Value = "]]>";
     row.description = "]]]]>>]]\x0b><![CDATA[";
     row.dependencyChk = "\xEF\xBF\xBF</dependencychk>";
-    const std::string body = BuildXmlBody({row, Row("dll", "second")});
+    const std::string body = Body({row, Row("dll", "second")});
     test::TempDir dir;
     test::WriteFile(dir / "body.xml", "<brimlet>" + body + "</brimlet>");
     EXPECT_EQ(std::system(("xmllint --noout " + (dir / "body.xml")).c_str()), 0) << body;
@@ -208,14 +295,14 @@ TEST(XmlBodyTest, ManyRowsBuildInLinearTime) {
                                i % 2 == 0};
     }
     const auto start = std::chrono::steady_clock::now();
-    const std::string body = BuildXmlBody(rows);
+    const std::string body = Body(rows);
     const auto seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     // Generous for sanitizer builds; a quadratic build would take hours.
     EXPECT_LT(seconds, 15.0);
     // Every key has three letters, so every row element has the same length.
     const std::size_t groupTags = std::string("<dllfiles></dllfiles>").size();
-    const std::size_t element = BuildXmlBody({rows[0]}).size() - groupTags;
+    const std::size_t element = Body({rows[0]}).size() - groupTags;
     EXPECT_EQ(body.size(), 5 * groupTags + rows.size() * element);
     std::size_t groupStart = 0;
     for (const char* group :
