@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "document/publisher.h"
+#include "run/publisher.h"
 #include "xml/xml_body.h"
 
 namespace {

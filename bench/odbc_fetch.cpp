@@ -11,11 +11,13 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/failure.h"
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
+#include "xml/xml_body.h"
 
 namespace {
 
@@ -72,13 +74,13 @@ int Measure(const std::string& connectionString, bool pg, bool unbounded) {
     const auto start = std::chrono::steady_clock::now();
     RecordSet rs = cmd.Execute();
     const auto fetched = std::chrono::steady_clock::now();
-    std::vector<std::string> keys;
-    keys.reserve(rs.RowCount());
+    std::vector<std::string_view> types;
+    types.reserve(rs.RowCount());
     const std::size_t type = rs.ColumnIndex("type");
     for (; !rs.Eof(); rs.MoveNext()) {
-        keys.emplace_back(rs.Field(type).value_or(""));
+        types.push_back(rs.Field(type).value_or(""));
     }
-    rs.SortByKeys(keys);
+    rs.KeepRows(brimlet::PlanBody(types).order);
     const auto sorted = std::chrono::steady_clock::now();
     std::size_t bytes = 0;
     const std::size_t name = rs.ColumnIndex("name");

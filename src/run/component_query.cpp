@@ -1,4 +1,4 @@
-#include "document/document.h"
+#include "run/component_query.h"
 
 #include <algorithm>
 #include <memory>

@@ -1,8 +1,9 @@
 #pragma once
-// The component list document procedures of modMain, run against ctx.connection.
+// The body procedure (logged as FncCreateXMLString) and SubCreateBrimletXML, run against
+// ctx.connection.
 #include <string>
 
-#include "document/publisher.h"
+#include "run/publisher.h"
 #include "run/run_context.h"
 
 namespace brimlet {

@@ -1,4 +1,4 @@
-#include "document/publisher.h"
+#include "run/publisher.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -7,7 +7,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "run/connection_procs.h"
-#include "document/document.h"
+#include "run/component_query.h"
 #include "fsutil/fsutil.h"
 #include "run/run_watchdog.h"
 #include "run/instance_guard.h"

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "document/document.h"
+#include "run/component_query.h"
 #include "support/run_log.h"
 #include "support/test_db.h"
 

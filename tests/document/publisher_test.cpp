@@ -1,4 +1,4 @@
-#include "document/publisher.h"
+#include "run/publisher.h"
 
 #include <signal.h>
 

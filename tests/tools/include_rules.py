@@ -56,8 +56,9 @@ def main() -> int:
             if "/" not in m["path"] or first not in names:
                 continue  # a header of the same folder or of another project
             if names[first] != own and first not in table[own]:
-                bad.append(f"{rel}: includes {m['path']}, but {own}/ may include only "
-                           f"{', '.join(sorted(table[own])) or 'nothing'}")
+                allowed = ", ".join(sorted(table[own]))
+                bad.append(f"{rel}: includes {m['path']}, but {own}/ may include "
+                           + (f"only {allowed}" if allowed else "nothing"))
     for line in bad:
         print(line, file=sys.stderr)
     print(f"{checked} files checked, {len(bad)} includes against ARCHITECTURE.md")
