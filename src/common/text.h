@@ -8,7 +8,7 @@ namespace brimlet {
 
 // Removes every byte of `blanks` at both ends.
 std::string_view Trim(std::string_view s, std::string_view blanks);
-// Removes blanks (spaces only) at both ends, as the system's Trim does.
+// Removes spaces (and only spaces) at both ends: the trim the settings and the type keys use.
 inline std::string_view TrimSpaces(std::string_view s) {
     return Trim(s, " ");
 }
