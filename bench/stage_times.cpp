@@ -16,16 +16,16 @@
 #include <string>
 
 #include "cipher/cipher.h"
-#include "run/checksum.h"
 #include "common/clock.h"
 #include "common/integer.h"
 #include "common/text.h"
-#include "run/connection_procs.h"
 #include "db/odbc.h"
-#include "run/component_query.h"
-#include "run/publisher.h"
 #include "fsutil/fsutil.h"
 #include "log/log.h"
+#include "run/checksum.h"
+#include "run/component_query.h"
+#include "run/connection_procs.h"
+#include "run/publisher.h"
 #include "run/run_context.h"
 
 namespace {

@@ -1,11 +1,11 @@
 #include <sys/stat.h>
 
-#include "run/checksum.h"
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
+#include "run/checksum.h"
 #include "run/run_watchdog.h"
 
 namespace brimlet {

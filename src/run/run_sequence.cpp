@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "run/checksum.h"
 #include "common/failure.h"
 #include "common/text.h"
-#include "run/connection_procs.h"
-#include "run/component_query.h"
 #include "fsutil/fsutil.h"
-#include "run/run_watchdog.h"
+#include "run/checksum.h"
+#include "run/component_query.h"
+#include "run/connection_procs.h"
 #include "run/instance_guard.h"
 #include "run/run_metrics.h"
+#include "run/run_watchdog.h"
 
 namespace brimlet {
 

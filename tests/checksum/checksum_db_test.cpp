@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "run/checksum.h"
 #include "checksum_test_util.h"
 #include "common/text.h"
+#include "run/checksum.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
 

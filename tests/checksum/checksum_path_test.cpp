@@ -4,8 +4,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "run/checksum.h"
 #include "checksum_test_util.h"
+#include "run/checksum.h"
 #include "support/temp_dir.h"
 
 namespace brimlet::test {

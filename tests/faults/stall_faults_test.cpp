@@ -135,7 +135,8 @@ TEST_P(StoppedServerTest, RunEndsWithTheStepEntryWhenTheServerStopsMidQuery) {
         maria->ExecScript(
             "DROP PROCEDURE USP_AgentComponent_Details;\nDELIMITER //\n"
             "CREATE PROCEDURE USP_AgentComponent_Details(IN InOSType VARCHAR(50), IN "
-            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`; END//\nDELIMITER ;\n");
+            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`; END//\nDELIMITER "
+            ";\n");
         server = maria->pid();
         conn = maria->ConnectionString();
     }

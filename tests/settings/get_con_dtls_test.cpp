@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "run/run_context.h"
 #include "run/get_con_dtls.h"
+#include "run/run_context.h"
 #include "settings/settings.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
