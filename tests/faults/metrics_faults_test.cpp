@@ -229,20 +229,7 @@ TEST_P(MetricsRunTest, ScrapedValuesAreThoseOfEachRunAndTheSuccessOutlivesFailur
     const double published = s["brimlet_last_published_timestamp_seconds"];
 
     // The procedure outlasts the command time-out: nothing published, both times kept.
-    if (backend() == Backend::Pg) {
-        Db().Exec("DROP FUNCTION USP_AgentComponent_Details");
-        Db().Exec(
-            "CREATE FUNCTION USP_AgentComponent_Details(in_os_type varchar(50), "
-            "in_agent_type varchar(10)) RETURNS TABLE (\"Type\" varchar, \"Name\" varchar) "
-            "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(30); RETURN QUERY SELECT "
-            "'DLL'::varchar, 'late.dll'::varchar; END $$");
-    } else {
-        Db().Exec("DROP PROCEDURE USP_AgentComponent_Details");
-        Db().Exec(
-            "CREATE PROCEDURE USP_AgentComponent_Details(IN InOSType VARCHAR(50), IN "
-            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`, 'late.dll' AS "
-            "`Name`; END");
-    }
+    MakeComponentQuerySleep(Db(), backend());
     const std::string document = site.Document();
     errBefore = ErrEntries();
     ASSERT_EQ(site.Run().exitStatus, 1) << site.Log().raw;
