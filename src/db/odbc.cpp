@@ -216,22 +216,54 @@ std::optional<std::string> ConnectionStringValue(std::string_view connectionStri
 }
 
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
-                                      std::string_view dsnDriver) {
+                                      std::string_view dsnDriver, std::string_view dsnCharset) {
     std::string out(connectionString);
-    if (loginTimeout <= 0) {
-        return out;
-    }
     auto driver = ConnectionStringValue(connectionString, "Driver");
-    bool maria = driver ? IsMariaDbDriver(*driver) : IsMariaDbDriver(dsnDriver);
-    if (!maria || ConnectionStringValue(connectionString, "CONN_TIMEOUT") ||
-        ConnectionStringValue(connectionString, "connect_timeout")) {
+    if (!(driver ? IsMariaDbDriver(*driver) : IsMariaDbDriver(dsnDriver))) {
         return out;
     }
-    if (!out.empty() && out.back() != ';') {
-        out += ';';
+    auto add = [&out](const std::string& item) {
+        if (!out.empty() && out.back() != ';') {
+            out += ';';
+        }
+        out += item;
+    };
+    if (loginTimeout > 0 && !ConnectionStringValue(connectionString, "CONN_TIMEOUT") &&
+        !ConnectionStringValue(connectionString, "connect_timeout")) {
+        add("CONN_TIMEOUT=" + std::to_string(loginTimeout));
     }
-    out += "CONN_TIMEOUT=" + std::to_string(loginTimeout);
+    if (!ConnectionStringValue(connectionString, "CHARSET") && dsnCharset.empty()) {
+        add("CHARSET=utf8mb4");
+    }
     return out;
+}
+
+TextBinding ChooseTextBinding(std::string_view driverName, std::string_view connectionString,
+                              std::string_view dsnOptions) {
+    auto option = [&](std::string_view key) {
+        auto value = ConnectionStringValue(connectionString, key);
+        if (!value || value->empty()) {
+            value = ConnectionStringValue(dsnOptions, key);
+        }
+        return ToLowerAscii(value.value_or(std::string()));
+    };
+    std::string name = ToLowerAscii(driverName);
+    if (auto slash = name.rfind('/'); slash != std::string::npos) {
+        name.erase(0, slash + 1);
+    }
+    bool narrow = false;
+    if (name.starts_with("psqlodbcw")) {
+        // The Unicode driver sets client_encoding UTF8 itself and hands SQL_C_CHAR the
+        // server's bytes unchanged, under any locale. The ANSI driver (psqlodbca) does not.
+        narrow = true;
+    } else if (name.find("maodbc") != std::string::npos) {
+        const std::string charset = option("CHARSET");
+        narrow = charset == "utf8mb4" || charset == "utf8" || charset == "utf8mb3";
+    } else if (name.find("tdsodbc") != std::string::npos) {
+        const std::string charset = option("ClientCharset");
+        narrow = charset == "utf-8" || charset == "utf8";
+    }
+    return narrow ? TextBinding::Narrow : TextBinding::Wide;
 }
 
 // ---- Connection ----
@@ -307,14 +339,25 @@ void Connection::Open() {
             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(d.connectionTimeout)), 0),
         SQL_HANDLE_DBC, d.dbc.get(), "SQLSetConnectAttr(SQL_ATTR_LOGIN_TIMEOUT)");
     std::string dsnDriver;
+    std::string dsnCharset;
+    std::string dsnOptions;
     if (auto dsn = ConnectionStringValue(d.connectionString, "DSN")) {
-        std::array<char, 512> buf{};
-        SQLGetPrivateProfileString(dsn->c_str(), "Driver", "", buf.data(),
-                                   static_cast<int>(buf.size()), "odbc.ini");
-        dsnDriver = buf.data();
+        auto entry = [&dsn](const char* key) {
+            std::array<char, 512> buf{};
+            SQLGetPrivateProfileString(dsn->c_str(), key, "", buf.data(),
+                                       static_cast<int>(buf.size()), "odbc.ini");
+            return std::string(buf.data());
+        };
+        dsnDriver = entry("Driver");
+        dsnCharset = entry("CHARSET");
+        dsnOptions = "CHARSET={" + dsnCharset + "};ClientCharset={" + entry("ClientCharset") + "}";
     }
     std::string text =
-        EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver);
+        EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver, dsnCharset);
+    // Only the options that decide the text binding, not the password.
+    const std::string charsetOptions =
+        "CHARSET={" + ConnectionStringValue(text, "CHARSET").value_or("") + "};ClientCharset={" +
+        ConnectionStringValue(text, "ClientCharset").value_or("") + "}";
     SQLSMALLINT outLength = 0;
     SQLRETURN rc = SQLDriverConnect(d.dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
                                     static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &outLength,
@@ -323,6 +366,14 @@ void Connection::Open() {
     std::fill(text.begin(), text.end(), '\0');
     CheckOdbc(rc, SQL_HANDLE_DBC, d.dbc.get(), "SQLDriverConnect");
     d.open = true;
+    std::array<SQLCHAR, 256> driverName{};
+    SQLSMALLINT nameLength = 0;
+    if (!SQL_SUCCEEDED(SQLGetInfo(d.dbc.get(), SQL_DRIVER_NAME, driverName.data(),
+                                  static_cast<SQLSMALLINT>(driverName.size()), &nameLength))) {
+        driverName[0] = '\0';
+    }
+    d.textBinding = d.forcedBinding.value_or(ChooseTextBinding(
+        reinterpret_cast<const char*>(driverName.data()), charsetOptions, dsnOptions));
 }
 
 void Connection::Close() {
@@ -602,7 +653,7 @@ RecordSet Command::Execute() {
             CheckOdbc(SQLNumResultCols(stmt.get(), &columns), SQL_HANDLE_STMT, stmt.get(),
                       "SQLNumResultCols");
             if (columns > 0 && !haveResult) {
-                result = FetchRecordSet(stmt.get());
+                result = FetchRecordSet(stmt.get(), conn.textBinding);
                 haveResult = true;
                 // The driver has just freed its copy of the rows, a heap as large as ours
                 // (psqlODBC keeps every value in a block of its own). Give those pages back

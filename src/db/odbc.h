@@ -41,7 +41,10 @@ class Connection {
     // time-out goes to SQL_ATTR_LOGIN_TIMEOUT; for a MariaDB driver (named in Driver= or by the
     // DSN) whose string sets no CONN_TIMEOUT/connect_timeout, ";CONN_TIMEOUT=<n>" is added to the
     // text handed to the driver, because that driver ignores the attribute against a server that
-    // accepts and stays silent. Throws when already open or when the driver refuses.
+    // accepts and stays silent; without a CHARSET of its own, ";CHARSET=utf8mb4" is added. Text
+    // columns are then fetched narrow (SQL_C_CHAR) where the driver reported by SQL_DRIVER_NAME
+    // and the character-set option are known to give UTF-8, wide (SQL_C_WCHAR, converted to
+    // UTF-8) otherwise. Throws when already open or when the driver refuses.
     void Open();
     // Throws when the connection is not open.
     void Close();

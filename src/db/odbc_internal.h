@@ -60,11 +60,25 @@ void CheckOdbc(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_vie
 // Replaces TAB, CR and LF by one blank each.
 std::string FlattenLine(std::string_view text);
 
-// The connection string to hand to the driver: for a MariaDB driver without a connect time-out
+// The connection string to hand to the driver. For a MariaDB driver: without a connect time-out
 // of its own, ";CONN_TIMEOUT=<seconds>" is added (that driver ignores SQL_ATTR_LOGIN_TIMEOUT
-// against a silent server). `dsnDriver` is the Driver of the DSN the string names, if any.
+// against a silent server); without a CHARSET in the string or the DSN, ";CHARSET=utf8mb4" is
+// added, the Unicode driver's own default made explicit, so that its narrow text is known to be
+// UTF-8. `dsnDriver` and `dsnCharset` are the Driver and CHARSET of the DSN the string names.
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
-                                      std::string_view dsnDriver);
+                                      std::string_view dsnDriver, std::string_view dsnCharset = {});
+
+// How text columns are fetched: Narrow binds SQL_C_CHAR and keeps the driver's bytes, Wide binds
+// SQL_C_WCHAR and converts UTF-16 to UTF-8.
+enum class TextBinding { Narrow, Wide };
+
+// Narrow when the driver is known to deliver UTF-8 for SQL_C_CHAR on this connection, whatever
+// the process locale: psqlODBC's Unicode driver (psqlodbcw) always; MariaDB's driver with
+// CHARSET utf8mb4, utf8 or utf8mb3; FreeTDS with ClientCharset UTF-8. Wide otherwise.
+// `driverName` is SQLGetInfo(SQL_DRIVER_NAME); the options are looked up in the effective
+// connection string first, then in `dsnOptions` (the DSN's entries, same syntax).
+TextBinding ChooseTextBinding(std::string_view driverName, std::string_view connectionString,
+                              std::string_view dsnOptions = {});
 // The value of a key of a connection string (case-insensitive key, braces removed), or nullopt.
 std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
                                                  std::string_view key);
@@ -80,6 +94,10 @@ struct Connection::Impl {
     std::int32_t connectionTimeout = 15;
     std::int32_t commandTimeout = 30;
     bool open = false;
+    // Decided in Open() from the driver and the options; `forcedBinding` (tests and benchmarks
+    // only) overrides it.
+    TextBinding textBinding = TextBinding::Wide;
+    std::optional<TextBinding> forcedBinding;
 };
 
 struct RecordSet::Impl {
@@ -106,6 +124,9 @@ struct RecordSet::Impl {
 
 // Fetches every row of the statement's current result set into a new open RecordSet. `stmt`
 // must have a result set with columns. The cursor is closed afterwards.
-RecordSet FetchRecordSet(SQLHSTMT stmt);
+RecordSet FetchRecordSet(SQLHSTMT stmt, TextBinding binding);
+
+// Appends UTF-16 code units as UTF-8; an unpaired surrogate becomes U+FFFD.
+void AppendUtf16AsUtf8(const SQLWCHAR* units, std::size_t count, std::string& out);
 
 }  // namespace brimlet::db

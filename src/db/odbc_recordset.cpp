@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <limits>
@@ -28,8 +29,22 @@ Failure ItemNotFound(std::string_view name) {
                        std::string(name) + ")");
 }
 
+bool IsText(SQLSMALLINT type) {
+    switch (type) {
+        case SQL_CHAR:
+        case SQL_VARCHAR:
+        case SQL_LONGVARCHAR:
+        case SQL_WCHAR:
+        case SQL_WVARCHAR:
+        case SQL_WLONGVARCHAR:
+            return true;
+        default:
+            return false;
+    }
+}
+
 // Bytes per cell for row-array fetch, or 0 when the column is read with SQLGetData instead.
-SQLLEN BoundWidth(SQLSMALLINT type, SQLULEN size) {
+SQLLEN BoundWidth(SQLSMALLINT type, SQLULEN size, bool wide) {
     constexpr SQLULEN kMaxBoundChars = 4000;
     switch (type) {
         case SQL_BIT:
@@ -57,8 +72,12 @@ SQLLEN BoundWidth(SQLSMALLINT type, SQLULEN size) {
         case SQL_VARCHAR:
         case SQL_WCHAR:
         case SQL_WVARCHAR:
-            // UTF-8: up to 4 bytes per character.
-            return size > 0 && size <= kMaxBoundChars ? static_cast<SQLLEN>(size) * 4 + 1 : 0;
+            if (size == 0 || size > kMaxBoundChars) {
+                return 0;
+            }
+            // UTF-8: up to 4 bytes per character; UTF-16: up to two units, where the driver
+            // counts a character outside the BMP as one.
+            return static_cast<SQLLEN>(size) * 4 + static_cast<SQLLEN>(wide ? sizeof(SQLWCHAR) : 1);
         case SQL_BINARY:
         case SQL_VARBINARY:
             return size > 0 && size <= kMaxBoundChars ? static_cast<SQLLEN>(size) * 2 + 1 : 0;
@@ -69,14 +88,28 @@ SQLLEN BoundWidth(SQLSMALLINT type, SQLULEN size) {
 
 struct ColumnInfo {
     SQLSMALLINT type = 0;
-    SQLLEN width = 0;  // bound bytes per row; 0 = SQLGetData
+    bool wide = false;  // text fetched as SQL_C_WCHAR
+    SQLLEN width = 0;   // bound bytes per row; 0 = SQLGetData
     std::vector<char> buffer;
     std::vector<SQLLEN> indicators;
 };
 
+struct Scratch {
+    std::string text;
+    std::u16string units;
+    std::string converted;
+};
+
+void AddWideCell(const SQLWCHAR* units, std::size_t count, RecordSet::Impl& set,
+                 std::string& converted) {
+    converted.clear();
+    AppendUtf16AsUtf8(units, count, converted);
+    set.AddCell(converted.data(), converted.size());
+}
+
 // Reads one cell with SQLGetData in chunks and appends it to the set.
 void GetDataCell(SQLHSTMT stmt, SQLUSMALLINT column, const ColumnInfo& info, RecordSet::Impl& set,
-                 std::string& scratch) {
+                 Scratch& scratch) {
     SQLLEN indicator = 0;
     if (info.type == SQL_BIT) {
         unsigned char bit = 0;
@@ -89,10 +122,36 @@ void GetDataCell(SQLHSTMT stmt, SQLUSMALLINT column, const ColumnInfo& info, Rec
         }
         return;
     }
-    scratch.clear();
-    char chunk[8192];
+    if (info.wide) {
+        // Whole value first: a surrogate pair may straddle two chunks.
+        scratch.units.clear();
+        std::array<SQLWCHAR, 4096> chunk{};
+        for (;;) {
+            SQLRETURN rc =
+                SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(), sizeof chunk, &indicator);
+            if (rc == SQL_NO_DATA) {
+                break;
+            }
+            CheckOdbc(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
+            if (indicator == SQL_NULL_DATA) {
+                set.AddNull();
+                return;
+            }
+            if (rc == SQL_SUCCESS) {
+                scratch.units.append(reinterpret_cast<const char16_t*>(chunk.data()),
+                                     static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
+                break;
+            }
+            scratch.units.append(reinterpret_cast<const char16_t*>(chunk.data()), chunk.size() - 1);
+        }
+        AddWideCell(reinterpret_cast<const SQLWCHAR*>(scratch.units.data()), scratch.units.size(),
+                    set, scratch.converted);
+        return;
+    }
+    scratch.text.clear();
+    std::array<char, 8192> chunk{};
     for (;;) {
-        SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, chunk, sizeof chunk, &indicator);
+        SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, chunk.data(), chunk.size(), &indicator);
         if (rc == SQL_NO_DATA) {
             break;
         }
@@ -102,17 +161,17 @@ void GetDataCell(SQLHSTMT stmt, SQLUSMALLINT column, const ColumnInfo& info, Rec
             return;
         }
         if (rc == SQL_SUCCESS) {
-            scratch.append(chunk, static_cast<std::size_t>(indicator));
+            scratch.text.append(chunk.data(), static_cast<std::size_t>(indicator));
             break;
         }
         // SQL_SUCCESS_WITH_INFO: a full chunk less its terminator, more to come.
-        scratch.append(chunk, sizeof chunk - 1);
+        scratch.text.append(chunk.data(), chunk.size() - 1);
     }
-    set.AddCell(scratch.data(), scratch.size());
+    set.AddCell(scratch.text.data(), scratch.text.size());
 }
 
 void FetchRowByRow(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl& set) {
-    std::string scratch;
+    Scratch scratch;
     for (;;) {
         SQLRETURN rc = SQLFetch(stmt);
         if (rc == SQL_NO_DATA) {
@@ -124,6 +183,13 @@ void FetchRowByRow(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::I
             GetDataCell(stmt, static_cast<SQLUSMALLINT>(c + 1), columns[c], set, scratch);
         }
     }
+}
+
+SQLSMALLINT BoundCType(const ColumnInfo& col) {
+    if (col.type == SQL_BIT) {
+        return SQL_C_BIT;
+    }
+    return col.wide ? SQL_C_WCHAR : SQL_C_CHAR;
 }
 
 // Row-array fetch: each column bound to a buffer of `rows` cells.
@@ -151,12 +217,11 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
         auto& col = columns[c];
         col.buffer.assign(static_cast<std::size_t>(col.width) * rows, '\0');
         col.indicators.assign(rows, 0);
-        SQLSMALLINT cType = col.type == SQL_BIT ? SQL_C_BIT : SQL_C_CHAR;
-        CheckOdbc(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), cType, col.buffer.data(),
-                             col.width, col.indicators.data()),
+        CheckOdbc(SQLBindCol(stmt, static_cast<SQLUSMALLINT>(c + 1), BoundCType(col),
+                             col.buffer.data(), col.width, col.indicators.data()),
                   SQL_HANDLE_STMT, stmt, "SQLBindCol");
     }
-    std::string scratch;
+    Scratch scratch;
     for (;;) {
         SQLRETURN rc = SQLFetchScroll(stmt, SQL_FETCH_NEXT, 0);
         if (rc == SQL_NO_DATA) {
@@ -172,11 +237,14 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
                 const auto& col = columns[c];
                 const SQLLEN ind = col.indicators[r];
                 const char* cell = col.buffer.data() + static_cast<std::size_t>(col.width) * r;
+                // Room left for the terminator: a value that filled it was cut.
+                const SQLLEN room =
+                    col.width - (col.wide ? static_cast<SQLLEN>(sizeof(SQLWCHAR)) : SQLLEN{1});
                 if (ind == SQL_NULL_DATA) {
                     set.AddNull();
                 } else if (col.type == SQL_BIT) {
                     set.AddCell(*cell != 0 ? "1" : "0", 1);
-                } else if (ind == SQL_NO_TOTAL || ind >= col.width) {
+                } else if (ind == SQL_NO_TOTAL || ind > room) {
                     // The declared size understated the value (unsized text, for one): read
                     // the whole value again from the row.
                     CheckOdbc(SQLSetPos(stmt, static_cast<SQLSETPOSIROW>(r + 1), SQL_POSITION,
@@ -184,7 +252,12 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
                               SQL_HANDLE_STMT, stmt, "SQLSetPos");
                     ColumnInfo unbound;
                     unbound.type = col.type;
+                    unbound.wide = col.wide;
                     GetDataCell(stmt, static_cast<SQLUSMALLINT>(c + 1), unbound, set, scratch);
+                } else if (col.wide) {
+                    AddWideCell(reinterpret_cast<const SQLWCHAR*>(cell),
+                                static_cast<std::size_t>(ind) / sizeof(SQLWCHAR), set,
+                                scratch.converted);
                 } else {
                     set.AddCell(cell, static_cast<std::size_t>(ind));
                 }
@@ -198,6 +271,34 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
 }
 
 }  // namespace
+
+void AppendUtf16AsUtf8(const SQLWCHAR* units, std::size_t count, std::string& out) {
+    for (std::size_t i = 0; i < count; ++i) {
+        std::uint32_t cp = units[i];
+        if (cp < 0x80) {
+            out += static_cast<char>(cp);
+            continue;
+        }
+        if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
+            units[i + 1] <= 0xDFFF) {
+            cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
+            ++i;
+        } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+            cp = 0xFFFD;
+        }
+        if (cp < 0x800) {
+            out += static_cast<char>(0xC0 | (cp >> 6));
+        } else if (cp < 0x10000) {
+            out += static_cast<char>(0xE0 | (cp >> 12));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | (cp >> 18));
+            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        }
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+}
 
 // ---- RecordSet::Impl ----
 
@@ -234,7 +335,7 @@ void RecordSet::Impl::AddNull() {
     isNull.push_back(true);
 }
 
-RecordSet FetchRecordSet(SQLHSTMT stmt) {
+RecordSet FetchRecordSet(SQLHSTMT stmt, TextBinding binding) {
     RecordSet result;
     RecordSet::Impl& set = result.impl();
     SQLSMALLINT count = 0;
@@ -254,7 +355,8 @@ RecordSet FetchRecordSet(SQLHSTMT stmt) {
         set.names.emplace_back(reinterpret_cast<const char*>(name));
         auto& col = columns[static_cast<std::size_t>(c - 1)];
         col.type = type;
-        col.width = BoundWidth(type, size);
+        col.wide = binding == TextBinding::Wide && IsText(type);
+        col.width = BoundWidth(type, size, col.wide);
         allBound = allBound && col.width > 0;
     }
     if (allBound) {

@@ -6,11 +6,15 @@
 
 #include <chrono>
 #include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "common/unique_fd.h"
 #include "db/odbc.h"
+#include "db/odbc_internal.h"
 #include "support/fault_listener.h"
 #include "support/test_db.h"
 
@@ -407,6 +411,70 @@ TEST_P(Procedures, ParameterValuesReachTheProcedure) {
         Command cmd = StoredProc(m_conn, "no_such_procedure");
         Failure f = FailureOf([&] { cmd.Execute(); });
         ExpectOneLine(f);
+    }
+}
+
+// Repeats a UTF-8 text `n` times.
+std::string Repeat(const std::string& text, std::size_t n) {
+    std::string out;
+    for (std::size_t i = 0; i < n; ++i) {
+        out += text;
+    }
+    return out;
+}
+
+// Non-ASCII text through both bindings: a short column filled to its declared length with
+// 4-byte characters, a longer bounded one at its full length, and unbounded text far beyond
+// one SQLGetData chunk (a surrogate pair straddles the wide chunks).
+TEST_P(OdbcDbTest, NarrowAndWideBindingFetchTheSameUtf8) {
+    const std::string emoji = "\xF0\x9F\x98\x80";  // U+1F600
+    const std::string cjk = "\xE4\xB8\xAD";        // U+4E2D
+    struct Row {
+        std::optional<std::string> s, m, l;
+        std::string sql;  // the SQL expressions of s, m, l
+    };
+    const std::vector<Row> rows = {
+        {"Äpfel é", "ça va, ñandú", "Grüße", "'Äpfel é', 'ça va, ñandú', 'Grüße'"},
+        {Repeat(cjk, 8), Repeat(cjk, 300), Repeat(cjk, 5000),
+         "REPEAT('" + cjk + "', 8), REPEAT('" + cjk + "', 300), REPEAT('" + cjk + "', 5000)"},
+        {Repeat(emoji, 8), Repeat(emoji, 300), Repeat(emoji, 10000),
+         "REPEAT('" + emoji + "', 8), REPEAT('" + emoji + "', 300), REPEAT('" + emoji +
+             "', 10000)"},
+        {"é" + cjk + emoji + "abcde", std::nullopt, "", "'é" + cjk + emoji + "abcde', NULL, ''"},
+    };
+    if (Pg()) {
+        Db().Exec("CREATE TABLE intl (pos INT, s VARCHAR(8), m VARCHAR(300), l TEXT)");
+        // SETOF the table keeps the declared lengths in the result's description.
+        Db().Exec(
+            "CREATE FUNCTION intl_rows() RETURNS SETOF intl LANGUAGE sql AS $$ "
+            "SELECT * FROM intl ORDER BY pos $$");
+    } else {
+        Db().Exec(
+            "CREATE TABLE intl (pos INT, s VARCHAR(8), m VARCHAR(300), l LONGTEXT) "
+            "CHARACTER SET utf8mb4");
+        Db().Exec("CREATE PROCEDURE intl_rows() SELECT * FROM intl ORDER BY pos");
+    }
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        Db().Exec("INSERT INTO intl VALUES (" + std::to_string(i) + ", " + rows[i].sql + ")");
+    }
+    for (const std::optional<TextBinding> forced :
+         {std::optional<TextBinding>(), std::optional(TextBinding::Narrow),
+          std::optional(TextBinding::Wide)}) {
+        SCOPED_TRACE(!forced ? "decided" : *forced == TextBinding::Narrow ? "narrow" : "wide");
+        Connection c = Configured(Db().ConnectionString());
+        c.impl().forcedBinding = forced;
+        c.Open();
+        // Both servers' drivers are known to deliver UTF-8 narrow data.
+        EXPECT_EQ(c.impl().textBinding, forced.value_or(TextBinding::Narrow));
+        RecordSet rs = StoredProc(c, "intl_rows").Execute();
+        ASSERT_EQ(rs.RowCount(), rows.size());
+        for (std::size_t i = 0; i < rows.size(); ++i, rs.MoveNext()) {
+            EXPECT_EQ(rs.Field("pos"), std::to_string(i));
+            EXPECT_EQ(rs.Field("s"), rows[i].s) << i;
+            EXPECT_EQ(rs.Field("m"), rows[i].m) << i;
+            EXPECT_EQ(rs.Field("l"), rows[i].l) << i;
+        }
+        c.Close();
     }
 }
 

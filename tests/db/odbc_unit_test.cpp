@@ -2,6 +2,7 @@
 // in-memory sort.
 #include <functional>
 #include <initializer_list>
+#include <string>
 
 #include <gtest/gtest.h>
 
@@ -64,25 +65,83 @@ TEST(TimestampFromText, ReadsMonthDayYearWithAnyDateSeparator) {
     }
 }
 
-TEST(EffectiveConnectionString, AddsTheConnectTimeOutForMariaDbOnly) {
+TEST(EffectiveConnectionString, AddsTheConnectTimeOutAndCharsetForMariaDbOnly) {
     EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB Unicode;Server=h", 7, ""),
-              "Driver=MariaDB Unicode;Server=h;CONN_TIMEOUT=7");
+              "Driver=MariaDB Unicode;Server=h;CONN_TIMEOUT=7;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("DRIVER={MariaDB Unicode};Server=h;", 3, ""),
-              "DRIVER={MariaDB Unicode};Server=h;CONN_TIMEOUT=3");
+              "DRIVER={MariaDB Unicode};Server=h;CONN_TIMEOUT=3;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("Driver=/usr/lib/libmaodbc.so;Server=h", 3, ""),
-              "Driver=/usr/lib/libmaodbc.so;Server=h;CONN_TIMEOUT=3");
+              "Driver=/usr/lib/libmaodbc.so;Server=h;CONN_TIMEOUT=3;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("DSN=shop", 4, "MariaDB Unicode"),
+              "DSN=shop;CONN_TIMEOUT=4;CHARSET=utf8mb4");
+    // A character set of the string's or the DSN's own is kept.
+    EXPECT_EQ(EffectiveConnectionString("DSN=shop", 4, "MariaDB Unicode", "latin1"),
               "DSN=shop;CONN_TIMEOUT=4");
+    EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB;charset=latin1", 0, ""),
+              "Driver=MariaDB;charset=latin1");
     // The string's own setting wins; 0 (no limit) adds nothing; other drivers are left alone.
     EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB;conn_timeout=9", 3, ""),
-              "Driver=MariaDB;conn_timeout=9");
+              "Driver=MariaDB;conn_timeout=9;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB;Server=h", 0, ""),
-              "Driver=MariaDB;Server=h");
+              "Driver=MariaDB;Server=h;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL Unicode;Server=h", 3, ""),
               "Driver=PostgreSQL Unicode;Server=h");
     EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode"), "DSN=pg");
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd= x ", "PWD"), "x");
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd=x", "Driver"), "a;b");
+}
+
+TEST(ChooseTextBinding, NarrowOnlyWhereTheDriverIsKnownToDeliverUtf8) {
+    constexpr auto N = TextBinding::Narrow;
+    constexpr auto W = TextBinding::Wide;
+    struct Case {
+        const char* driver;
+        const char* options;
+        const char* dsnOptions;
+        TextBinding expected;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {"psqlodbcw.so", "", "", N},
+             {"/usr/lib/x86_64-linux-gnu/odbc/PSQLODBCW.SO", "", "", N},
+             {"psqlodbca.so", "", "", W},  // the ANSI driver: client encoding not fixed
+             {"libmaodbc.so", "CHARSET=utf8mb4", "", N},
+             {"libmaodbc.so", "charset={UTF8}", "", N},
+             {"libmaodbc.so", "CHARSET=utf8mb3", "", N},
+             {"libmaodbc.so", "CHARSET=latin1", "", W},
+             {"libmaodbc.so", "", "", W},  // none at all: the driver's default is not assumed
+             {"libmaodbc.so", "", "CHARSET=utf8mb4", N},
+             {"libmaodbc.so", "CHARSET=latin1", "CHARSET=utf8mb4", W},  // the string wins
+             {"libtdsodbc.so", "ClientCharset=UTF-8", "", N},
+             {"libtdsodbc.so", "clientcharset=utf8", "", N},
+             {"libtdsodbc.so", "", "", W},
+             {"libtdsodbc.so", "ClientCharset=ISO-8859-1", "", W},
+             {"libtdsodbc.so", "", "ClientCharset=UTF-8", N},
+             {"libtdsodbc.so", "CHARSET=utf8mb4", "", W},  // another driver's option
+             {"libsqlite3odbc.so", "CHARSET=utf8mb4;ClientCharset=UTF-8", "", W},
+             {"", "", "", W},
+         }) {
+        EXPECT_EQ(ChooseTextBinding(c.driver, c.options, c.dsnOptions), c.expected)
+            << c.driver << " / " << c.options << " / " << c.dsnOptions;
+    }
+}
+
+TEST(AppendUtf16AsUtf8, PairsSurrogatesAndReplacesLoneOnes) {
+    struct Case {
+        std::u16string units;
+        std::string utf8;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {u"a\u00e9\u4e2d", "a\xc3\xa9\xe4\xb8\xad"},
+             {u"\U0001F600x", "\xf0\x9f\x98\x80x"},
+             {std::u16string(1, char16_t{0xD83D}) + u"x", "\xef\xbf\xbdx"},  // high alone
+             {std::u16string(1, char16_t{0xDE00}), "\xef\xbf\xbd"},          // low alone
+             {std::u16string(1, char16_t{0xD83D}), "\xef\xbf\xbd"},          // high at the end
+             {u"\u07ff\u0800\uffff", "\xdf\xbf\xe0\xa0\x80\xef\xbf\xbf"},
+         }) {
+        std::string out = "p";
+        AppendUtf16AsUtf8(reinterpret_cast<const SQLWCHAR*>(c.units.data()), c.units.size(), out);
+        EXPECT_EQ(out, "p" + c.utf8);
+    }
 }
 
 TEST(FlattenLine, TurnsEachTabAndLineBreakIntoOneBlank) {
