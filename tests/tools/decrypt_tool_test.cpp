@@ -299,9 +299,9 @@ TEST(DecryptDocumentText, ChecksSequencesSplitBetweenPieces) {
 // The tool streams: its peak memory does not grow with the document.
 TEST(DecryptTool, PeakMemoryStaysSmallOnALargeDocument) {
 #if defined(__SANITIZE_ADDRESS__)
-    constexpr long kLimitKib = 80 * 1024;  // the sanitizer's own shadow and quarantine
+    constexpr long kLimitKib = 80L * 1024;  // the sanitizer's own shadow and quarantine
 #else
-    constexpr long kLimitKib = 32 * 1024;
+    constexpr long kLimitKib = 32L * 1024;
 #endif
     TempDir dir;
     const std::string doc = dir / "large.xml";
