@@ -182,6 +182,10 @@ def measure_size(backend, rows, runs):
             pipeline_doc + ".lean", AGENT, OS_TYPE, PURL, SURL, "lean"]
     openssl = ["openssl", "enc", "-aes-256-cbc", "-a", "-A", "-K", key_hex(), "-iv", IV,
                "-in", plain, "-out", encrypted]
+    # The reader's side: the project's decrypt tool against the stock tool, file to file.
+    openssl_dec = ["openssl", "enc", "-d", "-aes-256-cbc", "-a", "-A", "-K", key_hex(), "-iv",
+                   IV, "-in", doc, "-out", encrypted]
+    decrypt_tool = [os.path.join(ARGS.build, "bin", "brimlet-decrypt"), "-o", encrypted, doc]
 
     # A first run of each, to warm the server's cache and to check that both produce the same
     # document.
@@ -209,7 +213,8 @@ def measure_size(backend, rows, runs):
 
     series = {k: [] for k in ("program", "program_rss", "floor_fetch", "floor_rss", "openssl",
                               "md5sum", "floor", "reference_fetch", "pipeline", "pipeline_rss",
-                              "lean", "lean_rss")}
+                              "lean", "lean_rss", "openssl_dec", "openssl_dec_rss",
+                              "decrypt", "decrypt_rss")}
     for i in range(runs):
         log(f"{backend.name} N={rows}: run {i + 1}/{runs}")
         s, rss, code = run_timed([link], cwd=exe_dir)
@@ -220,6 +225,12 @@ def measure_size(backend, rows, runs):
         series["floor_rss"].append(rss)
         s_enc, _, _ = run_timed(openssl)
         series["openssl"].append(s_enc)
+        s, rss, _ = run_timed(openssl_dec)
+        series["openssl_dec"].append(s)
+        series["openssl_dec_rss"].append(rss)
+        s, rss, _ = run_timed(decrypt_tool)
+        series["decrypt"].append(s)
+        series["decrypt_rss"].append(rss)
         s_md5, _, _ = run_timed(["md5sum", doc])
         series["md5sum"].append(s_md5)
         series["floor"].append(s_fetch + s_enc + s_md5)
@@ -335,6 +346,8 @@ def markdown(results):
       "program encrypted (file to file), `md5sum` hashes the published file.")
     w("- **lean pipeline**: `bench/pipeline.sh ... lean`: the same script without the escaping "
       "of attribute values, so less work than the program does.")
+    w("- **reader**: `brimlet-decrypt -o` against `openssl enc -d -aes-256-cbc -a -A`, each "
+      "decrypting the published file to a file, time and peak RSS.")
     w("- **stock client**: `psql -At` (PostgreSQL) or `mariadb -N -B` (MariaDB) of the same "
       "call to /dev/null, for reference.")
     w("- **pipeline**: `bench/pipeline.sh`: the client calling the procedure, awk (type key), "
@@ -375,6 +388,11 @@ def markdown(results):
             w(f"| floor: md5sum | {fmt_s(s['md5sum'])} | |")
             w(f"| **floor** (fetch + enc + md5, per run) | {fmt_s(s['floor'])} | |")
             w(f"| stock client fetch (reference) | {fmt_s(s['reference_fetch'])} | |")
+            if s.get("decrypt"):
+                w(f"| reader: openssl enc -d | {fmt_s(s['openssl_dec'])} | "
+                  f"{fmt_mib(s['openssl_dec_rss'])} |")
+                w(f"| reader: brimlet-decrypt -o | {fmt_s(s['decrypt'])} | "
+                  f"{fmt_mib(s['decrypt_rss'])} |")
             w(f"| **pipeline** | {fmt_s(s['pipeline'])} | {fmt_mib(s['pipeline_rss'])} "
               f"(largest process) |")
             if lean:
@@ -384,6 +402,9 @@ def markdown(results):
             w(f"- program / floor = **{prog / floor:.2f}**; program / pipeline = "
               f"**{prog / pipe:.2f}**" + (f"; program / lean pipeline = **{prog / lean:.2f}**"
                                           if lean else ""))
+            if s.get("decrypt"):
+                w(f"- brimlet-decrypt / openssl enc -d = "
+                  f"**{med(s['decrypt']) / med(s['openssl_dec']):.2f}**")
             w(f"- peak RSS {mib(med(s['program_rss'])):.1f} MiB against floor fetch RSS + plain "
               f"document = {mib(med(s['floor_rss'])):.1f} + {plain / 2**20:.1f} = "
               f"{mib(med(s['floor_rss'])) + plain / 2**20:.1f} MiB: {verdict(rss_ok)}")

@@ -5,7 +5,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <memory>
+#include <string>
 
 namespace brimlet {
 
@@ -159,69 +161,162 @@ void Cipher::EncryptTo(std::initializer_list<std::string_view> pieces, const Tex
     stream.Finish();
 }
 
-std::string Cipher::Decrypt(std::string_view base64) const {
-    if (base64.size() >= 2 && base64.substr(base64.size() - 2) == "\r\n") {
-        base64.remove_suffix(2);
-    } else if (!base64.empty() && base64.back() == '\n') {
-        base64.remove_suffix(1);
+namespace {
+
+// Base64 text decoded per step: whole quads, and whole blocks once decoded.
+constexpr std::size_t kDecodeChars = std::size_t{256} * 1024;
+// Characters held back until Finish: the last quad, its padding and a line end are only
+// known to be last once the text has ended.
+constexpr std::size_t kHeldChars = 8;
+constexpr unsigned char kNotBase64 = 0x80;
+
+constexpr std::array<unsigned char, 256> kBase64Values = [] {
+    std::array<unsigned char, 256> values{};
+    values.fill(kNotBase64);
+    constexpr std::string_view alphabet =
+        "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    for (std::size_t i = 0; i < alphabet.size(); ++i) {
+        values[static_cast<unsigned char>(alphabet[i])] = static_cast<unsigned char>(i);
     }
-    if (base64.empty()) {
+    return values;
+}();
+
+Failure BadCharacter(std::uint64_t offset) {
+    return Failure(kErrInvalidArgument,
+                   "Not base64 text: unexpected character at offset " + std::to_string(offset));
+}
+
+}  // namespace
+
+struct DecryptStream::State {
+    CipherCtx ctx;
+    TextSink sink;
+    std::string in = std::string(kDecodeChars + kHeldChars, '\0');
+    std::size_t inSize = 0;
+    // Offset in the whole text of in[0].
+    std::uint64_t consumed = 0;
+    std::uint64_t cipherBytes = 0;
+    std::vector<unsigned char> raw = std::vector<unsigned char>(kDecodeChars / 4 * 3);
+    std::vector<unsigned char> plain =
+        std::vector<unsigned char>(kDecodeChars / 4 * 3 + kBlockBytes);
+};
+
+DecryptStream::DecryptStream(const Cipher& cipher, TextSink sink) {
+    cipher.RequireReady("Decryption");
+    CipherCtx ctx = NewCtx();
+    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, cipher.m_key.data(),
+                           kZeroIv.data()) != 1) {
+        throw CryptoFailure("Decryption failed: cannot start AES-256-CBC");
+    }
+    m_state = std::make_unique<State>();
+    m_state->ctx = std::move(ctx);
+    m_state->sink = std::move(sink);
+}
+
+DecryptStream::~DecryptStream() = default;
+
+// Decodes and decrypts in[0, chars), whole quads of base64 characters, less the last
+// `padding` bytes they decode to, and moves the rest to the front.
+void DecryptStream::Drain(std::size_t chars, std::size_t padding) {
+    State& s = *m_state;
+    const auto* text = reinterpret_cast<const unsigned char*>(s.in.data());
+    unsigned char* out = s.raw.data();
+    for (std::size_t i = 0; i < chars; i += 4) {
+        const unsigned a = kBase64Values[text[i]];
+        const unsigned b = kBase64Values[text[i + 1]];
+        const unsigned c = kBase64Values[text[i + 2]];
+        const unsigned d = kBase64Values[text[i + 3]];
+        if (((a | b | c | d) & kNotBase64) != 0) {
+            std::size_t bad = i;
+            while (kBase64Values[text[bad]] != kNotBase64) {
+                ++bad;
+            }
+            throw BadCharacter(s.consumed + bad);
+        }
+        *out++ = static_cast<unsigned char>(a << 2 | b >> 4);
+        *out++ = static_cast<unsigned char>(b << 4 | c >> 2);
+        *out++ = static_cast<unsigned char>(c << 6 | d);
+    }
+    const auto decoded = static_cast<std::size_t>(out - s.raw.data()) - padding;
+    int written = 0;
+    if (decoded > 0 && EVP_DecryptUpdate(s.ctx.get(), s.plain.data(), &written, s.raw.data(),
+                                         static_cast<int>(decoded)) != 1) {
+        throw CryptoFailure("Decryption failed");
+    }
+    s.cipherBytes += decoded;
+    s.consumed += chars;
+    std::copy(s.in.begin() + static_cast<std::ptrdiff_t>(chars),
+              s.in.begin() + static_cast<std::ptrdiff_t>(s.inSize), s.in.begin());
+    s.inSize -= chars;
+    if (written > 0) {
+        s.sink(std::string_view(reinterpret_cast<const char*>(s.plain.data()),
+                                static_cast<std::size_t>(written)));
+    }
+}
+
+void DecryptStream::Update(std::string_view piece) {
+    State& s = *m_state;
+    while (!piece.empty()) {
+        const std::size_t n = std::min(piece.size(), s.in.size() - s.inSize);
+        std::copy_n(piece.data(), n, s.in.data() + s.inSize);
+        s.inSize += n;
+        piece.remove_prefix(n);
+        if (s.inSize == s.in.size()) {
+            Drain(kDecodeChars, 0);
+        }
+    }
+}
+
+void DecryptStream::Finish() {
+    State& s = *m_state;
+    std::string_view rest(s.in.data(), s.inSize);
+    if (rest.size() >= 2 && rest.substr(rest.size() - 2) == "\r\n") {
+        rest.remove_suffix(2);
+    } else if (!rest.empty() && rest.back() == '\n') {
+        rest.remove_suffix(1);
+    }
+    const std::uint64_t total = s.consumed + rest.size();
+    if (total == 0) {
         throw Failure(kErrInvalidArgument, "Not base64 text: empty");
     }
-    if (base64.size() % 4 != 0) {
+    if (total % 4 != 0) {
         throw Failure(kErrInvalidArgument, "Not base64 text: length is not a multiple of 4");
     }
     std::size_t padding = 0;
-    for (std::size_t i = 0; i < base64.size(); ++i) {
-        const char c = base64[i];
-        if (c == '=' && i + 2 >= base64.size()) {
+    for (std::size_t i = 0; i < rest.size(); ++i) {
+        const char c = rest[i];
+        if (c == '=' && i + 2 >= rest.size()) {
             ++padding;
         } else if (padding > 0 || !IsBase64Char(c)) {
-            throw Failure(kErrInvalidArgument,
-                          "Not base64 text: unexpected character at offset " + std::to_string(i));
+            throw BadCharacter(s.consumed + i);
         }
     }
-    RequireReady("Decryption");
-
-    CipherCtx ctx = NewCtx();
-    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, m_key.data(), kZeroIv.data()) !=
-        1) {
-        throw CryptoFailure("Decryption failed: cannot start AES-256-CBC");
+    // Padding decodes as zero bits; its bytes are dropped after decoding.
+    for (std::size_t i = rest.size() - padding; i < rest.size(); ++i) {
+        s.in[i] = 'A';
     }
-    const std::size_t cipherBytes = base64.size() / 4 * 3 - padding;
-    if (cipherBytes % kBlockBytes != 0) {
+    s.inSize = rest.size();
+    Drain(rest.size(), padding);
+    if (s.cipherBytes % kBlockBytes != 0) {
         throw Failure(kErrCipher, "Decryption failed: data is not a whole number of blocks");
     }
-    std::string plain(cipherBytes + kBlockBytes, '\0');
-    std::size_t plainSize = 0;
-    std::vector<unsigned char> raw(kChunkBytes + 3);
-    // kChunkBytes is a multiple of 3, so each slice is whole quads and whole blocks.
-    const std::size_t sliceChars = kChunkBytes / 3 * 4;
-    for (std::size_t offset = 0; offset < base64.size(); offset += sliceChars) {
-        const std::string_view slice = base64.substr(offset, sliceChars);
-        int n = EVP_DecodeBlock(raw.data(), reinterpret_cast<const unsigned char*>(slice.data()),
-                                static_cast<int>(slice.size()));
-        if (n < 0) {
-            throw Failure(kErrInvalidArgument, "Not base64 text");
-        }
-        if (offset + slice.size() == base64.size()) {
-            n -= static_cast<int>(padding);
-        }
-        int written = 0;
-        if (EVP_DecryptUpdate(ctx.get(), reinterpret_cast<unsigned char*>(plain.data()) + plainSize,
-                              &written, raw.data(), n) != 1) {
-            throw CryptoFailure("Decryption failed");
-        }
-        plainSize += static_cast<std::size_t>(written);
-    }
     int written = 0;
-    if (EVP_DecryptFinal_ex(ctx.get(), reinterpret_cast<unsigned char*>(plain.data()) + plainSize,
-                            &written) != 1) {
+    if (EVP_DecryptFinal_ex(s.ctx.get(), s.plain.data(), &written) != 1) {
         ERR_clear_error();
         throw Failure(kErrCipher, "Decryption failed: wrong key or damaged data (bad padding)");
     }
-    plainSize += static_cast<std::size_t>(written);
-    plain.resize(plainSize);
+    if (written > 0) {
+        s.sink(std::string_view(reinterpret_cast<const char*>(s.plain.data()),
+                                static_cast<std::size_t>(written)));
+    }
+}
+
+std::string Cipher::Decrypt(std::string_view base64) const {
+    std::string plain;
+    plain.reserve(base64.size() / 4 * 3);
+    DecryptStream stream(*this, [&plain](std::string_view chunk) { plain.append(chunk); });
+    stream.Update(base64);
+    stream.Finish();
     return plain;
 }
 

@@ -45,6 +45,32 @@ class EncryptStream {
     std::unique_ptr<State> m_state;
 };
 
+// One decryption of base64 text that arrives in pieces: plain bytes go to the sink as the
+// blocks decrypt, so memory stays bounded whatever the text's size. Faults are reported where
+// they are found: a character that is not base64 as soon as it arrives, a length or padding
+// fault, a wrong key or missing blocks only in Finish, after the sink has had everything but
+// the last block. Exceptions thrown by the sink pass through unchanged.
+class DecryptStream {
+  public:
+    // Throws Failure when `cipher` has no key or the cipher cannot start.
+    DecryptStream(const Cipher& cipher, TextSink sink);
+    ~DecryptStream();
+    DecryptStream(const DecryptStream&) = delete;
+    DecryptStream& operator=(const DecryptStream&) = delete;
+
+    // Takes the next piece of the base64 text.
+    void Update(std::string_view piece);
+    // Checks the end (one trailing line end is ignored), removes the padding and hands over
+    // the last plain bytes; nothing may follow. Throws Failure as Cipher::Decrypt does.
+    void Finish();
+
+  private:
+    struct State;
+    void Drain(std::size_t chars, std::size_t padding);
+
+    std::unique_ptr<State> m_state;
+};
+
 class Cipher {
   public:
     // No key: encrypting and decrypting fail until a cipher with a key is assigned.
@@ -72,6 +98,7 @@ class Cipher {
 
   private:
     friend class EncryptStream;
+    friend class DecryptStream;
     void RequireReady(const char* operation) const;
 
     std::vector<unsigned char> m_key;

@@ -163,3 +163,72 @@ TEST(CipherTest, DecryptReportsBadInputClearly) {
 
 }  // namespace
 }  // namespace brimlet
+
+namespace brimlet {
+namespace {
+
+// The decryption decodes 262144 characters (196608 bytes) per step and holds back the last 8.
+TEST(CipherTest, DecryptStreamMatchesTheWholeTextAroundBlockAndStepEdges) {
+    const Cipher cipher = DocumentCipher();
+    unsigned seed = 11;
+    for (const std::size_t size :
+         {std::size_t{0}, std::size_t{1}, std::size_t{15}, std::size_t{16}, std::size_t{17},
+          std::size_t{196591}, std::size_t{196592}, std::size_t{196608}, std::size_t{196609},
+          std::size_t{393216}, std::size_t{400001}}) {
+        const std::string plain = RandomText(size, seed++);
+        const std::string text = cipher.Encrypt(plain) + "\r\n";
+        for (const std::size_t piece :
+             {std::size_t{1}, std::size_t{4093}, std::size_t{262152}, text.size()}) {
+            if (piece == 1 && size > 20000) {
+                continue;  // one character at a time is slow and adds nothing past a block
+            }
+            std::string streamed;
+            DecryptStream stream(cipher, [&](std::string_view chunk) { streamed.append(chunk); });
+            for (std::size_t i = 0; i < text.size(); i += piece) {
+                stream.Update(std::string_view(text).substr(i, piece));
+            }
+            stream.Finish();
+            ASSERT_EQ(streamed, plain) << size << " in pieces of " << piece;
+        }
+    }
+}
+
+TEST(CipherTest, DecryptStreamReportsFaultsPastTheFirstStep) {
+    const Cipher cipher = DocumentCipher();
+    const std::string good = cipher.Encrypt(RandomText(600000, 5));
+    const auto failure = [&](const std::string& text) {
+        try {
+            DecryptStream stream(cipher, [](std::string_view) {});
+            for (std::size_t i = 0; i < text.size(); i += 65536) {
+                stream.Update(std::string_view(text).substr(i, 65536));
+            }
+            stream.Finish();
+        } catch (const Failure& f) {
+            return f.description();
+        }
+        return std::string("no failure");
+    };
+    std::string badChar = good;
+    badChar[500001] = '*';
+    std::string lineEnd = good;
+    lineEnd[good.size() - 9] = '\n';
+    std::string earlyPad = good;
+    earlyPad[good.size() - 8] = '=';
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {badChar, "Not base64 text: unexpected character at offset 500001"},
+        {lineEnd,
+         "Not base64 text: unexpected character at offset " + std::to_string(good.size() - 9)},
+        {earlyPad,
+         "Not base64 text: unexpected character at offset " + std::to_string(good.size() - 8)},
+        {good + "\n\n", "Not base64 text: length is not a multiple of 4"},
+        {good.substr(0, good.size() - 4),
+         "Decryption failed: data is not a whole number of blocks"},
+    };
+    for (const auto& [text, expected] : cases) {
+        EXPECT_EQ(failure(text), expected) << text.size();
+    }
+    EXPECT_EQ(failure(good + "\r\n"), "no failure");
+}
+
+}  // namespace
+}  // namespace brimlet

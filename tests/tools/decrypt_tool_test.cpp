@@ -1,13 +1,19 @@
+#include <dirent.h>
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <set>
 #include <string>
 
 #include "cipher/cipher.h"
 #include "common/failure.h"
+#include "common/fd_io.h"
+#include "common/unique_fd.h"
 #include "decrypt/decrypt_tool.h"
 #include "support/temp_dir.h"
 
@@ -184,6 +190,147 @@ TEST(DecryptDocumentText, RefusesWrongKeyOutputThatPassesThePaddingCheck) {
     }
     EXPECT_GT(passedPadding, 0) << "no wrong key passed the padding check; widen the search";
     EXPECT_EQ(tools::DecryptDocumentText(DocumentCipher().Encrypt(plain)), plain);
+}
+
+// Plain document text of about `bytes` bytes, with multi-byte characters throughout.
+std::string LargePlain(std::size_t bytes) {
+    std::string s = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<BrimletXML>";
+    for (int i = 0; s.size() < bytes; ++i) {
+        s += "<File Name=\"c" + std::to_string(i) +
+             ".dll\"><![CDATA[\xc3\xa4 \xe2\x82\xac "
+             "\xf0\x9f\x98\x80]]></File>\r\n";
+    }
+    return s + "</BrimletXML>";
+}
+
+std::set<std::string> Names(const std::string& dir) {
+    std::set<std::string> names;
+    if (DIR* d = ::opendir(dir.c_str())) {
+        while (const dirent* e = ::readdir(d)) {
+            names.insert(e->d_name);
+        }
+        ::closedir(d);
+    }
+    return names;
+}
+
+// Faults found after output has begun: standard output gets a part of the text that never
+// reaches its end, and a file of -o is left as it was.
+TEST(DecryptTool, LateFaultsLeaveNoWholeLookingOutput) {
+    TempDir dir;
+    const std::string plain = LargePlain(1000000);
+    const std::string good = DocumentCipher().Encrypt(plain);
+    std::string damagedBlock = good;
+    damagedBlock[good.size() - 4] = damagedBlock[good.size() - 4] == 'A' ? 'B' : 'A';
+    std::string badChar = good;
+    badChar[good.size() - 100] = '!';
+    std::string controlChar = plain;
+    controlChar[plain.size() - 5] = '\x01';
+    std::string cutSequence = plain;
+    cutSequence.resize(plain.size() - 13);
+    cutSequence += "\xf0\x9f";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {damagedBlock, "Decryption failed: wrong key or damaged data (bad padding)"},
+        {good.substr(0, good.size() - 8), "Decryption failed: data is not a whole number"},
+        {badChar, "Not base64 text: unexpected character at offset"},
+        {DocumentCipher().Encrypt(controlChar), "Decryption failed: wrong key (the result is not"},
+        {DocumentCipher().Encrypt(cutSequence), "Decryption failed: wrong key (the result is not"},
+    };
+    WriteFile(dir / "kept.xml", "previous\n");
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        SCOPED_TRACE(i);
+        const std::string doc = dir / ("doc" + std::to_string(i));
+        WriteFile(doc, cases[i].first + "\r\n");
+        const std::string expected = "brimlet-decrypt: " + doc + ": " + cases[i].second;
+        const ToolResult toStdout = RunTool(dir, "'" + doc + "'");
+        EXPECT_EQ(toStdout.status, 1);
+        EXPECT_EQ(toStdout.err.rfind(expected, 0), 0u) << toStdout.err;
+        EXPECT_EQ(toStdout.err.find('\n'), toStdout.err.size() - 1) << toStdout.err;
+        EXPECT_LE(toStdout.out.size() + 65536, plain.size());
+        EXPECT_EQ(plain.compare(0, toStdout.out.size(), toStdout.out), 0);
+
+        const std::set<std::string> before = Names(dir.path());
+        const ToolResult toFile = RunTool(dir, "-o kept.xml '" + doc + "'");
+        EXPECT_EQ(toFile.status, 1);
+        EXPECT_EQ(toFile.err.rfind(expected, 0), 0u) << toFile.err;
+        EXPECT_EQ(toFile.out, "");
+        EXPECT_EQ(ReadFile(dir / "kept.xml"), "previous\n");
+        EXPECT_EQ(Names(dir.path()), before) << "a temporary file was left behind";
+    }
+
+    WriteFile(dir / "good", good + "\r\n");
+    const ToolResult ok = RunTool(dir, "-o kept.xml good");
+    EXPECT_EQ(ok.status, 0) << ok.err;
+    EXPECT_EQ(ok.out, "");
+    EXPECT_TRUE(ReadFile(dir / "kept.xml") == plain);
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    struct stat st {};
+    ASSERT_EQ(::stat((dir / "kept.xml").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+    EXPECT_EQ(RunTool(dir, "-o").status, 2);
+    EXPECT_EQ(RunTool(dir, "-o a -o b good").status, 2);
+    const ToolResult noDir = RunTool(dir, "-o missing/x.xml good");
+    EXPECT_EQ(noDir.status, 1);
+    EXPECT_EQ(noDir.err, "brimlet-decrypt: missing/x.xml: No such file or directory\n");
+}
+
+// Pieces of the plain text end inside multi-byte sequences; the text check joins them.
+TEST(DecryptDocumentText, ChecksSequencesSplitBetweenPieces) {
+    std::string text;
+    while (text.size() < 600000) {
+        text += "\xc3\xa4\xe2\x82\xac\xf0\x9f\x98\x80<x/>";
+    }
+    const std::vector<std::pair<std::string, bool>> cases = {
+        {text, true},           {text + "\xe2\x82", false},
+        {text + "\x7f", true},  {text.substr(0, 196600) + "\x80" + text.substr(196600), false},
+        {text + "\x0b", false},
+    };
+    for (std::size_t i = 0; i < cases.size(); ++i) {
+        const std::string doc = DocumentCipher().Encrypt(cases[i].first);
+        if (cases[i].second) {
+            EXPECT_TRUE(tools::DecryptDocumentText(doc) == cases[i].first) << i;
+        } else {
+            EXPECT_THROW(tools::DecryptDocumentText(doc), Failure) << i;
+        }
+    }
+}
+
+// The tool streams: its peak memory does not grow with the document.
+TEST(DecryptTool, PeakMemoryStaysSmallOnALargeDocument) {
+#if defined(__SANITIZE_ADDRESS__)
+    constexpr long kLimitKib = 48L * 1024;  // room for the sanitizer's shadow memory
+#else
+    constexpr long kLimitKib = 32L * 1024;
+#endif
+    TempDir dir;
+    const std::string doc = dir / "large.xml";
+    {
+        const UniqueFd fd(::open(doc.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600));
+        ASSERT_TRUE(fd);
+        const auto write = [&](std::string_view data) { ASSERT_TRUE(WriteAll(fd.get(), data)); };
+        EncryptStream stream(DocumentCipher(), write);
+        const std::string piece = LargePlain(1 << 20);
+        for (int i = 0; i < 100; ++i) {
+            stream.Update(piece);
+        }
+        stream.Finish();
+        write("\r\n");
+    }
+    const pid_t pid = ::fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::execl(BRIMLET_BINARY_DIR "/bin/brimlet-decrypt", "brimlet-decrypt", doc.c_str(),
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    ASSERT_EQ(::wait4(pid, &status, 0, &usage), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_LT(usage.ru_maxrss, kLimitKib) << "peak RSS KiB on a 140 MB document";
 }
 
 }  // namespace
