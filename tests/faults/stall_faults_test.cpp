@@ -2,7 +2,6 @@
 // test's own), or cut off by a proxy that stops forwarding (the shared servers); and a login
 // through FreeTDS to a listener that never answers. Every run must end within its bound, with
 // the step's ERR entry, the old document and status 1.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -51,26 +50,6 @@ test::ProcessResult RunBounded(const Site& site, const std::function<void()>& re
     cv.notify_one();
     guard.join();
     return r;
-}
-
-// `root` and its children: PostgreSQL's backends lead process groups of their own, so the
-// server is stopped process by process.
-std::vector<pid_t> ServerProcesses(pid_t root) {
-    std::vector<pid_t> pids{root};
-    DIR* proc = ::opendir("/proc");
-    while (dirent* e = proc != nullptr ? ::readdir(proc) : nullptr) {
-        const std::string stat = test::ReadFile(std::string("/proc/") + e->d_name + "/stat");
-        const auto close = stat.rfind(')');
-        int ppid = 0;
-        if (close != std::string::npos &&
-            std::sscanf(stat.c_str() + close + 1, " %*c %d", &ppid) == 1 && ppid == root) {
-            pids.push_back(static_cast<pid_t>(std::stoi(e->d_name)));
-        }
-    }
-    if (proc != nullptr) {
-        ::closedir(proc);
-    }
-    return pids;
 }
 
 void Signal(const std::vector<pid_t>& pids, int sig) {
@@ -151,7 +130,7 @@ TEST_P(StoppedServerTest, RunEndsWithTheStepEntryWhenTheServerStopsMidQuery) {
     std::thread stopper([&] {
         AtComponentQuery(site, [&] {
             const std::lock_guard lock(stoppedMutex);
-            stopped = ServerProcesses(server);
+            stopped = test::ServerProcesses(server);
             Signal(stopped, SIGSTOP);
         });
     });

@@ -180,4 +180,24 @@ void WriteIni(const std::string& dir, const std::vector<std::string>& lines) {
     WriteFile(dir + "/Ini/dbstring.Ini", content);
 }
 
+// PostgreSQL's backends lead process groups of their own: a signal to the postmaster's group
+// does not reach them.
+std::vector<pid_t> ServerProcesses(pid_t root) {
+    std::vector<pid_t> pids{root};
+    DIR* proc = ::opendir("/proc");
+    while (dirent* e = proc != nullptr ? ::readdir(proc) : nullptr) {
+        const std::string stat = ReadFile(std::string("/proc/") + e->d_name + "/stat");
+        const auto close = stat.rfind(')');
+        int ppid = 0;
+        if (close != std::string::npos &&
+            std::sscanf(stat.c_str() + close + 1, " %*c %d", &ppid) == 1 && ppid == root) {
+            pids.push_back(static_cast<pid_t>(std::stoi(e->d_name)));
+        }
+    }
+    if (proc != nullptr) {
+        ::closedir(proc);
+    }
+    return pids;
+}
+
 }  // namespace brimlet::test

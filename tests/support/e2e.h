@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <sys/types.h>
+
 namespace brimlet::test {
 
 // Path of the built `brimlet` executable.
@@ -25,6 +27,9 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
 // Runs `command` with sh; returns its exit status (-1 when it did not exit) and its output,
 // standard error included.
 int Shell(const std::string& command, std::string& output);
+
+// `root` and its children (from /proc): a database server with the processes it forked.
+std::vector<pid_t> ServerProcesses(pid_t root);
 
 // One log entry split into its seven columns (DateTime first). Header lines are skipped.
 using LogColumns = std::vector<std::string>;

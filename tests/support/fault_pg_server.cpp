@@ -98,6 +98,12 @@ void PrivatePgServer::Stop() {
 
 void PrivatePgServer::Kill() {
     if (m_pid > 0) {
+        // Backends too, each by its pid: they lead process groups of their own, and one that
+        // outlived the postmaster would finish serving the query it holds.
+        const std::vector<pid_t> processes = ServerProcesses(m_pid);
+        for (const pid_t pid : processes) {
+            ::kill(pid, SIGKILL);
+        }
         ::kill(-m_pid, SIGKILL);
         WaitGone();
         // The postmaster's children are reparented, not ours to wait for; give them a moment.
