@@ -22,9 +22,11 @@ std::map<std::string, std::string> Snapshot(const std::string& root) {
     for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
         struct stat st {};
         EXPECT_EQ(::lstat(e.path().c_str(), &st), 0) << e.path();
-        out[e.path().string()] =
-            std::to_string(st.st_ino) + " " + std::to_string(st.st_size) +
-            (S_ISREG(st.st_mode) ? " " + test::ReadFile(e.path().string()) : "");
+        std::string& entry = out[e.path().string()];
+        entry.append(std::to_string(st.st_ino)).append(" ").append(std::to_string(st.st_size));
+        if (S_ISREG(st.st_mode)) {
+            entry.append(" ").append(test::ReadFile(e.path().string()));
+        }
     }
     return out;
 }
