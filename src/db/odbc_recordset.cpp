@@ -107,6 +107,33 @@ void AddWideCell(const SQLWCHAR* units, std::size_t count, RecordSet::Impl& set,
     set.AddCell(converted.data(), converted.size());
 }
 
+// Reads a whole value with SQLGetData in chunks into `out` (units of the C type's width);
+// false for NULL. SQL_SUCCESS_WITH_INFO means a full chunk less its terminator, more to come.
+template <typename Unit>
+bool GetWholeValue(SQLHSTMT stmt, SQLUSMALLINT column, SQLSMALLINT cType,
+                   std::basic_string<Unit>& out) {
+    static_assert(sizeof(Unit) == sizeof(char) || sizeof(Unit) == sizeof(SQLWCHAR));
+    out.clear();
+    std::array<Unit, 8192 / sizeof(Unit)> chunk{};
+    for (;;) {
+        SQLLEN indicator = 0;
+        const SQLRETURN rc =
+            SQLGetData(stmt, column, cType, chunk.data(), sizeof chunk, &indicator);
+        if (rc == SQL_NO_DATA) {
+            return true;
+        }
+        CheckOdbc(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
+        if (indicator == SQL_NULL_DATA) {
+            return false;
+        }
+        if (rc == SQL_SUCCESS) {
+            out.append(chunk.data(), static_cast<std::size_t>(indicator) / sizeof(Unit));
+            return true;
+        }
+        out.append(chunk.data(), chunk.size() - 1);
+    }
+}
+
 // Reads one cell with SQLGetData in chunks and appends it to the set.
 void GetDataCell(SQLHSTMT stmt, SQLUSMALLINT column, const ColumnInfo& info, RecordSet::Impl& set,
                  Scratch& scratch) {
@@ -124,50 +151,19 @@ void GetDataCell(SQLHSTMT stmt, SQLUSMALLINT column, const ColumnInfo& info, Rec
     }
     if (info.wide) {
         // Whole value first: a surrogate pair may straddle two chunks.
-        scratch.units.clear();
-        std::array<SQLWCHAR, 4096> chunk{};
-        for (;;) {
-            SQLRETURN rc =
-                SQLGetData(stmt, column, SQL_C_WCHAR, chunk.data(), sizeof chunk, &indicator);
-            if (rc == SQL_NO_DATA) {
-                break;
-            }
-            CheckOdbc(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
-            if (indicator == SQL_NULL_DATA) {
-                set.AddNull();
-                return;
-            }
-            if (rc == SQL_SUCCESS) {
-                scratch.units.append(reinterpret_cast<const char16_t*>(chunk.data()),
-                                     static_cast<std::size_t>(indicator) / sizeof(SQLWCHAR));
-                break;
-            }
-            scratch.units.append(reinterpret_cast<const char16_t*>(chunk.data()), chunk.size() - 1);
+        if (GetWholeValue(stmt, column, SQL_C_WCHAR, scratch.units)) {
+            AddWideCell(reinterpret_cast<const SQLWCHAR*>(scratch.units.data()),
+                        scratch.units.size(), set, scratch.converted);
+        } else {
+            set.AddNull();
         }
-        AddWideCell(reinterpret_cast<const SQLWCHAR*>(scratch.units.data()), scratch.units.size(),
-                    set, scratch.converted);
         return;
     }
-    scratch.text.clear();
-    std::array<char, 8192> chunk{};
-    for (;;) {
-        SQLRETURN rc = SQLGetData(stmt, column, SQL_C_CHAR, chunk.data(), chunk.size(), &indicator);
-        if (rc == SQL_NO_DATA) {
-            break;
-        }
-        CheckOdbc(rc, SQL_HANDLE_STMT, stmt, "SQLGetData");
-        if (indicator == SQL_NULL_DATA) {
-            set.AddNull();
-            return;
-        }
-        if (rc == SQL_SUCCESS) {
-            scratch.text.append(chunk.data(), static_cast<std::size_t>(indicator));
-            break;
-        }
-        // SQL_SUCCESS_WITH_INFO: a full chunk less its terminator, more to come.
-        scratch.text.append(chunk.data(), chunk.size() - 1);
+    if (GetWholeValue(stmt, column, SQL_C_CHAR, scratch.text)) {
+        set.AddCell(scratch.text.data(), scratch.text.size());
+    } else {
+        set.AddNull();
     }
-    set.AddCell(scratch.text.data(), scratch.text.size());
 }
 
 void FetchRowByRow(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl& set) {
