@@ -17,6 +17,7 @@ brimlet_as_root() {
 #   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl, and the
 #          package checks (lintian, systemd-analyze, mandoc, man),
 #          the node exporter, promtool and curl for the metrics files
+#   lint:  clang-format, clang-tidy, shellcheck
 brimlet_install_packages() {
     local pkgs=()
     local group
@@ -29,6 +30,7 @@ brimlet_install_packages() {
                          prometheus-node-exporter prometheus curl) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
+            lint) pkgs+=(clang-format clang-tidy shellcheck python3) ;;
         esac
     done
     local missing=()

@@ -39,8 +39,9 @@ extern "C" void VelVariantClear(VelVariant* value) {
         return;
     }
     if (value->type == VEL_VARIANT_TEXT) {
-        std::free(
-            value->text);  // NOLINT(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+        // The text was allocated with malloc on the library's side of the C boundary.
+        // NOLINTNEXTLINE(cppcoreguidelines-no-malloc,cppcoreguidelines-owning-memory)
+        std::free(value->text);
     }
     value->type = VEL_VARIANT_EMPTY;
     value->text = nullptr;
