@@ -113,6 +113,16 @@ sed -i 's|^srvpath=.*|srvpath=/srv/www|' "$vroot/etc/brimlet/dbstring.Ini.exampl
 setup "$vroot" pkg_KA_LINUX
 [[ "$(<"$vroot/etc/systemd/system/brimlet@pkg_KA_LINUX.service.d/brimlet-setup.conf")" == *$'\nReadWritePaths=-/srv/www/KA' ]] ||
     fail "brimlet-setup wrote no drop-in for /srv/www/KA: $(<"$tmp/setup.out")"
+# A pair of the old layout (Ini/ and Log/ directories beside the link) keeps its files.
+old="$vroot/var/lib/brimlet/old_KA_LINUX"
+mkdir -p "$old/Ini" "$old/Log"
+echo "[Brimlet]" >"$old/Ini/dbstring.Ini"
+touch "$old/Log/old_KA_LINUX_01122026.log"
+setup "$vroot" old_KA_LINUX
+[[ "$(readlink "$old/Ini")" == ../../../../etc/brimlet/old_KA_LINUX &&
+    "$(<"$old/Ini/dbstring.Ini")" == "[Brimlet]" &&
+    -f "$vroot/var/log/brimlet/old_KA_LINUX/old_KA_LINUX_01122026.log" ]] ||
+    fail "brimlet-setup did not move an old pair's files: $(<"$tmp/setup.out")"
 verify="$(systemd-analyze verify --man=no --root="$vroot" brimlet@pkg_KA_LINUX.service \
     brimlet@pkg_KA_LINUX.timer 2>&1)" && [[ -z "$verify" ]] ||
     fail "systemd-analyze verify:"$'\n'"$verify"
