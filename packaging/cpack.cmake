@@ -3,12 +3,16 @@
 #
 #   lib/brimlet/brimlet           the program; the links prefix_AGENT_OS point to it
 #   lib/brimlet/libVelGnMD5.so    its MD5 library, found beside the real binary
+#   sbin/brimlet                  -> ../lib/brimlet/brimlet: --check, --status, usage
+#   sbin/brimlet-setup            sets up one pair
 #   bin/brimlet-decrypt           (tools/decrypt installs it)
 #   share/brimlet/sql/            reference schemas, procedures, sample data
-#   share/brimlet/examples/       a settings file to start from
+#   share/brimlet/prometheus/     the alert rules and their promtool tests
 #   lib/systemd/system/           brimlet@.service, brimlet@.timer
+#   lib/tmpfiles.d/brimlet.conf   log retention
 #   share/doc/brimlet/            packaging/README.md as README.packaging.md, copyright, changelog
-#   share/man/man8, man1          brimlet(8), brimlet-decrypt(1)
+#   share/man/man8, man1          brimlet(8), brimlet-setup(8), brimlet-decrypt(1)
+#   /etc/brimlet/dbstring.Ini.example   a conffile, the settings brimlet-setup starts from
 
 
 # The program first looks for libVelGnMD5.so in the directory it was invoked from (the link's
@@ -23,11 +27,31 @@ set_property(TARGET brimlet APPEND PROPERTY LINK_OPTIONS -Wl,--disable-new-dtags
 
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sql/ DESTINATION ${CMAKE_INSTALL_DATADIR}/brimlet/sql
         FILES_MATCHING PATTERN "*.sql")
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/examples/dbstring.Ini
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/brimlet/examples)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/prometheus/brimlet.rules.yml
+              ${CMAKE_CURRENT_LIST_DIR}/prometheus/brimlet.rules.test.yml
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/brimlet/prometheus)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/systemd/brimlet@.service
               ${CMAKE_CURRENT_LIST_DIR}/systemd/brimlet@.timer
         DESTINATION lib/systemd/system)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/tmpfiles/brimlet.conf DESTINATION lib/tmpfiles.d)
+install(PROGRAMS ${CMAKE_CURRENT_LIST_DIR}/brimlet-setup DESTINATION ${CMAKE_INSTALL_SBINDIR})
+# brimlet on PATH, for --check and --status; relative, as Debian wants links within /usr.
+file(MAKE_DIRECTORY ${PROJECT_BINARY_DIR}/packaging/sbin)
+file(CREATE_LINK ../lib/brimlet/brimlet ${PROJECT_BINARY_DIR}/packaging/sbin/brimlet SYMBOLIC)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/sbin/brimlet DESTINATION ${CMAKE_INSTALL_SBINDIR})
+# /etc lies beside /usr, not under it: the package (staged under .../usr) and an install with
+# --prefix /usr put the example there; any other prefix keeps it under itself.
+install(CODE "set(brimlet_example \"${CMAKE_CURRENT_LIST_DIR}/examples/dbstring.Ini\")")
+install(CODE [[
+  get_filename_component(brimlet_base "${CMAKE_INSTALL_PREFIX}" NAME)
+  if(brimlet_base STREQUAL "usr")
+    get_filename_component(brimlet_etc "${CMAKE_INSTALL_PREFIX}/../etc" ABSOLUTE)
+  else()
+    set(brimlet_etc "${CMAKE_INSTALL_PREFIX}/etc")
+  endif()
+  file(INSTALL "${brimlet_example}" DESTINATION "${brimlet_etc}/brimlet" RENAME dbstring.Ini.example
+       FILE_PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ WORLD_READ)
+]])
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.packaging.md)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
@@ -36,7 +60,8 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${CMAKE_INS
 # no time stamp, so the package is reproducible). The mdoc sources in docs/man are the pages.
 set(brimlet_gz_dir ${PROJECT_BINARY_DIR}/packaging/gz)
 set(brimlet_gz_files)
-foreach(source docs/man/brimlet.8 docs/man/brimlet-decrypt.1 packaging/debian/changelog)
+foreach(source docs/man/brimlet.8 docs/man/brimlet-setup.8 docs/man/brimlet-decrypt.1
+               packaging/debian/changelog)
   get_filename_component(name ${source} NAME)
   add_custom_command(OUTPUT ${brimlet_gz_dir}/${name}.gz
     COMMAND ${CMAKE_COMMAND} -E copy ${PROJECT_SOURCE_DIR}/${source} ${brimlet_gz_dir}/${name}
@@ -45,7 +70,8 @@ foreach(source docs/man/brimlet.8 docs/man/brimlet-decrypt.1 packaging/debian/ch
   list(APPEND brimlet_gz_files ${brimlet_gz_dir}/${name}.gz)
 endforeach()
 add_custom_target(brimlet_compressed_docs ALL DEPENDS ${brimlet_gz_files})
-install(FILES ${brimlet_gz_dir}/brimlet.8.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+install(FILES ${brimlet_gz_dir}/brimlet.8.gz ${brimlet_gz_dir}/brimlet-setup.8.gz
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
 install(FILES ${brimlet_gz_dir}/brimlet-decrypt.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${brimlet_gz_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
@@ -67,7 +93,8 @@ links named prefix_AGENT_OS. It queries a database over ODBC, writes an\n\
 encrypted XML list of the agent's components into the output directory and\n\
 records its MD5 checksum in the database.\n\
 brimlet-decrypt prints a published document as plain XML. The systemd\n\
-templates brimlet@.service and brimlet@.timer run one instance per link.")
+templates brimlet@.service and brimlet@.timer run one instance per link;\n\
+brimlet-setup sets one up. Alert rules for Prometheus are included.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
@@ -75,13 +102,15 @@ set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # What the binaries link (dpkg-shlibdeps on Debian 12 gives exactly these), plus adduser for
-# the service account made in postinst.
+# the service account made in postinst and acl for brimlet-setup's grant on the metrics
+# directory.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS
-    "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 9), libssl3 (>= 3.0.0), libodbc2 (>= 2.3.1), libodbcinst2 (>= 2.3.1), adduser")
+    "libc6 (>= 2.34), libgcc-s1 (>= 3.0), libstdc++6 (>= 9), libssl3 (>= 3.0.0), libodbc2 (>= 2.3.1), libodbcinst2 (>= 2.3.1), adduser, acl")
 # One ODBC driver is needed to reach any database.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "odbc-postgresql | odbc-mariadb | tdsodbc")
-set(CPACK_DEBIAN_PACKAGE_SUGGESTS "libxml2-utils, openssl")
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "prometheus-node-exporter, libxml2-utils, openssl")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
-    ${CMAKE_CURRENT_LIST_DIR}/debian/postinst ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+    ${CMAKE_CURRENT_LIST_DIR}/debian/conffiles ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+    ${CMAKE_CURRENT_LIST_DIR}/debian/prerm ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

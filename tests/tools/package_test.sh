@@ -1,12 +1,16 @@
 #!/usr/bin/env bash
-# The .deb of this build: lintian finds nothing to report, the service unit passes
-# systemd-analyze's verify and its security rating stays within the threshold, its control
-# fields declare every shared library its binaries need, and the unpacked package works: the
-# stock clients load its SQL into the private PostgreSQL and MariaDB, the program answers
+# The .deb of this build: lintian finds nothing to report, its files, modes and conffiles are
+# the Debian layout's, the service unit passes systemd-analyze's verify and its security rating
+# stays within the threshold, its control fields declare every shared library its binaries
+# need, the maintainer scripts stop, keep or disable the pairs' units as dpkg's action wants
+# (run against a scratch root with the systemd helpers stubbed), the retention rule removes old
+# logs only, the shipped alert rules pass their promtool tests, and the unpacked package works:
+# the stock clients load its SQL into the private PostgreSQL and MariaDB, the program answers
 # --help, --version and a bad argument without creating anything, refuses a name without three
-# parts with a hint on stderr, and run through a link it finds its MD5 library beside the real
-# binary, publishes a document that the unpacked brimlet-decrypt reads, and records its
-# checksum. (Unpacked, not installed: the suite runs without root.)
+# parts with a hint on stderr, and run through a pair that brimlet-setup made it finds its MD5
+# library beside the real binary, publishes a document that the unpacked brimlet-decrypt reads,
+# and records its checksum. (Unpacked, not installed: the suite runs without root; systemd
+# itself is not started, see README.md for the manual procedure.)
 #
 #   package_test.sh BINARY_DIR
 # Exit 0 pass, 1 fail, 77 skip (no servers configured and BRIMLET_TEST_REQUIRE_DB unset).
@@ -25,7 +29,7 @@ if [[ -z "${BRIMLET_TEST_PG_PORT:-}" || -z "${BRIMLET_TEST_MARIADB_PORT:-}" ]]; 
     echo "SKIP: BRIMLET_TEST_PG_PORT or BRIMLET_TEST_MARIADB_PORT is not set"
     exit 77
 fi
-for tool in lintian systemd-analyze man; do
+for tool in lintian systemd-analyze systemd-tmpfiles promtool man; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/test installs it)"
 done
 
@@ -54,6 +58,29 @@ deb="$(ls "$tmp"/pkg/brimlet_*.deb)"
 root="$tmp/root"
 dpkg-deb -x "$deb" "$root"
 
+# The layout: the program on PATH through a relative link, its MD5 library and their directory
+# root's and not writable by group or others (the program trusts nothing else), /etc's one file
+# a conffile.
+listing="$(dpkg-deb -c "$deb")"
+while read -r mode owner path; do
+    grep -qE "^$mode $owner +[0-9]+ [-0-9]+ [:0-9]+ \./${path//./\\.}( |\$)" <<<"$listing" ||
+        fail "the package lacks $mode $owner /$path:"$'\n'"$(grep -F "./$path" <<<"$listing")"
+done <<FILES
+-rwxr-xr-x root/root usr/lib/brimlet/brimlet
+-rw-r--r-- root/root usr/lib/brimlet/libVelGnMD5.so
+drwxr-xr-x root/root usr/lib/brimlet/
+lrwxrwxrwx root/root usr/sbin/brimlet -> ../lib/brimlet/brimlet
+-rwxr-xr-x root/root usr/sbin/brimlet-setup
+-rw-r--r-- root/root etc/brimlet/dbstring.Ini.example
+-rw-r--r-- root/root usr/lib/tmpfiles.d/brimlet.conf
+-rw-r--r-- root/root usr/share/brimlet/prometheus/brimlet.rules.yml
+-rw-r--r-- root/root usr/share/man/man8/brimlet-setup.8.gz
+FILES
+ctl="$tmp/control"
+dpkg-deb -e "$deb" "$ctl"
+[[ "$(<"$ctl/conffiles")" == "$(grep -o '\./etc/.*[^/]$' <<<"$listing" | cut -c2-)" ]] ||
+    fail "conffiles $(<"$ctl/conffiles") is not the package's files under /etc"
+
 # Debian's checks of the package: no error, no warning (informational tags are allowed).
 lintian_out="$(lintian --fail-on error,warning "$deb" 2>&1)" ||
     fail "lintian on $(basename "$deb"):"$'\n'"$lintian_out"
@@ -65,14 +92,91 @@ lintian_out="$(lintian --fail-on error,warning "$deb" 2>&1)" ||
 unit="$root/usr/lib/systemd/system/brimlet@.service"
 security="$(systemd-analyze security --offline=true --threshold=25 "$unit" 2>&1)" ||
     fail "systemd-analyze security rates the unit above 2.5:"$'\n'"$(tail -n 3 <<<"$security")"
+# Stubs that record their arguments stand in for what needs root or a running systemd.
+stubs="$tmp/stubs"
+calls="$tmp/calls"
+mkdir -p "$stubs"
+for cmd in chown setfacl adduser systemctl deb-systemd-invoke deb-systemd-helper; do
+    printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$cmd" "$calls" >"$stubs/$cmd"
+done
+printf '#!/bin/sh\n[ "$*" = "passwd brimlet" ] && echo "brimlet:x:999:999::/var/lib/brimlet:/usr/sbin/nologin"\n' >"$stubs/getent"
+chmod +x "$stubs"/*
+setup() {
+    PATH="$stubs:$PATH" "$root/usr/sbin/brimlet-setup" --root "$1" "$2" >"$tmp/setup.out" 2>&1 ||
+        fail "brimlet-setup --root $1 $2: $(<"$tmp/setup.out")"
+}
 vroot="$tmp/vroot"
-mkdir -p "$vroot/var/lib/brimlet/pkg_KA_LINUX"
+mkdir -p "$vroot/srv/www"
 cp -a "$root/." "$vroot/"
 cp -rn /usr/lib/systemd/system/. "$vroot/usr/lib/systemd/system/"
-ln -s /usr/lib/brimlet/brimlet "$vroot/var/lib/brimlet/pkg_KA_LINUX/pkg_KA_LINUX"
-verify="$(systemd-analyze verify --root="$vroot" brimlet@pkg_KA_LINUX.service \
+sed -i 's|^srvpath=.*|srvpath=/srv/www|' "$vroot/etc/brimlet/dbstring.Ini.example"
+setup "$vroot" pkg_KA_LINUX
+[[ "$(<"$vroot/etc/systemd/system/brimlet@pkg_KA_LINUX.service.d/brimlet-setup.conf")" == *$'\nReadWritePaths=-/srv/www/KA' ]] ||
+    fail "brimlet-setup wrote no drop-in for /srv/www/KA: $(<"$tmp/setup.out")"
+# A pair of the old layout (Ini/ and Log/ directories beside the link) keeps its files.
+old="$vroot/var/lib/brimlet/old_KA_LINUX"
+mkdir -p "$old/Ini" "$old/Log"
+echo "[Brimlet]" >"$old/Ini/dbstring.Ini"
+touch "$old/Log/old_KA_LINUX_01122026.log"
+setup "$vroot" old_KA_LINUX
+[[ "$(readlink "$old/Ini")" == ../../../../etc/brimlet/old_KA_LINUX &&
+    "$(<"$old/Ini/dbstring.Ini")" == "[Brimlet]" &&
+    -f "$vroot/var/log/brimlet/old_KA_LINUX/old_KA_LINUX_01122026.log" ]] ||
+    fail "brimlet-setup did not move an old pair's files: $(<"$tmp/setup.out")"
+verify="$(systemd-analyze verify --man=no --root="$vroot" brimlet@pkg_KA_LINUX.service \
     brimlet@pkg_KA_LINUX.timer 2>&1)" && [[ -z "$verify" ]] ||
     fail "systemd-analyze verify:"$'\n'"$verify"
+
+# The maintainer scripts against a machine running systemd with one pair enabled, a drop-in
+# each for the pair and the template, and a foreign timer. Upgrade and remove keep the units;
+# remove stops the pairs; purge disables them, removes the drop-ins, settings and logs, and
+# keeps a document published in a pair's directory.
+m="$tmp/mroot"
+mkdir -p "$m/run/systemd/system" "$m/etc/systemd/system/timers.target.wants" \
+    "$m/etc/systemd/system/brimlet@.service.d" "$m/etc/brimlet"
+cp "$root/etc/brimlet/dbstring.Ini.example" "$m/etc/brimlet/"
+setup "$m" pkg_KA_LINUX
+touch "$m/etc/systemd/system/brimlet@.service.d/local.conf" "$m/var/lib/brimlet/pkg_KA_LINUX/.pkg_KA_LINUX.lock" \
+    "$m/var/lib/brimlet/pkg_KA_LINUX/Brimlet_KA_LINUX.xml" "$m/var/log/brimlet/pkg_KA_LINUX/pkg_KA_LINUX_09122026.log"
+for t in brimlet@pkg_KA_LINUX.timer other.timer; do
+    ln -s "/usr/lib/systemd/system/$t" "$m/etc/systemd/system/timers.target.wants/$t"
+done
+maint() {
+    rm -f "$calls"
+    touch "$calls"
+    (cd / && PATH="$stubs:$PATH" DPKG_ROOT="$m" DPKG_MAINTSCRIPT_PACKAGE=brimlet sh "$ctl/$1" "${@:2}") ||
+        fail "$* failed"
+    [[ "$(<"$calls")" == "$want" ]] || fail "$* called:"$'\n'"$(<"$calls")"$'\n'"not:"$'\n'"$want"
+}
+tree() { (cd "$m" && find etc var -mindepth 1 | sort); }
+before="$(tree)"
+reload="systemctl --system daemon-reload"
+want="" maint prerm upgrade 1.0.0
+want="$reload" maint postinst configure 1.0.0
+want="deb-systemd-invoke stop brimlet@*.timer"$'\n'"deb-systemd-invoke stop brimlet@*.service" maint prerm remove
+want="$reload" maint postrm remove
+[[ "$(tree)" == "$before" ]] || fail "upgrade or remove changed files:"$'\n'"$(diff <(echo "$before") <(tree))"
+want="deb-systemd-helper purge brimlet@.timer brimlet@.service"$'\n'"$reload" maint postrm purge
+left="$(tree | tr '\n' ' ')"
+[[ "$left" == "etc/systemd etc/systemd/system etc/systemd/system/timers.target.wants etc/systemd/system/timers.target.wants/other.timer var/lib var/lib/brimlet var/lib/brimlet/pkg_KA_LINUX var/lib/brimlet/pkg_KA_LINUX/Brimlet_KA_LINUX.xml var/log " ]] ||
+    fail "purge left: $left"
+
+# Retention: the installed rule, applied to a scratch root by systemd-tmpfiles itself, removes
+# a day's log 90 days after its last write and keeps a younger one and a recently read one.
+t="$tmp/troot"
+mkdir -p "$t/var/log/brimlet/pkg_KA_LINUX" "$t/usr/lib/tmpfiles.d"
+cp "$root/usr/lib/tmpfiles.d/brimlet.conf" "$t/usr/lib/tmpfiles.d/"
+for age in 91 89; do
+    touch -d "$age days ago" "$t/var/log/brimlet/pkg_KA_LINUX/pkg_KA_LINUX_$age.log"
+done
+touch -m -d "100 days ago" "$t/var/log/brimlet/pkg_KA_LINUX/pkg_KA_LINUX_read.log"
+systemd-tmpfiles --clean --root="$t" brimlet.conf 2>&1 || fail "systemd-tmpfiles --clean failed"
+[[ "$(find "$t/var/log/brimlet/pkg_KA_LINUX" -type f -printf "%f ")" == "pkg_KA_LINUX_89.log " ]] ||
+    fail "after the retention rule: $(ls "$t/var/log/brimlet/pkg_KA_LINUX")"
+
+# The shipped alert rules with their tests.
+(cd "$root/usr/share/brimlet/prometheus" && promtool test rules brimlet.rules.test.yml >"$tmp/promtool" 2>&1) ||
+    fail "promtool test rules: $(<"$tmp/promtool")"
 
 # Every library a packaged ELF file needs belongs to a declared dependency (the sanitizer
 # runtimes of a sanitized test build excepted).
@@ -99,11 +203,11 @@ decrypt="$root/usr/bin/brimlet-decrypt"
 [[ -x "$exe" && -f "$root/usr/lib/brimlet/libVelGnMD5.so" && -x "$decrypt" ]] ||
     fail "the package lacks the program, its library or brimlet-decrypt"
 for f in usr/lib/systemd/system/brimlet@.service usr/lib/systemd/system/brimlet@.timer \
-    usr/share/brimlet/examples/dbstring.Ini usr/share/brimlet/sql/postgresql/procedures.sql \
+    usr/share/brimlet/sql/postgresql/procedures.sql \
     usr/share/doc/brimlet/copyright usr/share/doc/brimlet/changelog.gz; do
     [[ -f "$root/$f" ]] || fail "the package lacks /$f"
 done
-for page in man8/brimlet.8.gz man1/brimlet-decrypt.1.gz; do
+for page in man8/brimlet.8.gz man8/brimlet-setup.8.gz man1/brimlet-decrypt.1.gz; do
     text="$(MANWIDTH=80 man -l "$root/usr/share/man/$page" 2>&1)" || fail "man -l $page: $text"
     for section in NAME SYNOPSIS DESCRIPTION "EXIT STATUS" EXAMPLES; do
         grep -q "^$section\$" <<<"$text" || fail "man -l $page shows no $section section"
@@ -152,10 +256,11 @@ rc=0
 grep -q $'\tOS Type and Agent Type not supplied.\t' "$tmp"/args/Log/pkg_KA_*.log ||
     fail "a name of two parts logged no refusal"
 
-inst="$tmp/instance"
-mkdir -p "$inst/Ini" "$tmp/www/KA"
-ln -s "$exe" "$inst/pkg_KA_LINUX"
-cat >"$inst/Ini/dbstring.Ini" <<EOF
+# A pair in the package's layout as brimlet-setup makes it: link, Ini and Log all symbolic.
+setup "$root" pkg_KA_LINUX
+inst="$root/var/lib/brimlet/pkg_KA_LINUX"
+mkdir -p "$tmp/www/KA" "$tmp/metrics"
+cat >"$root/etc/brimlet/pkg_KA_LINUX/dbstring.Ini" <<EOF
 [Brimlet]
 KEMADDONDBstr=Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=$BRIMLET_TEST_PG_PORT;Database=$db;Uid=brimlet;Pwd=brimlet
 conntimeoutsec=10
@@ -163,14 +268,16 @@ cmdtimeoutsec=30
 purl=https://p.example/
 surl=https://s.example/
 srvpath=$tmp/www
+metricsdir=$tmp/metrics
 EOF
 rc=0
 (cd "$inst" && LD_DEBUG=libs LD_DEBUG_OUTPUT="$tmp/ld" ./pkg_KA_LINUX) || rc=$?
-log="$(cat "$inst"/Log/*.log)"
+log="$(cat "$root"/var/log/brimlet/pkg_KA_LINUX/*.log)"
 [[ "$rc" == 0 ]] || fail "the unpacked program exited with $rc; log: $log"
 grep -q "trying file=$root/usr/lib/brimlet/libVelGnMD5.so" "$tmp"/ld.* ||
     fail "libVelGnMD5.so was not loaded from beside the real binary"
 grep -q $'\tChecksum updated in the database\t' <<<"$log" || fail "no checksum entry; log: $log"
+[[ -f "$tmp/metrics/brimlet_pkg_KA_LINUX.prom" ]] || fail "no metrics file; log: $log"
 
 doc="$tmp/www/KA/Brimlet_KA_LINUX.xml"
 plain="$("$decrypt" "$doc")" || fail "the unpacked brimlet-decrypt failed"
