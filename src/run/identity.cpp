@@ -16,16 +16,21 @@ namespace {
 // Relative to `cwd`, "." and repeated "/" dropped, ".." kept: "sym/.." is where the kernel
 // goes (the target's parent), not where a text edit would.
 std::string Absolute(std::string_view p, std::string_view cwd) {
-    std::string joined = p.empty() || p.front() != '/' ? std::string(cwd) + "/" : std::string();
+    const bool relative = p.empty() || p.front() != '/';
+    std::string joined = relative && !cwd.empty() ? std::string(cwd) + "/" : std::string();
     joined += p;
+    // No working directory known (getcwd failed): the path stays relative.
+    const bool absolute = !joined.empty() && joined.front() == '/';
     std::string out;
     for (const std::string& element : Split(joined, '/')) {
         if (!element.empty() && element != ".") {
-            out += "/";
+            if (absolute || !out.empty()) {
+                out += "/";
+            }
             out += element;
         }
     }
-    return out.empty() ? "/" : out;
+    return out.empty() ? (absolute ? "/" : ".") : out;
 }
 
 }  // namespace
