@@ -25,8 +25,9 @@ constexpr unsigned kCallsBetweenCleanups = 512;
 // Each element costs CreateDir a presence test of an ever longer path, so long chains are
 // rationed per input to keep the executions per second up.
 constexpr std::size_t kElementsPerInput = 5000;
-// Element count from which CreateDir's 16-bit loop index overflows.
-constexpr std::size_t kMaxElements = 32768;
+// "/" count of a qualified path from which CreateDir's 16-bit loop index overflows: its
+// elements are one more, and 32768 of them are one too many.
+constexpr std::size_t kMaxElements = 32767;
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
     ::remove(path);

@@ -98,6 +98,11 @@ AtomicFile::~AtomicFile() {
     }
 }
 
+std::string AtomicFile::TempName() const {
+    // Unnamed until Commit: an error text still has to say which file failed.
+    return m_tempPath.empty() ? "temporary file for " + m_path : m_tempPath;
+}
+
 void AtomicFile::LinkUnnamed() {
     const std::string dir = DirectoryOf(m_path);
     const std::string procPath = "/proc/self/fd/" + std::to_string(m_fd.get());
@@ -120,7 +125,8 @@ void AtomicFile::LinkUnnamed() {
 void AtomicFile::Write(std::string_view data) {
     const std::size_t total = data.size();
     if (!WriteAll(m_fd.get(), data)) {
-        throw ErrnoFailure(errno, "write " + m_tempPath);
+        const int err = errno;
+        throw ErrnoFailure(err, "write " + TempName());
     }
     StartWriteBack(m_fd.get(), total);
 }
@@ -128,16 +134,19 @@ void AtomicFile::Write(std::string_view data) {
 void AtomicFile::Commit() {
     // mkstemp creates 0600, which would lock readers such as the web server out.
     if (::fchmod(m_fd.get(), 0666 & ~static_cast<mode_t>(CurrentUmask())) != 0) {
-        throw ErrnoFailure(errno, "chmod " + m_tempPath);
+        const int err = errno;
+        throw ErrnoFailure(err, "chmod " + TempName());
     }
     if (::fsync(m_fd.get()) != 0) {
-        throw ErrnoFailure(errno, "fsync " + m_tempPath);
+        const int err = errno;
+        throw ErrnoFailure(err, "fsync " + TempName());
     }
     if (m_tempPath.empty()) {
         LinkUnnamed();
     }
     if (m_fd.Close() != 0) {
-        throw ErrnoFailure(errno, "close " + m_tempPath);
+        const int err = errno;
+        throw ErrnoFailure(err, "close " + TempName());
     }
     if (::rename(m_tempPath.c_str(), m_path.c_str()) != 0) {
         throw ErrnoFailure(errno, "rename " + m_tempPath + " to " + m_path);

@@ -34,6 +34,8 @@ class AtomicFile {
   private:
     // Gives the unnamed file a temporary name beside the path, ready for the rename.
     void LinkUnnamed();
+    // The temporary file for error texts: its name, or what it is for while it has none.
+    std::string TempName() const;
 
     std::string m_path;
     std::string m_tempPath;

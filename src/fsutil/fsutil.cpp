@@ -50,7 +50,9 @@ bool CreateDir(LogFile& log, std::string path) {
         // A path always has at least two elements once qualified ("x/" gives "x" and "").
         std::string prefix = elements[0] + "/" + elements[1];
         const std::size_t highest = elements.size() - 1;
-        if (highest > static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) {
+        // A 16-bit loop index overflows on its step past the highest index, so 32767 elements
+        // (highest index 32766) are the most a path can have; refused before any work.
+        if (highest >= static_cast<std::size_t>(std::numeric_limits<std::int16_t>::max())) {
             throw Failure(6, "Overflow");
         }
         for (std::size_t i = 2; i <= highest; ++i) {

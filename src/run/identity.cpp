@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <string>
 
 #include "common/text.h"
 
@@ -12,12 +13,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// Relative to `cwd`, "." and repeated "/" dropped, ".." kept: "sym/.." is where the kernel
+// goes (the target's parent), not where a text edit would.
 std::string Absolute(std::string_view p, std::string_view cwd) {
-    fs::path path(p);
-    if (path.is_relative()) {
-        path = fs::path(cwd) / path;
+    const bool relative = p.empty() || p.front() != '/';
+    std::string joined = relative && !cwd.empty() ? std::string(cwd) + "/" : std::string();
+    joined += p;
+    // No working directory known (getcwd failed): the path stays relative.
+    const bool absolute = !joined.empty() && joined.front() == '/';
+    std::string out;
+    for (const std::string& element : Split(joined, '/')) {
+        if (!element.empty() && element != ".") {
+            if (absolute || !out.empty()) {
+                out += "/";
+            }
+            out += element;
+        }
     }
-    return path.lexically_normal().string();
+    return out.empty() ? (absolute ? "/" : ".") : out;
 }
 
 }  // namespace

@@ -6,7 +6,7 @@
 namespace brimlet {
 
 struct ExecutableIdentity {
-    std::string path;  // absolute, lexically normal, links not resolved
+    std::string path;  // absolute, ".." kept as invoked, links not resolved
     std::string dir;   // directory of `path`, without a trailing "/" ("" for the root)
     std::string name;  // the whole file name, dots included
 };

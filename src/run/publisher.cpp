@@ -52,8 +52,9 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
             if (::unlink(ctx.xmlPath.c_str()) == 0) {
                 step = 50;
                 Msg(ctx, "Deleted Old xml file");
-            } else if (errno != ENOENT && errno != ENOTDIR) {
-                // ENOTDIR: a part of the path is a plain file, so no document can be there.
+            } else if (errno != ENOENT && errno != ENOTDIR && errno != EISDIR) {
+                // ENOTDIR: a part of the path is a plain file, so no document can be there;
+                // EISDIR: a directory is there, which the search for a document does not find.
                 throw ErrnoFailure(errno, "delete " + ctx.xmlPath);
             }
             step = 220;

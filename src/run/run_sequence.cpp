@@ -54,17 +54,19 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
 
         step = 80;
         const std::vector<std::string> parts = Split(ctx.log.exeName, '_');
-        // "", "." and ".." would put the document outside <srvpath>/<AGENT>/.
+        // An agent or OS part "", "." or ".." would put the document outside
+        // <srvpath>/<AGENT>/; the prefix enters no path of the document, so it is free.
         const auto unusable = [](const std::string& p) {
             return p.empty() || p == "." || p == "..";
         };
-        if (parts.size() != 3 || std::any_of(parts.begin(), parts.end(), unusable)) {
+        if (parts.size() != 3 || std::any_of(parts.begin() + 1, parts.end(), unusable)) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
             std::fprintf(stderr,
                          "%s: not a name of the form prefix_AGENT_OS; run the program through a "
-                         "link so named (three parts separated by \"_\", none empty, \".\" or "
-                         "\"..\"), e.g. pub_KA_LINUX -> /usr/lib/brimlet/brimlet\n",
+                         "link so named (three parts separated by \"_\"; the prefix is free, "
+                         "AGENT and OS are not empty, \".\" or \"..\"), e.g. pub_KA_LINUX -> "
+                         "/usr/lib/brimlet/brimlet\n",
                          ctx.log.exeName.c_str());
             step = 130;
             LogMain(ctx, "END");

@@ -52,6 +52,8 @@ bool IsXmlChar(char32_t cp) {
            (cp >= 0xE000 && cp <= 0xFFFD) || (cp >= 0x10000 && cp <= 0x10FFFF);
 }
 
+// XML 1.0's name characters less ':', which a name may hold but which would make the type an
+// undeclared namespace prefix: a namespace-aware parser rejects the whole document.
 bool IsNameStartChar(char32_t c) {
     return (c >= 'A' && c <= 'Z') || c == '_' || (c >= 'a' && c <= 'z') ||
            (c >= 0xC0 && c <= 0xD6) || (c >= 0xD8 && c <= 0xF6) || (c >= 0xF8 && c <= 0x2FF) ||

@@ -1,11 +1,17 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "common/failure.h"
 #include "run/component_query.h"
+#include "run/run_sequence.h"
+#include "support/fake_clock.h"
 #include "support/run_log.h"
 #include "support/test_db.h"
 
@@ -269,6 +275,34 @@ TEST_P(DocumentDbTest, HostileDataPublishesWellFormedXmlThatTheStockToolDecrypts
     EXPECT_EQ(xml.find("bad"), std::string::npos);
     EXPECT_EQ(m_run.Entries().back(),
               "modMain|SubCreateBrimletXML|MSG|Created new xml file|" + m_run.ctx.xmlPath + "|");
+}
+
+// Main's own error path, reached after a publication: the pause fails.
+class FailingPauseClock : public test::FakeClock {
+  public:
+    using FakeClock::FakeClock;
+    void SleepMs(int) const override { throw Failure(-1, "pause failed"); }
+};
+
+TEST_P(DocumentDbTest, MainsErrorEntryIsLastAndTheConnectionStaysOpen) {
+    Insert("'dll'", "'a.dll'");
+    test::TempDir site;
+    ASSERT_EQ(::mkdir((site / "www").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((site / "www/AG").c_str(), 0755), 0);
+    test::WriteIni(site.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=10",
+                                 "cmdtimeoutsec=30", "purl=http://p/", "surl=http://s/",
+                                 "srvpath=" + site / "www"});
+    const FailingPauseClock clock(std::time(nullptr));
+    RunContext ctx;
+    ctx.log.clock = &clock;
+    EXPECT_EQ(Main(ctx, {site / "pub_AG_OS", site.path(), "pub_AG_OS"}), kExitFailed);
+    EXPECT_TRUE(ctx.published);
+    const auto entries = test::EntryTexts(test::ReadLog(ctx.log.logFilePath));
+    ASSERT_FALSE(entries.empty());
+    EXPECT_EQ(entries.back(), "modMain|Main|ERR|-1|pause failed|200");
+    EXPECT_EQ(std::count(entries.begin(), entries.end(), "modMain|Main|MSG|END||"), 0);
+    ASSERT_TRUE(ctx.connection);
+    EXPECT_TRUE(ctx.connection->IsOpen());
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DocumentDbTest, ::testing::ValuesIn(test::AllBackends()),

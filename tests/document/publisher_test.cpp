@@ -210,15 +210,27 @@ TEST_F(PublisherTest, NoRowsRemoveTheOldDocument) {
     EXPECT_EQ(Entries().back().val2, "A");
 }
 
-// The output root may be a plain file: nothing can exist below it, so there is nothing to delete.
-TEST_F(PublisherTest, NoRowsBelowAPlainFileIsNoData) {
+// Where no document can be: below a plain file (the output root may be one), or a directory
+// at the document's path. Nothing to delete: no data, and the entry stays.
+TEST_F(PublisherTest, NoRowsWhereNoDocumentCanBeIsNoData) {
     test::WriteFile(m_dir / "root", "a file\n");
-    m_ctx.xmlPath = m_dir / "root/A/Brimlet_A_B.xml";
-    Publish(BodyStatus::NoRows);
-    EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Creating Brimlet xml...",
-                                                 "MSG No Data available for B"}));
-    EXPECT_TRUE(m_ctx.noData);
+    ASSERT_EQ(::mkdir((m_dir / "out/Brimlet_A_B.xml").c_str(), 0755), 0);
+    for (const std::string& xmlPath :
+         {m_dir / "root/A/Brimlet_A_B.xml", m_dir / "out/Brimlet_A_B.xml"}) {
+        SCOPED_TRACE(xmlPath);
+        m_ctx.xmlPath = xmlPath;
+        m_ctx.noData = false;
+        const std::size_t before = Entries().size();
+        Publish(BodyStatus::NoRows);
+        const std::vector<std::string> all = Val1s();
+        EXPECT_EQ(
+            std::vector<std::string>(all.begin() + static_cast<std::ptrdiff_t>(before), all.end()),
+            (std::vector<std::string>{"MSG Creating Brimlet xml...",
+                                      "MSG No Data available for B"}));
+        EXPECT_TRUE(m_ctx.noData);
+    }
     EXPECT_EQ(test::ReadFile(m_dir / "root"), "a file\n");
+    EXPECT_TRUE(test::Exists(m_dir / "out/Brimlet_A_B.xml"));
 }
 
 TEST_F(PublisherTest, NoUsableRowsKeepTheOldDocumentWithOneErrorEntry) {

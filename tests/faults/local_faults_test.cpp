@@ -185,10 +185,13 @@ INSTANTIATE_TEST_SUITE_P(
                           "modMain|SubCreateBrimletXML|ERR|", "No such file or directory"},
         FailedPublication{"AgentFolderReadOnly", PublicationFault::FolderReadOnly,
                           "modMain|SubCreateBrimletXML|ERR|", "Permission denied"},
+        // The unnamed temporary file is named by the document it is for.
         FailedPublication{"DiskFullOnWrite", PublicationFault::FullOnWrite,
-                          "modMain|SubCreateBrimletXML|ERR|", "No space left on device"},
+                          "modMain|SubCreateBrimletXML|ERR|28|write temporary file for /",
+                          "/FA/Brimlet_FA_LNX.xml: No space left on device"},
         FailedPublication{"DiskFullOnFsync", PublicationFault::FullOnFsync,
-                          "modMain|SubCreateBrimletXML|ERR|", "No space left on device"}),
+                          "modMain|SubCreateBrimletXML|ERR|28|fsync temporary file for /",
+                          "/FA/Brimlet_FA_LNX.xml: No space left on device"}),
     [](const ::testing::TestParamInfo<FailedPublication>& info) { return info.param.name; });
 
 TEST_F(LocalFaultTest, ReadOnlyLogFolderWithoutTodaysLogEndsTheRunUntouched) {

@@ -172,5 +172,18 @@ TEST_F(LogFileTest, RunAcrossMidnightKeepsTheFirstDaysFile) {
     EXPECT_EQ(GeneralDateText(clock.Now()).find(':'), std::string::npos);
 }
 
+TEST_F(LogFileTest, HeaderDateIsAReadingOfItsOwn) {
+    // Named at 23:59:59; the header is written a second later, on the next day.
+    clock.Set(LocalTimeOf(2027, 3, 5, 23, 59, 59));
+    clock.StepEachReading(1);
+    InitLogFile(log);
+    EXPECT_EQ(log.logFilePath, ExpectedPath());
+    const std::string header = ReadFile(ExpectedPath());
+    EXPECT_NE(
+        header.find("\r\n#Date: " + GeneralDateText(LocalTimeOf(2027, 3, 6, 0, 0, 0)) + "\r\n"),
+        std::string::npos)
+        << header;
+}
+
 }  // namespace
 }  // namespace brimlet

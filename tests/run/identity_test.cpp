@@ -8,11 +8,38 @@
 namespace brimlet {
 namespace {
 
-TEST(ResolveInvokedExecutable, PathWithSlashIsMadeAbsoluteWithoutResolvingLinks) {
-    const auto id = ResolveInvokedExecutable("./bin/../links/pub_AG_OS", "/srv/app", "/usr/bin");
-    EXPECT_EQ(id.path, "/srv/app/links/pub_AG_OS");
-    EXPECT_EQ(id.dir, "/srv/app/links");
-    EXPECT_EQ(id.name, "pub_AG_OS");
+bool SameFile(const std::string& a, const std::string& b) {
+    struct stat sa {};
+    struct stat sb {};
+    return ::stat(a.c_str(), &sa) == 0 && ::stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+TEST(ResolveInvokedExecutable, PathWithSlashIsMadeAbsoluteWithoutCollapsingDotDot) {
+    struct Case {
+        const char* argv0;
+        const char* cwd;
+        const char* path;
+        const char* dir;
+    };
+    for (const Case& c : {
+             Case{"./bin/../links/pub_AG_OS", "/srv/app", "/srv/app/bin/../links/pub_AG_OS",
+                  "/srv/app/bin/../links"},
+             Case{"/x/sym/../p_KA_WIN64", "/w", "/x/sym/../p_KA_WIN64", "/x/sym/.."},
+             Case{"a//./b/p_A_B", "/w/", "/w/a/b/p_A_B", "/w/a/b"},
+         }) {
+        const auto id = ResolveInvokedExecutable(c.argv0, c.cwd, "/usr/bin");
+        EXPECT_EQ(id.path, c.path) << c.argv0;
+        EXPECT_EQ(id.dir, c.dir) << c.argv0;
+    }
+    // sym -> real/deep: the kernel runs real/p_KA_WIN64, so that is the program's directory.
+    test::TempDir d;
+    ASSERT_EQ(::mkdir((d / "real").c_str(), 0755), 0);
+    ASSERT_EQ(::mkdir((d / "real/deep").c_str(), 0755), 0);
+    ASSERT_EQ(::symlink("real/deep", (d / "sym").c_str()), 0);
+    const auto id = ResolveInvokedExecutable(d / "sym/../p_KA_WIN64", "/", "");
+    EXPECT_EQ(id.name, "p_KA_WIN64");
+    EXPECT_TRUE(SameFile(id.dir, d / "real")) << id.dir;
 }
 
 TEST(ResolveInvokedExecutable, NameIsTheWholeFileNameDotsIncluded) {

@@ -27,18 +27,23 @@ test::ProcessResult RunAs(const TempDir& dir, const std::string& name) {
 }
 
 TEST(MainRun, NamesWithoutThreeUsablePartsAreRefusedBeforeTheSettings) {
-    for (const std::string name : {"brimlet", "pub_AG", "pub_AG_OS_X", "a_b_c_d_e", "pub__OS",
-                                   "pub_._OS", "pub_AG_..", "_AG_OS", "pub_AG_"}) {
+    const std::string refused = "modMain|Main|MSG|OS Type and Agent Type not supplied.||";
+    // Taken: the settings are read (and found empty).
+    const std::string taken = "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet|";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"brimlet", refused},   {"pub_AG", refused},  {"pub_AG_OS_X", refused},
+        {"a_b_c_d_e", refused}, {"pub__OS", refused}, {"pub_._OS", refused},
+        {"pub_AG_..", refused}, {"pub_AG_", refused}, {"_AG_OS", taken},
+        {"._AG_OS", taken},     {".._AG_OS", taken}};
+    for (const auto& [name, second] : cases) {
         SCOPED_TRACE(name);
         TempDir dir;
         test::WriteIni(dir.path(), {});  // would log "DBConnection Data missing" if read
         const auto r = RunAs(dir, name);
         EXPECT_EQ(r.exitStatus, 1);
         const auto log = ReadLog(FindLogFile(dir.path()));
-        EXPECT_EQ(EntryTexts(log), (std::vector<std::string>{
-                                       "modMain|Main|MSG|START||",
-                                       "modMain|Main|MSG|OS Type and Agent Type not supplied.||",
-                                       "modMain|Main|MSG|END||"}));
+        EXPECT_EQ(EntryTexts(log), (std::vector<std::string>{"modMain|Main|MSG|START||", second,
+                                                             "modMain|Main|MSG|END||"}));
         EXPECT_EQ(FindLogFile(dir.path()).substr(dir.path().size()).rfind("/Log/" + name + "_", 0),
                   0u);
     }

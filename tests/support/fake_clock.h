@@ -1,5 +1,6 @@
 #pragma once
-// A clock that stands still at a chosen local time and records pauses instead of sleeping.
+// A clock that stands still at a chosen local time (or moves on by a set step after each
+// reading) and records pauses instead of sleeping.
 #include <ctime>
 
 #include "common/clock.h"
@@ -9,13 +10,19 @@ namespace brimlet::test {
 class FakeClock : public Clock {
   public:
     explicit FakeClock(std::time_t t) : m_now(t) {}
-    std::time_t Now() const override { return m_now; }
+    std::time_t Now() const override {
+        const std::time_t now = m_now;
+        m_now += m_step;
+        return now;
+    }
     void SleepMs(int milliseconds) const override { m_sleptMs += milliseconds; }
     void Set(std::time_t t) { m_now = t; }
+    void StepEachReading(std::time_t seconds) { m_step = seconds; }
     int SleptMs() const { return m_sleptMs; }
 
   private:
-    std::time_t m_now;
+    mutable std::time_t m_now;
+    std::time_t m_step = 0;
     mutable int m_sleptMs = 0;
 };
 
