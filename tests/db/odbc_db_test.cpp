@@ -37,8 +37,7 @@ std::string WithItem(const std::string& conn, const std::string& key, const std:
             conn.substr(pos, semi == std::string::npos ? std::string::npos : semi - pos);
         if (!item.empty()) {
             if (item.compare(0, key.size() + 1, key + "=") == 0) {
-                item = key;
-                item.append("=").append(value);
+                item.assign(key).append("=").append(value);
                 done = true;
             }
             out += item + ";";

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include "db/odbc.h"
-#include "db/odbc_internal.h"
 #include "db/odbc_testing.h"
 
 namespace brimlet::db {
