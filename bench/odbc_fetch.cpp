@@ -16,21 +16,17 @@
 
 #include "common/failure.h"
 #include "db/odbc.h"
-#include "db/odbc_internal.h"
+#include "support/raw_odbc.h"
 #include "xml/xml_body.h"
 
 namespace {
 
-using brimlet::db::CheckOdbc;
-using brimlet::db::OdbcHandle;
-
-// Runs one statement that is not a stored-procedure call (DDL).
-void Exec(const brimlet::db::Connection& c, const std::string& sql) {
-    OdbcHandle stmt(SQL_HANDLE_STMT, c.impl().dbc.get());
-    std::string text = sql;
-    CheckOdbc(SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()),
-                            static_cast<SQLINTEGER>(text.size())),
-              SQL_HANDLE_STMT, stmt.get(), "SQLExecDirect");
+// Runs one statement that is not a stored-procedure call (DDL) on a connection of its own, so
+// that nothing beside the layer's connection is open while it is measured.
+void Exec(const std::string& connectionString, const std::string& sql) {
+    const brimlet::test::RawSession session(connectionString);
+    brimlet::test::RawHandle stmt(SQL_HANDLE_STMT, session.dbc());
+    brimlet::test::RawExecute(stmt.get(), sql, "SQLExecDirect");
 }
 
 std::string CreateBig(bool pg, bool unbounded) {
@@ -65,8 +61,8 @@ int Measure(const std::string& connectionString, bool pg, bool unbounded) {
     c.SetCommandTimeout(300);
     c.Open();
     const std::string drop = pg ? "DROP FUNCTION IF EXISTS big()" : "DROP PROCEDURE IF EXISTS big";
-    Exec(c, drop);
-    Exec(c, CreateBig(pg, unbounded));
+    Exec(connectionString, drop);
+    Exec(connectionString, CreateBig(pg, unbounded));
 
     Command cmd;
     cmd.SetActiveConnection(c);
@@ -90,7 +86,7 @@ int Measure(const std::string& connectionString, bool pg, bool unbounded) {
     const auto read = std::chrono::steady_clock::now();
     const std::size_t rows = rs.RowCount();
     rs.Close();
-    Exec(c, drop);
+    Exec(connectionString, drop);
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
@@ -120,6 +116,9 @@ int main(int argc, char** argv) {
         return Measure(argv[1], backend == "pg", argc == 4);
     } catch (const brimlet::Failure& f) {
         std::fprintf(stderr, "failed: %d %s\n", f.number(), f.description().c_str());
+        return 1;
+    } catch (const std::runtime_error& e) {
+        std::fprintf(stderr, "failed: %s\n", e.what());
         return 1;
     }
 }

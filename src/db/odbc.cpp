@@ -372,8 +372,8 @@ void Connection::Open() {
                                   static_cast<SQLSMALLINT>(driverName.size()), &nameLength))) {
         driverName[0] = '\0';
     }
-    d.textBinding = d.forcedBinding.value_or(ChooseTextBinding(
-        reinterpret_cast<const char*>(driverName.data()), charsetOptions, dsnOptions));
+    d.textBinding = ChooseTextBinding(reinterpret_cast<const char*>(driverName.data()),
+                                      charsetOptions, dsnOptions);
 }
 
 void Connection::Close() {
@@ -653,7 +653,7 @@ RecordSet Command::Execute() {
             CheckOdbc(SQLNumResultCols(stmt.get(), &columns), SQL_HANDLE_STMT, stmt.get(),
                       "SQLNumResultCols");
             if (columns > 0 && !haveResult) {
-                result = FetchRecordSet(stmt.get(), conn.textBinding);
+                FetchRecordSet(stmt.get(), conn.textBinding, result.impl());
                 haveResult = true;
                 // The driver has just freed its copy of the rows, a heap as large as ours
                 // (psqlODBC keeps every value in a block of its own). Give those pages back

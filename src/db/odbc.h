@@ -51,9 +51,11 @@ class Connection {
     bool IsOpen() const;
 
     struct Impl;
-    Impl& impl() const;
 
   private:
+    friend class Command;
+    friend struct OdbcTesting;  // db/odbc_testing.h, the tests' way in
+    Impl& impl() const;
     std::unique_ptr<Impl> m_impl;
 };
 
@@ -133,9 +135,11 @@ class RecordSet {
     void Close();
 
     struct Impl;
-    Impl& impl() const;
 
   private:
+    friend class Command;
+    friend struct OdbcTesting;
+    Impl& impl() const;
     std::unique_ptr<Impl> m_impl;
 };
 

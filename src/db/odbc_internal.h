@@ -94,10 +94,8 @@ struct Connection::Impl {
     std::int32_t connectionTimeout = 15;
     std::int32_t commandTimeout = 30;
     bool open = false;
-    // Decided in Open() from the driver and the options; `forcedBinding` (tests and benchmarks
-    // only) overrides it.
+    // Decided in Open() from the driver and the options.
     TextBinding textBinding = TextBinding::Wide;
-    std::optional<TextBinding> forcedBinding;
 };
 
 struct RecordSet::Impl {
@@ -122,9 +120,9 @@ struct RecordSet::Impl {
     void AddNull();
 };
 
-// Fetches every row of the statement's current result set into a new open RecordSet. `stmt`
-// must have a result set with columns. The cursor is closed afterwards.
-RecordSet FetchRecordSet(SQLHSTMT stmt, TextBinding binding);
+// Fetches every row of the statement's current result set into `set`, a fresh one, and opens
+// it. `stmt` must have a result set with columns. The cursor is closed afterwards.
+void FetchRecordSet(SQLHSTMT stmt, TextBinding binding, RecordSet::Impl& set);
 
 // Appends UTF-16 code units as UTF-8; an unpaired surrogate becomes U+FFFD.
 void AppendUtf16AsUtf8(const SQLWCHAR* units, std::size_t count, std::string& out);

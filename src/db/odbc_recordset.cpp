@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "common/text.h"
+#include "common/utf8.h"
 #include "db/odbc.h"
 #include "db/odbc_internal.h"
 
@@ -270,11 +271,7 @@ void FetchBound(SQLHSTMT stmt, std::vector<ColumnInfo>& columns, RecordSet::Impl
 
 void AppendUtf16AsUtf8(const SQLWCHAR* units, std::size_t count, std::string& out) {
     for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t cp = units[i];
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-            continue;
-        }
+        char32_t cp = units[i];
         if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < count && units[i + 1] >= 0xDC00 &&
             units[i + 1] <= 0xDFFF) {
             cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i + 1] - 0xDC00);
@@ -282,17 +279,7 @@ void AppendUtf16AsUtf8(const SQLWCHAR* units, std::size_t count, std::string& ou
         } else if (cp >= 0xD800 && cp <= 0xDFFF) {
             cp = 0xFFFD;
         }
-        if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        }
-        out += static_cast<char>(0x80 | (cp & 0x3F));
+        AppendUtf8(out, cp);
     }
 }
 
@@ -331,9 +318,7 @@ void RecordSet::Impl::AddNull() {
     isNull.push_back(true);
 }
 
-RecordSet FetchRecordSet(SQLHSTMT stmt, TextBinding binding) {
-    RecordSet result;
-    RecordSet::Impl& set = result.impl();
+void FetchRecordSet(SQLHSTMT stmt, TextBinding binding, RecordSet::Impl& set) {
     SQLSMALLINT count = 0;
     CheckOdbc(SQLNumResultCols(stmt, &count), SQL_HANDLE_STMT, stmt, "SQLNumResultCols");
     std::vector<ColumnInfo> columns(static_cast<std::size_t>(count));
@@ -368,7 +353,6 @@ RecordSet FetchRecordSet(SQLHSTMT stmt, TextBinding binding) {
     }
     set.position = 0;
     set.open = true;
-    return result;
 }
 
 // ---- RecordSet ----
@@ -386,8 +370,7 @@ RecordSet::Impl& RecordSet::impl() const {
 }
 
 namespace {
-const RecordSet::Impl& OpenImpl(const RecordSet& rs) {
-    const RecordSet::Impl& d = rs.impl();
+const RecordSet::Impl& OpenImpl(const RecordSet::Impl& d) {
     if (!d.open) {
         throw ObjectClosed();
     }
@@ -400,22 +383,22 @@ bool RecordSet::IsOpen() const {
 }
 
 bool RecordSet::Bof() const {
-    const Impl& d = OpenImpl(*this);
+    const Impl& d = OpenImpl(impl());
     return d.order.empty();
 }
 
 bool RecordSet::Eof() const {
-    const Impl& d = OpenImpl(*this);
+    const Impl& d = OpenImpl(impl());
     return d.position >= d.order.size();
 }
 
 std::size_t RecordSet::RowCount() const {
-    return OpenImpl(*this).order.size();
+    return OpenImpl(impl()).order.size();
 }
 
 void RecordSet::KeepRows(const std::vector<std::size_t>& positions) {
     Impl& d = impl();
-    OpenImpl(*this);
+    OpenImpl(d);
     std::vector<std::uint32_t> order;
     order.reserve(positions.size());
     for (const std::size_t position : positions) {
@@ -431,12 +414,12 @@ void RecordSet::KeepRows(const std::vector<std::size_t>& positions) {
 
 void RecordSet::MoveFirst() {
     Impl& d = impl();
-    OpenImpl(*this);
+    OpenImpl(d);
     d.position = 0;
 }
 
 std::size_t RecordSet::ColumnIndex(std::string_view column) const {
-    const Impl& d = OpenImpl(*this);
+    const Impl& d = OpenImpl(impl());
     for (std::size_t i = 0; i < d.names.size(); ++i) {
         if (EqualsIgnoreCaseAscii(d.names[i], column)) {
             return i;
@@ -450,7 +433,7 @@ std::optional<std::string_view> RecordSet::Field(std::string_view column) const 
 }
 
 std::optional<std::string_view> RecordSet::Field(std::size_t columnIndex) const {
-    const Impl& d = OpenImpl(*this);
+    const Impl& d = OpenImpl(impl());
     if (columnIndex >= d.Columns()) {
         throw ItemNotFound(std::to_string(columnIndex));
     }
@@ -484,7 +467,7 @@ bool RecordSet::FieldBool(std::size_t columnIndex) const {
 
 void RecordSet::MoveNext() {
     Impl& d = impl();
-    OpenImpl(*this);
+    OpenImpl(d);
     if (d.position >= d.order.size()) {
         throw NoCurrentRecord();
     }

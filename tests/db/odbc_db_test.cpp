@@ -14,7 +14,7 @@
 
 #include "common/unique_fd.h"
 #include "db/odbc.h"
-#include "db/odbc_internal.h"
+#include "db/odbc_testing.h"
 #include "support/fault_listener.h"
 #include "support/test_db.h"
 
@@ -37,7 +37,7 @@ std::string WithItem(const std::string& conn, const std::string& key, const std:
             conn.substr(pos, semi == std::string::npos ? std::string::npos : semi - pos);
         if (!item.empty()) {
             if (item.compare(0, key.size() + 1, key + "=") == 0) {
-                item = key + "=" + value;
+                item.assign(key).append("=").append(value);
                 done = true;
             }
             out += item + ";";
@@ -333,7 +333,7 @@ TEST_P(Procedures, ReadsEveryRowOfLargeResults) {
 }
 
 TEST_P(Procedures, OutputIntegerIsReadAfterTheCall) {
-    for (std::optional<std::string> v :
+    for (const std::optional<std::string>& v :
          {std::optional<std::string>("1"), std::optional<std::string>("0"),
           std::optional<std::string>()}) {
         Command cmd = StoredProc(m_conn, "out_status");
@@ -462,10 +462,11 @@ TEST_P(OdbcDbTest, NarrowAndWideBindingFetchTheSameUtf8) {
           std::optional(TextBinding::Wide)}) {
         SCOPED_TRACE(!forced ? "decided" : *forced == TextBinding::Narrow ? "narrow" : "wide");
         Connection c = Configured(Db().ConnectionString());
-        c.impl().forcedBinding = forced;
         c.Open();
         // Both servers' drivers are known to deliver UTF-8 narrow data.
-        EXPECT_EQ(c.impl().textBinding, forced.value_or(TextBinding::Narrow));
+        TextBinding& binding = OdbcTesting::Inside(c).textBinding;
+        EXPECT_EQ(binding, TextBinding::Narrow);
+        binding = forced.value_or(binding);
         RecordSet rs = StoredProc(c, "intl_rows").Execute();
         ASSERT_EQ(rs.RowCount(), rows.size());
         for (std::size_t i = 0; i < rows.size(); ++i, rs.MoveNext()) {

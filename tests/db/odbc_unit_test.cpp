@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "db/odbc.h"
-#include "db/odbc_internal.h"
+#include "db/odbc_testing.h"
 
 namespace brimlet::db {
 namespace {
@@ -152,7 +152,7 @@ TEST(FlattenLine, TurnsEachTabAndLineBreakIntoOneBlank) {
 RecordSet MakeSet(const std::vector<std::string>& names,
                   const std::vector<std::vector<std::optional<std::string>>>& rows) {
     RecordSet rs;
-    auto& d = rs.impl();
+    auto& d = OdbcTesting::Inside(rs);
     d.names = names;
     for (const auto& row : rows) {
         d.BeginRow();

@@ -1,8 +1,5 @@
 // The reference schema, procedures and sample data of sql/, loaded on both servers and called
 // the way the program calls them: "{call NAME(?, ...)}" with parameters bound by position.
-#include <sql.h>
-#include <sqlext.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "support/raw_odbc.h"
 #include "support/test_db.h"
 
 namespace brimlet {
@@ -20,29 +18,6 @@ namespace {
 
 using test::Backend;
 using test::Row;
-
-struct HandleDeleter {
-    SQLSMALLINT type;
-    void operator()(void* handle) const { SQLFreeHandle(type, handle); }
-};
-using Handle = std::unique_ptr<void, HandleDeleter>;
-
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-    std::string text;
-    SQLCHAR state[6];
-    SQLCHAR message[1024];
-    SQLINTEGER native = 0;
-    SQLSMALLINT length = 0;
-    for (SQLSMALLINT i = 1; SQLGetDiagRec(type, handle, i, state, &native, message, sizeof message,
-                                          &length) == SQL_SUCCESS;
-         ++i) {
-        text += reinterpret_cast<char*>(state);
-        text += ": ";
-        text += reinterpret_cast<char*>(message);
-        text += "; ";
-    }
-    return text;
-}
 
 struct CallResult {
     bool ok = false;
@@ -67,35 +42,12 @@ struct Param {
 
 class OdbcConnection {
   public:
-    explicit OdbcConnection(const std::string& connectionString) {
-        SQLHANDLE env = SQL_NULL_HANDLE;
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        m_env = Handle(env, {SQL_HANDLE_ENV});
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLHANDLE dbc = SQL_NULL_HANDLE;
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        m_dbc = Handle(dbc, {SQL_HANDLE_DBC});
-        std::string cs = connectionString;
-        const SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(cs.data()),
-                                              SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-        if (!SQL_SUCCEEDED(rc)) {
-            throw std::runtime_error("connect failed: " + Diagnostics(SQL_HANDLE_DBC, dbc));
-        }
-        m_connected = true;
-    }
-    ~OdbcConnection() {
-        if (m_connected) {
-            SQLDisconnect(m_dbc.get());
-        }
-    }
-    OdbcConnection(const OdbcConnection&) = delete;
-    OdbcConnection& operator=(const OdbcConnection&) = delete;
+    explicit OdbcConnection(const std::string& connectionString) : m_session(connectionString) {}
 
     CallResult Call(const std::string& sql, std::vector<Param>& params) {
         CallResult result;
-        SQLHANDLE raw = SQL_NULL_HANDLE;
-        SQLAllocHandle(SQL_HANDLE_STMT, m_dbc.get(), &raw);
-        Handle stmt(raw, {SQL_HANDLE_STMT});
+        const test::RawHandle stmt(SQL_HANDLE_STMT, m_session.dbc());
+        SQLHSTMT raw = stmt.get();
         SQLUSMALLINT number = 1;
         for (Param& p : params) {
             SQLRETURN rc = SQL_SUCCESS;
@@ -116,15 +68,16 @@ class OdbcConnection {
                                       &p.outValue, 0, &p.indicator);
             }
             if (!SQL_SUCCEEDED(rc)) {
-                result.error = "bind failed: " + Diagnostics(SQL_HANDLE_STMT, raw);
+                result.error = "bind failed: " + test::RawDiagnostics(SQL_HANDLE_STMT, raw);
                 return result;
             }
             ++number;
         }
-        std::string text = sql;
-        SQLRETURN rc = SQLExecDirect(raw, reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
-        if (!SQL_SUCCEEDED(rc) && rc != SQL_NO_DATA) {
-            result.error = Diagnostics(SQL_HANDLE_STMT, raw);
+        SQLRETURN rc = SQL_SUCCESS;
+        try {
+            rc = test::RawExecute(raw, sql, "call");
+        } catch (const std::runtime_error& e) {
+            result.error = e.what();
             return result;
         }
         // Output values are complete only once every result of the call has been consumed.
@@ -137,7 +90,7 @@ class OdbcConnection {
             rc = SQLMoreResults(raw);
         }
         if (rc != SQL_NO_DATA) {
-            result.error = Diagnostics(SQL_HANDLE_STMT, raw);
+            result.error = test::RawDiagnostics(SQL_HANDLE_STMT, raw);
             return result;
         }
         for (const Param& p : params) {
@@ -178,9 +131,7 @@ class OdbcConnection {
         }
     }
 
-    Handle m_env{nullptr, {SQL_HANDLE_ENV}};
-    Handle m_dbc{nullptr, {SQL_HANDLE_DBC}};
-    bool m_connected = false;
+    test::RawSession m_session;
 };
 
 const std::vector<std::string> kComponentColumns = {

@@ -1,7 +1,5 @@
 #include "support/test_db.h"
 
-#include <sql.h>
-#include <sqlext.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,92 +14,31 @@
 #include <utility>
 
 #include "common/text.h"
+#include "support/raw_odbc.h"
 
 namespace brimlet::test {
 
 namespace {
 
-// Test-side ODBC, kept apart from the layer under test on purpose.
-std::string Diagnostics(SQLSMALLINT type, SQLHANDLE handle) {
-    std::string out;
-    for (SQLSMALLINT i = 1; i <= 10; ++i) {
-        SQLCHAR state[6] = {};
-        SQLINTEGER native = 0;
-        SQLCHAR msg[1024] = {};
-        SQLSMALLINT len = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, i, state, &native, msg, sizeof msg, &len))) {
-            break;
-        }
-        if (!out.empty()) {
-            out += "; ";
-        }
-        out += reinterpret_cast<const char*>(state);
-        out += ": ";
-        out += reinterpret_cast<const char*>(msg);
-    }
-    return out;
-}
-
-void Check(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, const std::string& what) {
-    if (rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO || rc == SQL_NO_DATA) {
-        return;
-    }
-    throw std::runtime_error(what + ": " + Diagnostics(type, handle));
-}
-
-class Handle {
-  public:
-    Handle(SQLSMALLINT type, SQLHANDLE parent) : m_type(type) {
-        if (!SQL_SUCCEEDED(SQLAllocHandle(type, parent, &m_handle))) {
-            throw std::runtime_error("SQLAllocHandle failed");
-        }
-    }
-    ~Handle() { SQLFreeHandle(m_type, m_handle); }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    SQLHANDLE get() const { return m_handle; }
-
-  private:
-    SQLSMALLINT m_type;
-    SQLHANDLE m_handle = SQL_NULL_HANDLE;
-};
-
 class Session {
   public:
-    explicit Session(const std::string& connectionString) : m_env(SQL_HANDLE_ENV, SQL_NULL_HANDLE) {
-        SQLSetEnvAttr(m_env.get(), SQL_ATTR_ODBC_VERSION,
-                      reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        m_dbc = std::make_unique<Handle>(SQL_HANDLE_DBC, m_env.get());
-        SQLSetConnectAttr(m_dbc->get(), SQL_ATTR_LOGIN_TIMEOUT, reinterpret_cast<SQLPOINTER>(10),
-                          0);
-        std::string in = connectionString;
-        SQLCHAR out[2048];
-        SQLSMALLINT outLen = 0;
-        Check(SQLDriverConnect(m_dbc->get(), nullptr, reinterpret_cast<SQLCHAR*>(in.data()),
-                               SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT),
-              SQL_HANDLE_DBC, m_dbc->get(), "connect");
-    }
-    ~Session() { SQLDisconnect(m_dbc->get()); }
-    Session(const Session&) = delete;
-    Session& operator=(const Session&) = delete;
+    explicit Session(const std::string& connectionString) : m_raw(connectionString) {}
 
     // Runs sql; with rows != nullptr collects the first result set that has columns.
     void Run(const std::string& sql, std::vector<Row>* rows) {
-        Handle stmt(SQL_HANDLE_STMT, m_dbc->get());
-        std::string text = sql;
-        SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(text.data()), SQL_NTS);
-        Check(rc, SQL_HANDLE_STMT, stmt.get(), "statement failed: " + sql + "\n");
+        RawHandle stmt(SQL_HANDLE_STMT, m_raw.dbc());
+        SQLRETURN rc = RawExecute(stmt.get(), sql, "statement failed: " + sql + "\n");
         bool collected = false;
         while (rc != SQL_NO_DATA) {
             SQLSMALLINT cols = 0;
-            Check(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
-                  "SQLNumResultCols");
+            RawCheck(SQLNumResultCols(stmt.get(), &cols), SQL_HANDLE_STMT, stmt.get(),
+                     "SQLNumResultCols");
             if (cols > 0 && rows != nullptr && !collected) {
                 Collect(stmt.get(), cols, *rows);
                 collected = true;
             }
             rc = SQLMoreResults(stmt.get());
-            Check(rc, SQL_HANDLE_STMT, stmt.get(), "statement failed: " + sql + "\n");
+            RawCheck(rc, SQL_HANDLE_STMT, stmt.get(), "statement failed: " + sql + "\n");
         }
     }
 
@@ -112,20 +49,20 @@ class Session {
             SQLCHAR name[256];
             SQLSMALLINT nameLen = 0, nullable = 0, digits = 0;
             SQLULEN size = 0;
-            Check(SQLDescribeCol(stmt, c, name, sizeof name, &nameLen, &types[c - 1], &size,
-                                 &digits, &nullable),
-                  SQL_HANDLE_STMT, stmt, "SQLDescribeCol");
+            RawCheck(SQLDescribeCol(stmt, c, name, sizeof name, &nameLen, &types[c - 1], &size,
+                                    &digits, &nullable),
+                     SQL_HANDLE_STMT, stmt, "SQLDescribeCol");
         }
         SQLRETURN rc;
         while ((rc = SQLFetch(stmt)) != SQL_NO_DATA) {
-            Check(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
+            RawCheck(rc, SQL_HANDLE_STMT, stmt, "SQLFetch");
             Row row;
             for (SQLSMALLINT c = 1; c <= cols; ++c) {
                 SQLLEN ind = 0;
                 if (types[c - 1] == SQL_BIT) {
                     unsigned char bit = 0;
-                    Check(SQLGetData(stmt, c, SQL_C_BIT, &bit, sizeof bit, &ind), SQL_HANDLE_STMT,
-                          stmt, "SQLGetData");
+                    RawCheck(SQLGetData(stmt, c, SQL_C_BIT, &bit, sizeof bit, &ind),
+                             SQL_HANDLE_STMT, stmt, "SQLGetData");
                     row.push_back(ind == SQL_NULL_DATA
                                       ? std::nullopt
                                       : std::optional<std::string>(bit ? "1" : "0"));
@@ -139,7 +76,7 @@ class Session {
                     if (g == SQL_NO_DATA) {
                         break;
                     }
-                    Check(g, SQL_HANDLE_STMT, stmt, "SQLGetData");
+                    RawCheck(g, SQL_HANDLE_STMT, stmt, "SQLGetData");
                     if (ind == SQL_NULL_DATA) {
                         isNull = true;
                         break;
@@ -156,8 +93,7 @@ class Session {
         }
     }
 
-    Handle m_env;
-    std::unique_ptr<Handle> m_dbc;
+    RawSession m_raw;
 };
 
 // Replaces (or adds) the Database=... item of a connection string.
