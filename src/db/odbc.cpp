@@ -203,6 +203,12 @@ bool IsMariaDbDriver(std::string_view driver) {
     return lower.find("mariadb") != std::string::npos || lower.find("maodbc") != std::string::npos;
 }
 
+bool IsPsqlOdbcDriver(std::string_view driver) {
+    std::string lower = ToLowerAscii(driver);
+    return lower.find("postgresql") != std::string::npos ||
+           lower.find("psqlodbc") != std::string::npos;
+}
+
 }  // namespace
 
 std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
@@ -216,18 +222,27 @@ std::optional<std::string> ConnectionStringValue(std::string_view connectionStri
 }
 
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
-                                      std::string_view dsnDriver, std::string_view dsnCharset) {
+                                      std::string_view dsnDriver, std::string_view dsnCharset,
+                                      bool dsnSetsDriverLog) {
     std::string out(connectionString);
-    auto driver = ConnectionStringValue(connectionString, "Driver");
-    if (!(driver ? IsMariaDbDriver(*driver) : IsMariaDbDriver(dsnDriver))) {
-        return out;
-    }
     auto add = [&out](const std::string& item) {
         if (!out.empty() && out.back() != ';') {
             out += ';';
         }
         out += item;
     };
+    const std::string driver =
+        ConnectionStringValue(connectionString, "Driver").value_or(std::string(dsnDriver));
+    if (IsPsqlOdbcDriver(driver)) {
+        if (!dsnSetsDriverLog && !ConnectionStringValue(connectionString, "CommLog") &&
+            !ConnectionStringValue(connectionString, "Debug")) {
+            add("CommLog=0");
+        }
+        return out;
+    }
+    if (!IsMariaDbDriver(driver)) {
+        return out;
+    }
     if (loginTimeout > 0 && !ConnectionStringValue(connectionString, "CONN_TIMEOUT") &&
         !ConnectionStringValue(connectionString, "connect_timeout")) {
         add("CONN_TIMEOUT=" + std::to_string(loginTimeout));
@@ -341,6 +356,7 @@ void Connection::Open() {
     std::string dsnDriver;
     std::string dsnCharset;
     std::string dsnOptions;
+    bool dsnSetsDriverLog = false;
     if (auto dsn = ConnectionStringValue(d.connectionString, "DSN")) {
         auto entry = [&dsn](const char* key) {
             std::array<char, 512> buf{};
@@ -350,10 +366,11 @@ void Connection::Open() {
         };
         dsnDriver = entry("Driver");
         dsnCharset = entry("CHARSET");
+        dsnSetsDriverLog = !entry("CommLog").empty() || !entry("Debug").empty();
         dsnOptions = "CHARSET={" + dsnCharset + "};ClientCharset={" + entry("ClientCharset") + "}";
     }
-    std::string text =
-        EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver, dsnCharset);
+    std::string text = EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver,
+                                                 dsnCharset, dsnSetsDriverLog);
     // Only the options that decide the text binding, not the password.
     const std::string charsetOptions =
         "CHARSET={" + ConnectionStringValue(text, "CHARSET").value_or("") + "};ClientCharset={" +
