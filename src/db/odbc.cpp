@@ -1,7 +1,12 @@
 #include "db/odbc.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <odbcinst.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -11,8 +16,10 @@
 #include <mutex>
 #include <thread>
 
+#include "common/fd_io.h"
 #include "common/integer.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 #include "db/odbc_internal.h"
 
 namespace brimlet::db {
@@ -371,6 +378,8 @@ void Connection::Open() {
     }
     std::string text = EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver,
                                                  dsnCharset, dsnSetsDriverLog);
+    d.quietDriverLog = !ConnectionStringValue(d.connectionString, "CommLog") &&
+                       ConnectionStringValue(text, "CommLog").has_value();
     // Only the options that decide the text binding, not the password.
     const std::string charsetOptions =
         "CHARSET={" + ConnectionStringValue(text, "CHARSET").value_or("") + "};ClientCharset={" +
@@ -393,6 +402,57 @@ void Connection::Open() {
         reinterpret_cast<const char*>(driverName.data()), charsetOptions, dsnOptions));
 }
 
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// psqlODBC logs its disconnect under the driver-wide CommLog of odbcinst.ini, whatever the
+// connection's own: a /tmp/psqlodbc_<exe>_<user><pid>.log holding one "PQfinish" line. A file
+// of that name that is ours and holds nothing else is removed; any other is left alone.
+void RemoveDisconnectLog() noexcept {
+    try {
+        const passwd* user = ::getpwuid(::getuid());
+        if (user == nullptr) {
+            return;
+        }
+        const std::string suffix = std::string(user->pw_name) + std::to_string(::getpid()) + ".log";
+        const std::unique_ptr<DIR, DirCloser> tmp(::opendir("/tmp"));
+        if (!tmp) {
+            return;
+        }
+        const int dirFd = ::dirfd(tmp.get());
+        while (const dirent* entry = ::readdir(tmp.get())) {
+            const std::string_view name = entry->d_name;
+            if (name.rfind("psqlodbc_", 0) != 0 || name.size() < suffix.size() ||
+                name.substr(name.size() - suffix.size()) != suffix) {
+                continue;
+            }
+            const UniqueFd fd(
+                ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            struct stat st {};
+            std::string text;
+            if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+                st.st_uid != ::getuid() || st.st_size > 4096 || !ReadUpTo(fd.get(), 4096, text)) {
+                continue;
+            }
+            bool onlyDisconnect = !text.empty();
+            for (const std::string_view line : Split(text, '\n')) {
+                onlyDisconnect =
+                    onlyDisconnect && (line.empty() || line.rfind("PQfinish: ", 0) == 0);
+            }
+            if (onlyDisconnect) {
+                (void)::unlinkat(dirFd, entry->d_name, 0);
+            }
+        }
+    } catch (...) {
+        // Litter is no failure of the run.
+    }
+}
+
+}  // namespace
+
 void Connection::Close() {
     Impl& d = impl();
     if (!d.open) {
@@ -400,6 +460,9 @@ void Connection::Close() {
     }
     d.open = false;
     CheckOdbc(SQLDisconnect(d.dbc.get()), SQL_HANDLE_DBC, d.dbc.get(), "SQLDisconnect");
+    if (d.quietDriverLog) {
+        RemoveDisconnectLog();
+    }
 }
 
 std::string CommandTimeoutText(std::int32_t seconds) {

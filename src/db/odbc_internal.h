@@ -98,6 +98,8 @@ struct Connection::Impl {
     std::int32_t connectionTimeout = 15;
     std::int32_t commandTimeout = 30;
     bool open = false;
+    // Open() added CommLog=0 for psqlODBC: Close() removes the file its disconnect still logs.
+    bool quietDriverLog = false;
     // Decided in Open() from the driver and the options; `forcedBinding` (tests and benchmarks
     // only) overrides it.
     TextBinding textBinding = TextBinding::Wide;

@@ -107,7 +107,9 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
                 (void)SecondsSetting(v).Seconds();
             }
         } catch (const Failure&) {
-            report.Problem(file + ": key " + key + "=" + v + " is not a whole number of seconds");
+            report.Problem(
+                std::string(file).append(": key ").append(key).append("=").append(v).append(
+                    " is not a whole number of seconds"));
         }
     }
     if (const std::string v = value("intervalsec"); !v.empty() && !metrics::ParseInterval(v)) {
@@ -120,7 +122,11 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
     for (const std::string& key : *keys) {
         if (std::none_of(std::begin(kKnown), std::end(kKnown),
                          [&](std::string_view k) { return EqualsIgnoreCaseAscii(k, key); })) {
-            report.Line("note: " + file + ": unknown key " + key + " is ignored");
+            report.Line(std::string("note: ")
+                            .append(file)
+                            .append(": unknown key ")
+                            .append(key)
+                            .append(" is ignored"));
         }
     }
 }

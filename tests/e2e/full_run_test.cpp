@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/md5.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <regex>
@@ -239,25 +240,30 @@ TEST_P(FullRunTest, ARunLeavesNoDriverLogInTmp) {
     if (backend() != test::Backend::Pg) {
         GTEST_SKIP() << "psqlODBC only";
     }
-    const auto driverLogs = [](pid_t pid) {
+    // The names end in the process id; older files of a reused id are not this run's.
+    const auto driverLogs = [](pid_t pid, std::time_t since) {
         std::string out;
-        test::Shell(
-            "ls /tmp | grep -E '^(psqlodbc|mylog)_.*[^0-9]" + std::to_string(pid) + "\\.log$'",
-            out);
+        test::Shell("find /tmp -maxdepth 1 -newermt @" + std::to_string(since - 1) +
+                        " -regextype egrep -regex '/tmp/(psqlodbc|mylog)_.*[^0-9]" +
+                        std::to_string(pid) + "[.]log'",
+                    out);
         return out;
     };
+    const std::time_t start = std::time(nullptr);
     const auto r = Run();
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(driverLogs(r.pid), "");
+    EXPECT_EQ(driverLogs(r.pid, start), "");
     // The string's own CommLog wins, which also shows that the file would be found.
     test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString() + ";CommLog=1",
                                 "conntimeoutsec=10", "cmdtimeoutsec=30", "purl=http://p/",
                                 "surl=http://s/", "srvpath=" + (dir / "out")});
     const auto logged = Run();
-    const std::string found = driverLogs(logged.pid);
+    const std::string found = driverLogs(logged.pid, start);
     EXPECT_NE(found, "");
-    std::string ignored;
-    test::Shell("cd /tmp && rm -f " + found, ignored);
+    for (std::size_t pos = 0, end; (end = found.find('\n', pos)) != std::string::npos;
+         pos = end + 1) {
+        ::unlink(found.substr(pos, end - pos).c_str());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, FullRunTest, ::testing::ValuesIn(test::AllBackends()),

@@ -51,6 +51,7 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
     std::vector<std::string> argStrings{argv0};
     argStrings.insert(argStrings.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
     for (auto& s : argStrings) {
         argv.push_back(s.data());
     }
