@@ -183,6 +183,25 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
     }
 }
 
+void ReportRunFailed(const LogFile& log, int status) noexcept {
+    if (log.stderrPrefix.empty()) {
+        return;
+    }
+    try {
+        std::string line = "run failed (status " + std::to_string(status) + ")";
+        if (log.logFilePath.empty()) {
+            line += ", no log written";
+        } else if (log.droppedEntries > 0) {
+            line += ", its log " + log.logFilePath + " is incomplete";
+        } else {
+            line += ", see " + log.logFilePath;
+        }
+        ToStderr(log.stderrPrefix, line);
+    } catch (...) {
+        // Nothing is left to tell it.
+    }
+}
+
 void WriteErrorEntry(LogFile& log, std::string_view function, const Failure& failure, int step) {
     WriteLog(log, "modMain", function, "ERR", std::to_string(failure.number()),
              failure.description(), std::to_string(step));

@@ -52,6 +52,10 @@ std::string LogEntry(std::string_view dateTime, std::string_view module, std::st
 std::string StderrLine(std::string_view function, std::string_view val1, std::string_view val2,
                        std::string_view val3);
 
+// With stderrPrefix set, the last line of a failed run on stderr: "run failed (status N)" and
+// where its log is, or that there is none or that it is incomplete. Never throws.
+void ReportRunFailed(const LogFile& log, int status) noexcept;
+
 // The common error entry of the guarded procedures of modMain:
 // ("modMain", function, "ERR", number, description, step).
 void WriteErrorEntry(LogFile& log, std::string_view function, const Failure& failure, int step);

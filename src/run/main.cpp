@@ -123,21 +123,6 @@ int Check(const brimlet::ExecutableIdentity& target) {
     return brimlet::CheckPair(ctx, target, stdout);
 }
 
-// The run's last word for the journal, which sees only stderr.
-void ReportFailedRun(const brimlet::RunContext& ctx, int status) {
-    const std::string& path = ctx.log.logFilePath;
-    std::string line = ctx.log.stderrPrefix + "run failed (status " + std::to_string(status) + ")";
-    if (path.empty()) {
-        line += ", no log written";
-    } else if (ctx.log.droppedEntries > 0) {
-        line += ", its log " + path + " is incomplete";
-    } else {
-        line += ", see " + path;
-    }
-    line += "\n";
-    Print(stderr, line);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -188,7 +173,7 @@ int main(int argc, char** argv) {
     ctx.log.stderrPrefix = Prefix(self.name);
     const int status = brimlet::Main(ctx, self);
     if (status != brimlet::kExitPublished) {
-        ReportFailedRun(ctx, status);
+        ReportRunFailed(ctx.log, status);
     }
     return status;
 }
