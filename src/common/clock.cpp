@@ -4,7 +4,9 @@
 
 #include <cctype>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
+#include <cstring>
 #include <thread>
 
 namespace brimlet {
@@ -34,14 +36,22 @@ std::string Format(const std::tm& tm, const char* pattern) {
     const std::size_t n = std::strftime(buf, sizeof buf, pattern, &tm);
     return std::string(buf, n);
 }
+
+// The C locale's %x has a two-digit year; a log read years later needs its century.
+bool IsCLocale() {
+    const char* name = std::setlocale(LC_TIME, nullptr);
+    return name != nullptr && (std::strcmp(name, "C") == 0 || std::strcmp(name, "POSIX") == 0 ||
+                               std::strncmp(name, "C.", 2) == 0);
+}
 }  // namespace
 
 std::string GeneralDateText(std::time_t t) {
     const std::tm tm = LocalTime(t);
+    const bool c = IsCLocale();
     if (tm.tm_hour == 0 && tm.tm_min == 0 && tm.tm_sec == 0) {
-        return Format(tm, "%x");
+        return Format(tm, c ? "%m/%d/%Y" : "%x");
     }
-    return Format(tm, "%x %X");
+    return Format(tm, c ? "%m/%d/%Y %X" : "%x %X");
 }
 
 char LocaleDateSeparator() {

@@ -1,7 +1,12 @@
 #include "db/odbc.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <malloc.h>
 #include <odbcinst.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -11,8 +16,10 @@
 #include <mutex>
 #include <thread>
 
+#include "common/fd_io.h"
 #include "common/integer.h"
 #include "common/text.h"
+#include "common/unique_fd.h"
 #include "db/odbc_internal.h"
 
 namespace brimlet::db {
@@ -203,6 +210,12 @@ bool IsMariaDbDriver(std::string_view driver) {
     return lower.find("mariadb") != std::string::npos || lower.find("maodbc") != std::string::npos;
 }
 
+bool IsPsqlOdbcDriver(std::string_view driver) {
+    std::string lower = ToLowerAscii(driver);
+    return lower.find("postgresql") != std::string::npos ||
+           lower.find("psqlodbc") != std::string::npos;
+}
+
 }  // namespace
 
 std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
@@ -216,18 +229,27 @@ std::optional<std::string> ConnectionStringValue(std::string_view connectionStri
 }
 
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
-                                      std::string_view dsnDriver, std::string_view dsnCharset) {
+                                      std::string_view dsnDriver, std::string_view dsnCharset,
+                                      bool dsnSetsDriverLog) {
     std::string out(connectionString);
-    auto driver = ConnectionStringValue(connectionString, "Driver");
-    if (!(driver ? IsMariaDbDriver(*driver) : IsMariaDbDriver(dsnDriver))) {
-        return out;
-    }
     auto add = [&out](const std::string& item) {
         if (!out.empty() && out.back() != ';') {
             out += ';';
         }
         out += item;
     };
+    const std::string driver =
+        ConnectionStringValue(connectionString, "Driver").value_or(std::string(dsnDriver));
+    if (IsPsqlOdbcDriver(driver)) {
+        if (!dsnSetsDriverLog && !ConnectionStringValue(connectionString, "CommLog") &&
+            !ConnectionStringValue(connectionString, "Debug")) {
+            add("CommLog=0");
+        }
+        return out;
+    }
+    if (!IsMariaDbDriver(driver)) {
+        return out;
+    }
     if (loginTimeout > 0 && !ConnectionStringValue(connectionString, "CONN_TIMEOUT") &&
         !ConnectionStringValue(connectionString, "connect_timeout")) {
         add("CONN_TIMEOUT=" + std::to_string(loginTimeout));
@@ -341,6 +363,7 @@ void Connection::Open() {
     std::string dsnDriver;
     std::string dsnCharset;
     std::string dsnOptions;
+    bool dsnSetsDriverLog = false;
     if (auto dsn = ConnectionStringValue(d.connectionString, "DSN")) {
         auto entry = [&dsn](const char* key) {
             std::array<char, 512> buf{};
@@ -350,10 +373,13 @@ void Connection::Open() {
         };
         dsnDriver = entry("Driver");
         dsnCharset = entry("CHARSET");
+        dsnSetsDriverLog = !entry("CommLog").empty() || !entry("Debug").empty();
         dsnOptions = "CHARSET={" + dsnCharset + "};ClientCharset={" + entry("ClientCharset") + "}";
     }
-    std::string text =
-        EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver, dsnCharset);
+    std::string text = EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver,
+                                                 dsnCharset, dsnSetsDriverLog);
+    d.quietDriverLog = !ConnectionStringValue(d.connectionString, "CommLog") &&
+                       ConnectionStringValue(text, "CommLog").has_value();
     // Only the options that decide the text binding, not the password.
     const std::string charsetOptions =
         "CHARSET={" + ConnectionStringValue(text, "CHARSET").value_or("") + "};ClientCharset={" +
@@ -376,6 +402,57 @@ void Connection::Open() {
                                       charsetOptions, dsnOptions);
 }
 
+namespace {
+
+struct DirCloser {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+};
+
+// psqlODBC logs its disconnect under the driver-wide CommLog of odbcinst.ini, whatever the
+// connection's own: a /tmp/psqlodbc_<exe>_<user><pid>.log holding one "PQfinish" line. A file
+// of that name that is ours and holds nothing else is removed; any other is left alone.
+void RemoveDisconnectLog() noexcept {
+    try {
+        const passwd* user = ::getpwuid(::getuid());
+        if (user == nullptr) {
+            return;
+        }
+        const std::string suffix = std::string(user->pw_name) + std::to_string(::getpid()) + ".log";
+        const std::unique_ptr<DIR, DirCloser> tmp(::opendir("/tmp"));
+        if (!tmp) {
+            return;
+        }
+        const int dirFd = ::dirfd(tmp.get());
+        while (const dirent* entry = ::readdir(tmp.get())) {
+            const std::string_view name = entry->d_name;
+            if (name.rfind("psqlodbc_", 0) != 0 || name.size() < suffix.size() ||
+                name.substr(name.size() - suffix.size()) != suffix) {
+                continue;
+            }
+            const UniqueFd fd(
+                ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+            struct stat st {};
+            std::string text;
+            if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
+                st.st_uid != ::getuid() || st.st_size > 4096 || !ReadUpTo(fd.get(), 4096, text)) {
+                continue;
+            }
+            bool onlyDisconnect = !text.empty();
+            for (const std::string_view line : Split(text, '\n')) {
+                onlyDisconnect =
+                    onlyDisconnect && (line.empty() || line.rfind("PQfinish: ", 0) == 0);
+            }
+            if (onlyDisconnect) {
+                (void)::unlinkat(dirFd, entry->d_name, 0);
+            }
+        }
+    } catch (...) {
+        // Litter is no failure of the run.
+    }
+}
+
+}  // namespace
+
 void Connection::Close() {
     Impl& d = impl();
     if (!d.open) {
@@ -383,6 +460,9 @@ void Connection::Close() {
     }
     d.open = false;
     CheckOdbc(SQLDisconnect(d.dbc.get()), SQL_HANDLE_DBC, d.dbc.get(), "SQLDisconnect");
+    if (d.quietDriverLog) {
+        RemoveDisconnectLog();
+    }
 }
 
 std::string CommandTimeoutText(std::int32_t seconds) {

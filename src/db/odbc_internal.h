@@ -64,9 +64,13 @@ std::string FlattenLine(std::string_view text);
 // of its own, ";CONN_TIMEOUT=<seconds>" is added (that driver ignores SQL_ATTR_LOGIN_TIMEOUT
 // against a silent server); without a CHARSET in the string or the DSN, ";CHARSET=utf8mb4" is
 // added, the Unicode driver's own default made explicit, so that its narrow text is known to be
-// UTF-8. `dsnDriver` and `dsnCharset` are the Driver and CHARSET of the DSN the string names.
+// UTF-8. For psqlODBC, when neither the string nor the DSN sets CommLog or Debug, ";CommLog=0"
+// is added: Debian registers the driver with CommLog=1, a file in /tmp per connection.
+// `dsnDriver` and `dsnCharset` are the Driver and CHARSET of the DSN the string names,
+// `dsnSetsDriverLog` whether that DSN sets CommLog or Debug.
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
-                                      std::string_view dsnDriver, std::string_view dsnCharset = {});
+                                      std::string_view dsnDriver, std::string_view dsnCharset = {},
+                                      bool dsnSetsDriverLog = false);
 
 // How text columns are fetched: Narrow binds SQL_C_CHAR and keeps the driver's bytes, Wide binds
 // SQL_C_WCHAR and converts UTF-16 to UTF-8.
@@ -94,6 +98,8 @@ struct Connection::Impl {
     std::int32_t connectionTimeout = 15;
     std::int32_t commandTimeout = 30;
     bool open = false;
+    // Open() added CommLog=0 for psqlODBC: Close() removes the file its disconnect still logs.
+    bool quietDriverLog = false;
     // Decided in Open() from the driver and the options.
     TextBinding textBinding = TextBinding::Wide;
 };

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "common/failure.h"
@@ -66,7 +67,28 @@ std::string Header(const LogFile& log) {
     return header;
 }
 
+// One write, so that lines of a journal never interleave mid-line.
+void ToStderr(const std::string& prefix, std::string_view text) {
+    std::string line = prefix;
+    line.append(text).push_back('\n');
+    (void)WriteAll(STDERR_FILENO, line);
+}
+
 }  // namespace
+
+std::string StderrLine(std::string_view function, std::string_view val1, std::string_view val2,
+                       std::string_view val3) {
+    std::string line;
+    AppendFlattened(line, function);
+    line.push_back(':');
+    for (const std::string_view v : {val1, val2, val3}) {
+        if (!v.empty()) {
+            line.push_back(' ');
+            AppendFlattened(line, v);
+        }
+    }
+    return line;
+}
 
 std::string LogEntry(std::string_view dateTime, std::string_view module, std::string_view function,
                      std::string_view type, std::string_view val1, std::string_view val2,
@@ -128,7 +150,11 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
         ++log.errEntries;
     }
     bool written = false;
+    int err = 0;
     try {
+        if (!log.stderrPrefix.empty() && type == "ERR") {
+            ToStderr(log.stderrPrefix, StderrLine(function, val1, val2, val3));
+        }
         if (!log.logFilePath.empty()) {
             std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
                                         val1, val2, val3);
@@ -138,12 +164,41 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
             if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
                 written = AppendWhole(fd.get(), line, st.st_size);
             }
+            err = written ? 0 : (errno != 0 ? errno : EINVAL);
         }
     } catch (...) {
         // The entry is dropped; the log never fails its caller.
     }
     if (!written) {
         ++log.droppedEntries;
+        // An open log that loses entries is the one failure its own file cannot report.
+        if (!log.stderrPrefix.empty() && !log.logFilePath.empty() && !log.lossReported) {
+            log.lossReported = true;
+            try {
+                ToStderr(log.stderrPrefix,
+                         "cannot write to the log " + log.logFilePath + ": " + std::strerror(err));
+            } catch (...) {
+            }
+        }
+    }
+}
+
+void ReportRunFailed(const LogFile& log, int status) noexcept {
+    if (log.stderrPrefix.empty()) {
+        return;
+    }
+    try {
+        std::string line = "run failed (status " + std::to_string(status) + ")";
+        if (log.logFilePath.empty()) {
+            line += ", no log written";
+        } else if (log.droppedEntries > 0) {
+            line += ", its log " + log.logFilePath + " is incomplete";
+        } else {
+            line += ", see " + log.logFilePath;
+        }
+        ToStderr(log.stderrPrefix, line);
+    } catch (...) {
+        // Nothing is left to tell it.
     }
 }
 

@@ -17,6 +17,10 @@ struct LogFile {
     std::string logFilePath;
     int errEntries = 0;      // "ERR" entries written or attempted in this run
     int droppedEntries = 0;  // entries that could not be written (a run that lost any fails)
+    // When set (e.g. "brimlet[pub_KA_LINUX]: "), every "ERR" entry is also one line on stderr
+    // after this prefix, and the first entry lost from an open log says so there once.
+    std::string stderrPrefix;
+    bool lossReported = false;
 };
 
 // Names the day's file (exeDir + "/Log/" + exeName + "_ddmmyyyy.log"), creates it when
@@ -31,7 +35,8 @@ void InitLogFile(LogFile& log);
 // entry is whole or absent (a short write is cut back off). Opens, writes and closes the file
 // per call, on the same terms as InitLogFile (no symlink, no waiting, a regular file only).
 // Never fails towards the caller: an entry that cannot be written is dropped and counted in
-// droppedEntries.
+// droppedEntries. With stderrPrefix set, an "ERR" entry also goes to stderr as
+// "<prefix><function>: <val1> <val2> <val3>" (empty values left out), the file or not.
 void WriteLog(LogFile& log, std::string_view module, std::string_view function,
               std::string_view type, std::string_view val1, std::string_view val2,
               std::string_view val3) noexcept;
@@ -41,6 +46,15 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
 std::string LogEntry(std::string_view dateTime, std::string_view module, std::string_view function,
                      std::string_view type, std::string_view val1, std::string_view val2,
                      std::string_view val3);
+
+// The stderr line of an entry, without its prefix and line end: "<function>: " and the
+// non-empty values joined by blanks, flattened to one line like the entry.
+std::string StderrLine(std::string_view function, std::string_view val1, std::string_view val2,
+                       std::string_view val3);
+
+// With stderrPrefix set, the last line of a failed run on stderr: "run failed (status N)" and
+// where its log is, or that there is none or that it is incomplete. Never throws.
+void ReportRunFailed(const LogFile& log, int status) noexcept;
 
 // The common error entry of the guarded procedures of modMain:
 // ("modMain", function, "ERR", number, description, step).

@@ -220,7 +220,27 @@ std::string RenderMetrics(const RunFigures& run, const CarriedOver& previous) {
         AppendMetric(out, kLastPublished, "When the document now served was published.", labels,
                      *published);
     }
+    if (run.expectedInterval) {
+        AppendMetric(out, "brimlet_expected_interval_seconds",
+                     "Seconds expected between runs of the pair (settings key intervalsec).",
+                     labels, *run.expectedInterval);
+    }
     return out;
+}
+
+std::optional<std::int64_t> ParseInterval(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
+        text.remove_prefix(1);
+    }
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+        text.remove_suffix(1);
+    }
+    std::int64_t value = 0;
+    const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (text.empty() || ec != std::errc() || ptr != text.data() + text.size() || value <= 0) {
+        return std::nullopt;
+    }
+    return value;
 }
 
 std::string MetricsFileName(std::string_view link) {

@@ -24,6 +24,7 @@ struct RunFigures {
     std::int64_t rowsLeftOut = 0;
     std::int64_t documentBytes = 0;
     std::int64_t errorEntries = 0;
+    std::optional<std::int64_t> expectedInterval;  // seconds between runs, when the pair says
 };
 
 // Values a failing or non-publishing run keeps from the file the run before it wrote.
@@ -41,6 +42,10 @@ std::string LabelSet(const RunFigures& run);
 // The two carried-over values for the run's labels in an earlier file's text; lines of other
 // label sets, other metrics and values that are not whole numbers are ignored.
 CarriedOver ReadCarriedOver(std::string_view text, const RunFigures& run);
+
+// The expected interval as the settings give it: a whole number of seconds above 0, blanks
+// around allowed; anything else is none.
+std::optional<std::int64_t> ParseInterval(std::string_view text);
 
 // The whole file: HELP and TYPE before each metric, one sample per metric. The last success is
 // this run's end when its status is 0, else the carried-over one (left out while there is

@@ -197,6 +197,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         std::vector<std::string_view>().swap(types);
         ctx.rowsLeftOut += plan.leftOut.size();
         ctx.bodyRows += plan.order.size();
+        ctx.bodyGroups += plan.groups.size();
         const std::size_t entries = std::min(plan.leftOut.size(), kLeftOutEntries);
         std::size_t position = 0;
         rs.MoveFirst();

@@ -38,6 +38,8 @@ bool getConDtls(RunContext& ctx) noexcept {
         step = 70;
         ctx.srvPath = std::string(TrimSpaces(GetIniValue(kSection, "srvpath", ctx.iniPath)));
         ctx.metricsDir = std::string(TrimSpaces(GetIniValue(kSection, "metricsdir", ctx.iniPath)));
+        ctx.intervalSec =
+            std::string(TrimSpaces(GetIniValue(kSection, "intervalsec", ctx.iniPath)));
 
         step = 80;
         if (IsBlank(ctx.connectionString) || IsBlank(ctx.purl) || IsBlank(ctx.surl)) {

@@ -1,14 +1,23 @@
 // The scheduler starts the program with no arguments; everything it needs comes from the name
-// it was invoked by and the settings file beside it. The only arguments are for a person at a
-// shell, and they are answered before the run could create its log directory or any file.
+// it was invoked by and the settings file beside it. The arguments are for a person at a shell,
+// and none of them creates a file or directory.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <clocale>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <string_view>
 
+#include "common/failure.h"
+#include "common/text.h"
+#include "metrics/status.h"
+#include "run/check.h"
 #include "run/identity.h"
 #include "run/run_sequence.h"
 
@@ -17,8 +26,8 @@ namespace {
 constexpr int kExitUsage = 2;
 
 constexpr std::string_view kUsage =
-    "usage: prefix_AGENT_OS\n"
-    "       brimlet --help | --version\n";
+    "usage: prefix_AGENT_OS [--check]\n"
+    "       brimlet --check LINK | --status [DIR] | --help | --version\n";
 
 constexpr std::string_view kHelp =
     "Publishes the component list of agent type AGENT on OS type OS as an encrypted XML\n"
@@ -27,11 +36,23 @@ constexpr std::string_view kHelp =
     "Run it, without arguments, through a link named prefix_AGENT_OS (three parts separated\n"
     "by \"_\"), e.g. /var/lib/brimlet/pub_KA_LINUX/pub_KA_LINUX -> /usr/lib/brimlet/brimlet.\n"
     "The settings are read from Ini/dbstring.Ini beside the link, the day's log is written to\n"
-    "Log/ there, and the document to <srvpath>/AGENT/Brimlet_AGENT_OS.xml.\n"
+    "Log/ there, and the document to <srvpath>/AGENT/Brimlet_AGENT_OS.xml. Every ERR entry\n"
+    "of the log also goes to standard error, and a failed run ends with one line there.\n"
     "Exit status: 0 published and recorded (or the same link already running), 1 otherwise.\n"
     "\n"
-    "  --help     print this text and exit\n"
-    "  --version  print the version and exit\n"
+    "  --check        check the pair of the link (or of LINK: a path to a link, or a bare\n"
+    "                 name for " BRIMLET_LINK_ROOT
+    "/LINK/LINK): its settings, its output\n"
+    "                 directory, the MD5 library, the connection and the component query;\n"
+    "                 builds and encrypts the document in memory and says what a run would\n"
+    "                 publish. Changes nothing: no log, document, database row or metrics.\n"
+    "                 Exit status 0 when a run would succeed, 1 otherwise.\n"
+    "  --status [DIR] one line per pair from the metrics files brimlet_*.prom in DIR\n"
+    "                 (default /var/lib/prometheus/node-exporter), failing and overdue pairs\n"
+    "                 first; overdue: last success older than twice intervalsec (3600 s when\n"
+    "                 a pair gives none). Exit status 1 when any pair is failing or overdue.\n"
+    "  --help         print this text and exit\n"
+    "  --version      print the version and exit\n"
     "\n"
     "See brimlet(8).\n";
 
@@ -40,12 +61,72 @@ bool Print(std::FILE* stream, std::string_view text) {
            std::fflush(stream) == 0;
 }
 
-// The answer to the arguments, or -1 when there are none and the run goes ahead.
-int AnswerArguments(int argc, char** argv) {
-    if (argc < 2) {
-        return -1;
+int Usage(std::string_view complaint) {
+    if (!complaint.empty()) {
+        std::fprintf(stderr, "brimlet: %.*s\n", static_cast<int>(complaint.size()),
+                     complaint.data());
     }
-    const std::string_view arg = argv[1] != nullptr ? argv[1] : "";
+    Print(stderr, kUsage);
+    return kExitUsage;
+}
+
+std::string Prefix(const std::string& link) {
+    return "brimlet[" + link + "]: ";
+}
+
+// A root run in the service account's place would leave root-owned files (the day's log, the
+// lock) that every later run of that account fails on.
+bool RefusedAsRoot(const brimlet::ExecutableIdentity& self) {
+    struct stat st {};
+    if (::geteuid() != 0 || ::stat(self.dir.empty() ? "/" : self.dir.c_str(), &st) != 0 ||
+        st.st_uid == 0) {
+        return false;
+    }
+    const passwd* owner = ::getpwuid(st.st_uid);
+    const std::string user = owner != nullptr ? owner->pw_name : std::to_string(st.st_uid);
+    std::fprintf(stderr,
+                 "%snot run as root: %s belongs to %s; run it as that account, e.g. "
+                 "runuser -u %s -- %s\n",
+                 Prefix(self.name).c_str(), self.dir.c_str(), user.c_str(), user.c_str(),
+                 self.path.c_str());
+    return true;
+}
+
+int Status(const char* dirArg) {
+    const std::string dir =
+        dirArg != nullptr ? dirArg : std::string(brimlet::metrics::kDefaultStatusDir);
+    try {
+        const auto pairs = brimlet::metrics::ReadStatusDir(dir);
+        if (pairs.empty()) {
+            std::fprintf(stderr, "brimlet: no brimlet_*.prom metrics file in %s\n", dir.c_str());
+            return EXIT_FAILURE;
+        }
+        bool anyBad = false;
+        const std::string report = brimlet::metrics::StatusReport(
+            pairs, static_cast<std::int64_t>(std::time(nullptr)), anyBad);
+        if (!Print(stdout, report)) {
+            return EXIT_FAILURE;
+        }
+        return anyBad ? EXIT_FAILURE : EXIT_SUCCESS;
+    } catch (const brimlet::Failure& failure) {
+        std::fprintf(stderr, "brimlet: %s\n", failure.description().c_str());
+        return EXIT_FAILURE;
+    }
+}
+
+int Check(const brimlet::ExecutableIdentity& target) {
+    if (RefusedAsRoot(target)) {
+        return EXIT_FAILURE;
+    }
+    brimlet::RunContext ctx;
+    ctx.log.stderrPrefix = Prefix(target.name);
+    return brimlet::CheckPair(ctx, target, stdout);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::string_view arg = argc >= 2 && argv[1] != nullptr ? argv[1] : "";
     if (arg == "--help" || arg == "--version") {
         const std::string version = std::string("brimlet ") + BRIMLET_VERSION + "\n";
         if (!Print(stdout,
@@ -55,28 +136,44 @@ int AnswerArguments(int argc, char** argv) {
         }
         return EXIT_SUCCESS;
     }
-    std::fprintf(stderr, "brimlet: unexpected argument '%.*s' (the program takes none)\n",
-                 static_cast<int>(arg.size()), arg.data());
-    Print(stderr, kUsage);
-    return kExitUsage;
-}
-
-}  // namespace
-
-int main(int argc, char** argv) {
-    if (const int answered = AnswerArguments(argc, argv); answered >= 0) {
-        return answered;
+    if (argc >= 2 && arg != "--check" && arg != "--status") {
+        return Usage("unexpected argument '" + std::string(arg) + "'");
+    }
+    if (argc > 3) {
+        return Usage("too many arguments");
     }
     std::setlocale(LC_ALL, "");
-    // A file-size limit then makes a write fail (an error entry) instead of killing the run.
-    (void)std::signal(SIGXFSZ, SIG_IGN);
+    if (arg == "--status") {
+        return Status(argc == 3 ? argv[2] : nullptr);
+    }
+
     const char* argv0 = (argc > 0 && argv[0] != nullptr) ? argv[0] : "brimlet";
-    std::string cwd;
     std::error_code ec;
-    cwd = std::filesystem::current_path(ec).string();
+    const std::string cwd = std::filesystem::current_path(ec).string();
     const char* pathEnv = std::getenv("PATH");
     const brimlet::ExecutableIdentity self =
         brimlet::ResolveInvokedExecutable(argv0, cwd, pathEnv != nullptr ? pathEnv : "");
+    // A one-part name ("brimlet" on PATH) is the program itself, not a pair's link.
+    const bool program = brimlet::Split(self.name, '_').size() == 1;
+    if (arg == "--check") {
+        if (argc == 3) {
+            return Check(brimlet::CheckTarget(argv[2], BRIMLET_LINK_ROOT, cwd));
+        }
+        return program ? Usage("--check needs a LINK under this name") : Check(self);
+    }
+    if (program) {
+        return Usage("this name is the program, not a pair's link");
+    }
+    if (RefusedAsRoot(self)) {
+        return EXIT_FAILURE;
+    }
+    // A file-size limit then makes a write fail (an error entry) instead of killing the run.
+    (void)std::signal(SIGXFSZ, SIG_IGN);
     brimlet::RunContext ctx;
-    return brimlet::Main(ctx, self);
+    ctx.log.stderrPrefix = Prefix(self.name);
+    const int status = brimlet::Main(ctx, self);
+    if (status != brimlet::kExitPublished) {
+        ReportRunFailed(ctx.log, status);
+    }
+    return status;
 }

@@ -28,6 +28,8 @@ struct RunContext {
     std::string surl;                            // getConDtls
     std::string srvPath;                         // getConDtls; ends in "/" once it returned true
     std::string metricsDir;                      // getConDtls ("metricsdir"); "": no metrics
+    std::string intervalSec;                     // getConDtls ("intervalsec"): expected seconds
+                                                 // between runs, for the metrics; "": none
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
 
@@ -40,6 +42,7 @@ struct RunContext {
     bool noData = false;            // SubCreateBrimletXML wrote "No Data available for ..."
     bool checksumAccepted = false;  // SubUpdateXmlCheckSum wrote "Checksum updated ..."
     std::size_t bodyRows = 0;       // CreateXmlBody: components its body lists
+    std::size_t bodyGroups = 0;     // CreateXmlBody: component types its body lists
     std::size_t rowsLeftOut = 0;    // CreateXmlBody: rows left out for an unusable type
 };
 

@@ -25,6 +25,7 @@ void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
         run.exitStatus = exitStatus;
         run.rowsLeftOut = static_cast<std::int64_t>(ctx.rowsLeftOut);
         run.errorEntries = ctx.log.errEntries;
+        run.expectedInterval = metrics::ParseInterval(ctx.intervalSec);
         if (ctx.published) {
             run.published = true;
             run.publishedTime = run.endTime;

@@ -91,6 +91,7 @@ struct RunWatchdog::Impl {
             }
             lock.unlock();
             WriteErrorEntry(entry.log, entry.function, Failure(-1, entry.description), entry.step);
+            ReportRunFailed(entry.log, 1);
             // No unwinding: the main thread is stuck in a driver, and nothing it holds may be
             // released under it. The kernel closes the connection and drops the unnamed
             // temporary document.

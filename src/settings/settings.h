@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/failure.h"
 
@@ -23,6 +24,11 @@ inline constexpr std::size_t kIniFileMaxBytes = std::size_t{4} * 1024 * 1024;
 // the first occurrence of the key in it wins; lines without '=' are ignored; the value ends
 // before a NUL byte and is cut to kIniValueMaxBytes.
 std::string IniValueFromText(std::string_view text, std::string_view section, std::string_view key);
+
+// The keys of the first section named `section` (ASCII case ignored) in the settings text, as
+// written, in order; empty when the section is missing. Same line rules as IniValueFromText.
+std::optional<std::vector<std::string>> IniSectionKeys(std::string_view text,
+                                                       std::string_view section);
 
 // Reads the regular file `iniFile` (at most kIniFileMaxBytes) and returns
 // IniValueFromText of it. A missing, unreadable or non-regular file reads as the empty text.

@@ -84,9 +84,19 @@ TEST(EffectiveConnectionString, AddsTheConnectTimeOutAndCharsetForMariaDbOnly) {
               "Driver=MariaDB;conn_timeout=9;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("Driver=MariaDB;Server=h", 0, ""),
               "Driver=MariaDB;Server=h;CHARSET=utf8mb4");
+    EXPECT_EQ(EffectiveConnectionString("Driver=FreeTDS;Server=h", 3, ""),
+              "Driver=FreeTDS;Server=h");
+    // psqlODBC: no communication log unless the string or the DSN asks for one.
     EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL Unicode;Server=h", 3, ""),
-              "Driver=PostgreSQL Unicode;Server=h");
-    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode"), "DSN=pg");
+              "Driver=PostgreSQL Unicode;Server=h;CommLog=0");
+    EXPECT_EQ(EffectiveConnectionString("Driver=/usr/lib/psqlodbcw.so;", 3, ""),
+              "Driver=/usr/lib/psqlodbcw.so;CommLog=0");
+    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode"), "DSN=pg;CommLog=0");
+    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode", "", true), "DSN=pg");
+    EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL ANSI;commlog=1", 3, ""),
+              "Driver=PostgreSQL ANSI;commlog=1");
+    EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL ANSI;Debug=1", 3, ""),
+              "Driver=PostgreSQL ANSI;Debug=1");
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd= x ", "PWD"), "x");
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd=x", "Driver"), "a;b");
 }

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 #include <openssl/md5.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <ctime>
 #include <regex>
@@ -61,7 +62,9 @@ class FullRunTest : public BackendTest {
         link = test::LinkBrimlet(dir.path(), "pub_E2A_LNX");
         xml = dir / "out/E2A/Brimlet_E2A_LNX.xml";
     }
-    test::ProcessResult Run() { return test::RunProgram(link, link, dir.path(), {"LC_ALL=C"}); }
+    test::ProcessResult Run(const std::vector<std::string>& args = {}) {
+        return test::RunProgram(link, link, dir.path(), {"LC_ALL=C"}, args);
+    }
 
     TempDir dir;
     std::string link;
@@ -73,7 +76,9 @@ TEST_P(FullRunTest, PublishesRecordsAndLogsExactlyTheTypicalRun) {
     auto r = Run();
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_GE(r.seconds, 2.0);  // the fixed pause stays
-    r = Run();                  // the second run replaces the first run's document
+    EXPECT_EQ(r.err, "");       // nothing for the journal
+    EXPECT_EQ(r.out, "");
+    r = Run();  // the second run replaces the first run's document
     EXPECT_EQ(r.exitStatus, 0);
 
     const std::string file = test::ReadFile(xml);
@@ -186,6 +191,79 @@ TEST_P(FullRunTest, MissingMd5LibraryIsReportedAndTheRunFails) {
                         "modMain|Checksum|ERR|53 (File not found: VelGnMD5) in procedure Checksum "
                         "of Module||"),
               texts.end());
+}
+
+// Everything a run needs is tried; nothing a run writes is written.
+TEST_P(FullRunTest, CheckSaysWhatARunWouldPublishAndChangesNothing) {
+    for (const bool installedName : {false, true}) {
+        SCOPED_TRACE(installedName ? "brimlet --check LINK" : "LINK --check");
+        const auto r = installedName ? test::RunProgram(test::BrimletBinary(), "brimlet",
+                                                        dir.path(), {"LC_ALL=C"}, {"--check", link})
+                                     : Run({"--check"});
+        EXPECT_EQ(r.exitStatus, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("document: " + xml + ": 1 rows in 1 groups, "), std::string::npos)
+            << r.out;
+        EXPECT_NE(r.out.find("check passed"), std::string::npos) << r.out;
+        EXPECT_EQ(r.err, "");
+    }
+    EXPECT_FALSE(test::Exists(dir / "Log"));
+    EXPECT_FALSE(test::Exists(xml));
+    EXPECT_TRUE(Db().Query("SELECT md5_string FROM mst_agent_xml_checksum").empty());
+
+    // Each settings fault is named with its file and key.
+    const std::string ini = dir / "Ini/dbstring.Ini";
+    test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=abc",
+                                "cmdtimeoutsec=30", "pURL=http://p/", "surI=http://s/",
+                                "srvpath=" + (dir / "out"), "intervalsec=0"});
+    auto r = Run({"--check"});
+    EXPECT_EQ(r.exitStatus, 1);
+    for (const std::string& line :
+         {ini + ": key surl missing or blank", ini + ": key conntimeoutsec=abc is not a whole",
+          ini + ": key intervalsec=0 is not", ini + ": unknown key surI is ignored"}) {
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
+    }
+    EXPECT_EQ(r.out.find("key purl"), std::string::npos) << r.out;
+    test::WriteFile(ini, "[Other]\nsurl=x\n");
+    r = Run({"--check"});
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.out.find("error: " + ini + ": no [Brimlet] section"), std::string::npos) << r.out;
+    ASSERT_EQ(::unlink(ini.c_str()), 0);
+    r = Run({"--check"});
+    EXPECT_NE(r.out.find("error: settings file " + ini + ": No such file or directory"),
+              std::string::npos)
+        << r.out;
+    EXPECT_FALSE(test::Exists(dir / "Log"));
+}
+
+// psqlODBC as Debian registers it writes a communication log per connection into /tmp.
+TEST_P(FullRunTest, ARunLeavesNoDriverLogInTmp) {
+    if (backend() != test::Backend::Pg) {
+        GTEST_SKIP() << "psqlODBC only";
+    }
+    // The names end in the process id; older files of a reused id are not this run's.
+    const auto driverLogs = [](pid_t pid, std::time_t since) {
+        std::string out;
+        test::Shell("find /tmp -maxdepth 1 -newermt @" + std::to_string(since - 1) +
+                        " -regextype egrep -regex '/tmp/(psqlodbc|mylog)_.*[^0-9]" +
+                        std::to_string(pid) + "[.]log'",
+                    out);
+        return out;
+    };
+    const std::time_t start = std::time(nullptr);
+    const auto r = Run();
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(driverLogs(r.pid, start), "");
+    // The string's own CommLog wins, which also shows that the file would be found.
+    test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString() + ";CommLog=1",
+                                "conntimeoutsec=10", "cmdtimeoutsec=30", "purl=http://p/",
+                                "surl=http://s/", "srvpath=" + (dir / "out")});
+    const auto logged = Run();
+    const std::string found = driverLogs(logged.pid, start);
+    EXPECT_NE(found, "");
+    for (std::size_t pos = 0, end; (end = found.find('\n', pos)) != std::string::npos;
+         pos = end + 1) {
+        ::unlink(found.substr(pos, end - pos).c_str());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, FullRunTest, ::testing::ValuesIn(test::AllBackends()),

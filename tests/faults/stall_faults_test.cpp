@@ -83,6 +83,11 @@ void ExpectStalledQuery(const Site& site, const std::string& previous,
                          "expired|90"))
         << site.Log().raw;
     EXPECT_FALSE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+    // Ended by the watchdog, the run still tells the journal why and that it failed.
+    EXPECT_NE(r.err.find("]: FncCreateXMLString: -1 HYT00: Command time-out of 2 s expired 90\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.err.find("]: run failed (status 1), see "), std::string::npos) << r.err;
 }
 
 // A private server per backend whose component procedure sleeps, so the stop lands in it.

@@ -3,6 +3,7 @@
 #include <clocale>
 #include <cstdlib>
 #include <string>
+#include <utility>
 
 #include "common/clock.h"
 #include "support/fake_clock.h"
@@ -56,8 +57,26 @@ TEST(DateTimeText, BlankPaddedDayLocaleStillGivesItsDot) {
 
 TEST(GeneralDateText, DateAloneAtMidnightOnly) {
     LocaleScope c("C");
-    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 0)), "12/07/26");
-    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 1)), "12/07/26 00:00:01");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 0)), "12/07/2026");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 1)), "12/07/2026 00:00:01");
+}
+
+// The C locales' own %x drops the century; every other locale keeps its form.
+TEST(GeneralDateText, FourDigitYearUnderTheCLocales) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"C", "12/09/2026 21:07:39"},
+        {"POSIX", "12/09/2026 21:07:39"},
+        {"C.UTF-8", "12/09/2026 21:07:39"},
+        {"de_DE.UTF-8", "09.12.2026 21:07:39"},
+    };
+    for (const auto& [name, expected] : cases) {
+        LocaleScope scope(name);
+        if (!scope.ok()) {
+            ADD_FAILURE() << "locale " << name << " is missing";
+            continue;
+        }
+        EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 9, 21, 7, 39)), expected) << name;
+    }
 }
 
 TEST(DateDigits, DayMonthYearWithLeadingZeros) {

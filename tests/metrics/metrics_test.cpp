@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "metrics/status.h"
 #include "support/temp_dir.h"
 
 namespace brimlet::metrics {
@@ -106,6 +107,16 @@ TEST(MetricsText, SuccessAndPublicationAreCarriedOverOnlyWhenTheRunHasNone) {
              {"brimlet_last_error_entries", "4"}}) {
         EXPECT_TRUE(Has(text, "# HELP " + name + " ")) << name;
         EXPECT_TRUE(Has(text, "# TYPE " + name + " gauge\n" + Sample(name, value))) << text;
+    }
+    // The expected interval is a series only where the pair's settings give a usable one.
+    EXPECT_FALSE(Has(text, "brimlet_expected_interval_seconds"));
+    RunFigures hourly = Figures(1, false);
+    hourly.expectedInterval = ParseInterval(" 3600 ");
+    EXPECT_TRUE(
+        Has(RenderMetrics(hourly, {}), "# TYPE brimlet_expected_interval_seconds gauge\n" +
+                                           Sample("brimlet_expected_interval_seconds", "3600")));
+    for (const char* bad : {"", "0", "-60", "1h", "36 00", "99999999999999999999"}) {
+        EXPECT_EQ(ParseInterval(bad), std::nullopt) << bad;
     }
 }
 
@@ -202,6 +213,64 @@ TEST(MetricsFile, ReplacedWholeReadableAndNeverThroughAFifoOrSymlink) {
             << failure->description();
     }
     EXPECT_TRUE(Names(dir / "real").empty());
+}
+
+// `--status` over files as runs write them: failing and overdue pairs first, each by name.
+TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
+    constexpr std::int64_t kNow = 1700100000;
+    struct Pair {
+        const char* link;
+        int status;
+        std::optional<std::int64_t> successAge, interval;
+    };
+    const Pair pairs[] = {
+        {"p_OK_A", 0, 60, std::nullopt},         {"p_FAIL_A", 1, 600, std::nullopt},
+        {"p_LATE_A", 0, 3 * 3600, std::nullopt},  // twice the default hour has passed
+        {"p_SLOW_A", 0, 3 * 3600, 6 * 3600},      // but not twice its own six hours
+        {"p_NEVER_A", 1, std::nullopt, 3600},
+    };
+    test::TempDir dir;
+    for (const Pair& p : pairs) {
+        RunFigures run = Figures(p.status, p.status == 0);
+        run.link = p.link;
+        run.endTime = kNow - p.successAge.value_or(60);
+        run.expectedInterval = p.interval;
+        CarriedOver previous;
+        if (p.status != 0 && p.successAge) {
+            previous.lastSuccess = kNow - *p.successAge;
+        }
+        test::WriteFile(dir / MetricsFileName(p.link), RenderMetrics(run, previous));
+    }
+    test::WriteFile(dir / "other.prom", Sample("brimlet_last_exit_status", "1"));
+    test::WriteFile(dir / ".brimlet_p_TMP_A.prom.a1b2c3", Sample("brimlet_last_exit_status", "1"));
+
+    bool anyBad = false;
+    const std::string report = StatusReport(ReadStatusDir(dir.path()), kNow, anyBad);
+    EXPECT_TRUE(anyBad);
+    std::vector<std::string> lines;
+    for (std::size_t pos = 0, end; (end = report.find('\n', pos)) != std::string::npos;
+         pos = end + 1) {
+        lines.push_back(report.substr(pos, end - pos));
+    }
+    ASSERT_EQ(lines.size(), 6u) << report;
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"p_FAIL_A", "1       10m          0        0            FAILING"},
+        {"p_LATE_A", "0       3h 00m       3        1234         OVERDUE"},
+        {"p_NEVER_A", "1       never        0        0            FAILING OVERDUE"},
+        {"p_OK_A", "0       1m           3        1234"},
+        {"p_SLOW_A", "0       3h 00m       3        1234"},
+    };
+    for (std::size_t i = 0; i < expected.size(); ++i) {
+        const std::string& line = lines[i + 1];
+        EXPECT_EQ(line.substr(0, expected[i].first.size()), expected[i].first) << report;
+        EXPECT_EQ(line.substr(line.size() - std::min(line.size(), expected[i].second.size())),
+                  expected[i].second)
+            << report;
+    }
+    bool healthy = true;
+    StatusReport(ParsePairs(test::ReadFile(dir / MetricsFileName("p_OK_A"))), kNow, healthy);
+    EXPECT_FALSE(healthy);
+    EXPECT_THROW(ReadStatusDir(dir / "missing"), Failure);
 }
 
 }  // namespace

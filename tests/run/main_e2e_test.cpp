@@ -31,7 +31,7 @@ TEST(MainRun, NamesWithoutThreeUsablePartsAreRefusedBeforeTheSettings) {
     // Taken: the settings are read (and found empty).
     const std::string taken = "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet|";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"brimlet", refused},   {"pub_AG", refused},  {"pub_AG_OS_X", refused},
+        {"pub_AG", refused},  {"pub_AG_OS_X", refused},
         {"a_b_c_d_e", refused}, {"pub__OS", refused}, {"pub_._OS", refused},
         {"pub_AG_..", refused}, {"pub_AG_", refused}, {"_AG_OS", taken},
         {"._AG_OS", taken},     {".._AG_OS", taken}};
@@ -49,6 +49,49 @@ TEST(MainRun, NamesWithoutThreeUsablePartsAreRefusedBeforeTheSettings) {
     }
 }
 
+// Started under the program's own name, as from PATH: no pair is named, nothing is created.
+TEST(MainRun, TheProgramsOwnNameWithoutArgumentsPrintsTheUsage) {
+    TempDir dir;
+    const auto r = RunAs(dir, "brimlet");
+    EXPECT_EQ(r.exitStatus, 2);
+    EXPECT_NE(r.err.find("usage: prefix_AGENT_OS"), std::string::npos) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(test::Exists(dir / "Log"));
+}
+
+// The journal sees stderr only: each ERR entry, then one summary line; never the log's MSGs.
+TEST(MainRun, ErrEntriesAndTheOutcomeGoToStderrAsWell) {
+    TempDir dir;
+    test::WriteIni(dir.path(), {"purl=p"});
+    const auto r = RunAs(dir, "pub_AG_OS");
+    EXPECT_EQ(r.exitStatus, 1);
+    const std::string log = FindLogFile(dir.path());
+    EXPECT_EQ(r.err,
+              "brimlet[pub_AG_OS]: getConDtls: -1 DBConnection Data missing for Brimlet\n"
+              "brimlet[pub_AG_OS]: run failed (status 1), see " +
+                  log + "\n");
+    // The log keeps exactly its own entries.
+    EXPECT_EQ(EntryTexts(ReadLog(log)),
+              (std::vector<std::string>{
+                  "modMain|Main|MSG|START||",
+                  "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet|",
+                  "modMain|Main|MSG|END||"}));
+    if (::geteuid() == 0) {
+        return;  // root writes a read-only file
+    }
+    // A log the run cannot write: stderr is all that is left to say so.
+    ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
+    const auto again = RunProgram(dir / "pub_AG_OS", dir / "pub_AG_OS", dir.path(), kCLocale);
+    EXPECT_EQ(again.exitStatus, 1);
+    EXPECT_NE(again.err.find("brimlet[pub_AG_OS]: cannot write to the log " + log +
+                             ": Permission denied\n"),
+              std::string::npos)
+        << again.err;
+    EXPECT_NE(again.err.find("run failed (status 1), its log " + log + " is incomplete\n"),
+              std::string::npos)
+        << again.err;
+}
+
 TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
     TempDir dir;
     const std::string link = LinkBrimlet(dir.path(), "pub_AG");
@@ -61,7 +104,7 @@ TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
     EXPECT_EQ(log.header[0], "#Software: TULO.KEM.DC.pub_AG");
     EXPECT_EQ(log.header[1], "#Version: 2.0");
     EXPECT_TRUE(
-        std::regex_match(log.header[2], std::regex(R"(#Date: \d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+        std::regex_match(log.header[2], std::regex(R"(#Date: \d\d/\d\d/\d{4} \d\d:\d\d:\d\d)")))
         << log.header[2];
     EXPECT_EQ(log.header[3], "#Fields: DateTime\tModule\tFunction\tType\tVal1\tVal2\tVal3");
     EXPECT_EQ(log.header[4], std::string(126, '-'));
@@ -70,7 +113,7 @@ TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
     EXPECT_EQ(log.entries.size(), 6u);
     for (const auto& cols : log.entries) {
         ASSERT_EQ(cols.size(), 7u);
-        EXPECT_TRUE(std::regex_match(cols[0], std::regex(R"(\d\d/\d\d/\d\d( \d\d:\d\d:\d\d)?)")))
+        EXPECT_TRUE(std::regex_match(cols[0], std::regex(R"(\d\d/\d\d/\d{4}( \d\d:\d\d:\d\d)?)")))
             << cols[0];
     }
     EXPECT_EQ(log.raw.substr(log.raw.size() - 7), "END\t\t\r\n");

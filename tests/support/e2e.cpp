@@ -1,6 +1,7 @@
 #include "support/e2e.h"
 
 #include <dirent.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/unique_fd.h"
 #include "support/temp_dir.h"
 
 extern char** environ;
@@ -31,7 +33,8 @@ std::string LinkBrimlet(const std::string& dir, const std::string& name) {
 }
 
 ProcessResult RunProgram(const std::string& program, const std::string& argv0,
-                         const std::string& cwd, const std::vector<std::string>& extraEnv) {
+                         const std::string& cwd, const std::vector<std::string>& extraEnv,
+                         const std::vector<std::string>& args) {
     std::vector<std::string> envStrings;
     for (char** e = environ; *e != nullptr; ++e) {
         envStrings.emplace_back(*e);
@@ -45,8 +48,20 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
         envp.push_back(s.data());
     }
     envp.push_back(nullptr);
-    std::string arg0 = argv0;
-    std::vector<char*> argv{arg0.data(), nullptr};
+    std::vector<std::string> argStrings{argv0};
+    argStrings.insert(argStrings.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    argv.reserve(argStrings.size() + 1);
+    for (auto& s : argStrings) {
+        argv.push_back(s.data());
+    }
+    argv.push_back(nullptr);
+    // Memory files: the output is kept without a file that a test of "nothing created" sees.
+    const UniqueFd outFd(::memfd_create("stdout", MFD_CLOEXEC));
+    const UniqueFd errFd(::memfd_create("stderr", MFD_CLOEXEC));
+    if (!outFd || !errFd) {
+        throw std::runtime_error("memfd_create failed");
+    }
 
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
@@ -54,7 +69,7 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        if (::chdir(cwd.c_str()) != 0) {
+        if (::chdir(cwd.c_str()) != 0 || ::dup2(outFd.get(), 1) < 0 || ::dup2(errFd.get(), 2) < 0) {
             ::_exit(126);
         }
         ::execve(program.c_str(), argv.data(), envp.data());
@@ -64,11 +79,20 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     ProcessResult r;
+    r.pid = pid;
     r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (WIFEXITED(status)) {
         r.exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         r.signal = WTERMSIG(status);
+    }
+    for (const auto& [fd, text] :
+         {std::pair{outFd.get(), &r.out}, std::pair{errFd.get(), &r.err}}) {
+        char buf[4096];
+        ssize_t n = 0;
+        for (off_t at = 0; (n = ::pread(fd, buf, sizeof buf, at)) > 0; at += n) {
+            text->append(buf, static_cast<std::size_t>(n));
+        }
     }
     return r;
 }

@@ -17,12 +17,16 @@ struct ProcessResult {
     int exitStatus = -1;  // -1 when killed by a signal
     int signal = 0;
     double seconds = 0;
+    pid_t pid = 0;
+    std::string out;  // what it wrote on stdout
+    std::string err;  // and on stderr
 };
 
-// Runs `program` with argv[0] = argv0 (no other arguments) in working directory `cwd`, with
-// extra environment entries "K=V" added to the test's own environment. Waits for it.
+// Runs `program` with argv[0] = argv0 and then `args` in working directory `cwd`, with extra
+// environment entries "K=V" added to the test's own environment. Waits for it.
 ProcessResult RunProgram(const std::string& program, const std::string& argv0,
-                         const std::string& cwd, const std::vector<std::string>& extraEnv = {});
+                         const std::string& cwd, const std::vector<std::string>& extraEnv = {},
+                         const std::vector<std::string>& args = {});
 
 // Runs `command` with sh; returns its exit status (-1 when it did not exit) and its output,
 // standard error included.

@@ -1,0 +1,51 @@
+#pragma once
+// `brimlet --status`: every pair at a glance, read back from the metrics files of its runs.
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace brimlet::metrics {
+
+// The node exporter's textfile directory on Debian, where the packaged unit writes.
+inline constexpr std::string_view kDefaultStatusDir = "/var/lib/prometheus/node-exporter";
+// Expected seconds between runs for a pair that exports no brimlet_expected_interval_seconds:
+// the packaged timer's hourly schedule.
+inline constexpr std::int64_t kDefaultIntervalSeconds = 3600;
+// A pair is overdue when its last success is older than this many expected intervals.
+inline constexpr std::int64_t kOverdueIntervals = 2;
+
+// One pair as its metrics file describes it; a value the file lacks is empty.
+struct PairStatus {
+    std::string link;
+    std::optional<std::int64_t> lastRunEnd;
+    std::optional<std::int64_t> exitStatus;
+    std::optional<std::int64_t> lastSuccess;
+    std::optional<std::int64_t> components;
+    std::optional<std::int64_t> documentBytes;
+    std::optional<std::int64_t> expectedInterval;
+
+    // The latest run did not end with status 0 (or the file does not say).
+    bool Failing() const { return exitStatus.value_or(1) != 0; }
+    // Never succeeded, or the last success is older than kOverdueIntervals intervals.
+    bool Overdue(std::int64_t now) const;
+};
+
+// The pairs of one metrics file's text, one per `link` label, in order of appearance. Lines
+// that are comments, other metrics or not whole-number samples are ignored.
+std::vector<PairStatus> ParsePairs(std::string_view text);
+
+// "45s", "12m", "3h 05m", "2d 04h".
+std::string AgeText(std::int64_t seconds);
+
+// The report: a heading, then one line per pair, failing and overdue pairs first, each group
+// in link order. `anyBad` tells whether any pair is failing or overdue.
+std::string StatusReport(std::vector<PairStatus> pairs, std::int64_t now, bool& anyBad);
+
+// The pairs of every brimlet_*.prom file in `directory` (regular files only, never through a
+// symlink or a FIFO). Throws Failure when the directory cannot be read.
+std::vector<PairStatus> ReadStatusDir(const std::string& directory);
+
+}  // namespace brimlet::metrics

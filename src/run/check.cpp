@@ -1,0 +1,274 @@
+#include "run/check.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cipher/cipher.h"
+#include "common/clock.h"
+#include "common/failure.h"
+#include "common/fd_io.h"
+#include "common/text.h"
+#include "common/unique_fd.h"
+#include "fsutil/fsutil.h"
+#include "metrics/metrics.h"
+#include "run/checksum.h"
+#include "run/component_query.h"
+#include "run/connection_procs.h"
+#include "run/get_con_dtls.h"
+#include "settings/settings.h"
+#include "xml/xml_body.h"
+
+namespace brimlet {
+
+namespace {
+
+constexpr std::string_view kSection = "Brimlet";
+
+class Report {
+  public:
+    explicit Report(std::FILE* out) : m_out(out) {}
+    void Line(const std::string& text) {
+        std::fprintf(m_out, "%s\n", text.c_str());
+        std::fflush(m_out);
+    }
+    void Problem(const std::string& text) {
+        ++m_problems;
+        Line("error: " + text);
+    }
+    int problems() const { return m_problems; }
+
+  private:
+    std::FILE* m_out;
+    int m_problems = 0;
+};
+
+// The settings text, as the run's reader would see it, or why there is none.
+std::string ReadSettings(const std::string& path, std::string& why) {
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0) {
+        why = std::strerror(errno);
+        return {};
+    }
+    if (!S_ISREG(st.st_mode)) {
+        why = "not a regular file";
+        return {};
+    }
+    std::string text;
+    if (!ReadUpTo(fd.get(), kIniFileMaxBytes, text)) {
+        why = std::strerror(errno);
+    }
+    return text;
+}
+
+// "" when `dir` is a directory the process may create files in, else why not.
+std::string WritableDirectory(const std::string& dir) {
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) {
+        return std::strerror(errno);
+    }
+    if (!S_ISDIR(st.st_mode)) {
+        return "not a directory";
+    }
+    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
+        return std::strerror(errno);
+    }
+    return {};
+}
+
+// Every key problem of the settings text, named after the file.
+void CheckKeys(Report& report, const std::string& file, std::string_view text) {
+    const std::optional<std::vector<std::string>> keys = IniSectionKeys(text, kSection);
+    if (!keys) {
+        report.Problem(file + ": no [Brimlet] section");
+        return;
+    }
+    const auto value = [&](std::string_view key) {
+        return std::string(TrimSpaces(IniValueFromText(text, kSection, key)));
+    };
+    for (const char* key : {"KEMADDONDBstr", "purl", "surl", "srvpath"}) {
+        if (value(key).empty()) {
+            report.Problem(file + ": key " + key + " missing or blank");
+        }
+    }
+    for (const char* key : {"conntimeoutsec", "cmdtimeoutsec"}) {
+        const std::string v = value(key);
+        try {
+            if (v.empty()) {
+                report.Problem(file + ": key " + key + " missing");
+            } else {
+                (void)SecondsSetting(v).Seconds();
+            }
+        } catch (const Failure&) {
+            report.Problem(
+                std::string(file).append(": key ").append(key).append("=").append(v).append(
+                    " is not a whole number of seconds"));
+        }
+    }
+    if (const std::string v = value("intervalsec"); !v.empty() && !metrics::ParseInterval(v)) {
+        report.Problem(file + ": key intervalsec=" + v +
+                       " is not a whole number of seconds above 0");
+    }
+    constexpr std::string_view kKnown[] = {"KEMADDONDBstr", "conntimeoutsec", "cmdtimeoutsec",
+                                           "purl",          "surl",           "srvpath",
+                                           "metricsdir",    "intervalsec"};
+    for (const std::string& key : *keys) {
+        if (std::none_of(std::begin(kKnown), std::end(kKnown),
+                         [&](std::string_view k) { return EqualsIgnoreCaseAscii(k, key); })) {
+            report.Line(std::string("note: ")
+                            .append(file)
+                            .append(": unknown key ")
+                            .append(key)
+                            .append(" is ignored"));
+        }
+    }
+}
+
+// The document as a run would encrypt it, counted instead of written.
+std::size_t EncryptedBytes(RunContext& ctx, BodyOutcome& body) {
+    std::size_t bytes = 0;
+    EncryptStream stream(DocumentCipher(), [&](std::string_view chunk) { bytes += chunk.size(); });
+    stream.Update(DocumentHead(DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl));
+    body.writeBody([&stream](std::string_view piece) { stream.Update(piece); });
+    stream.Update(kDocumentTail);
+    stream.Finish();
+    return bytes + 2;  // the CR LF after the text
+}
+
+void CheckDatabase(RunContext& ctx, Report& report) {
+    if (!getConnected(ctx, ctx.connection, ctx.connectionString)) {
+        report.Problem("no connection to the database (the line above says why)");
+        return;
+    }
+    report.Line("database: connected");
+    BodyOutcome body = CreateXmlBody(ctx);
+    switch (body.status) {
+        case BodyStatus::Failed:
+            report.Problem("the component query failed (the line above says why)");
+            return;
+        case BodyStatus::NoRows:
+            report.Problem("the component query returned no rows for " + ctx.agentType + "/" +
+                           ctx.osType + ": a run would remove " + ctx.xmlPath);
+            return;
+        case BodyStatus::NoUsableRows:
+            report.Problem("no row has a usable component type: a run would publish nothing");
+            return;
+        case BodyStatus::Rows:
+            break;
+    }
+    const std::size_t bytes = EncryptedBytes(ctx, body);
+    report.Line("document: " + ctx.xmlPath + ": " + std::to_string(ctx.bodyRows) + " rows in " +
+                std::to_string(ctx.bodyGroups) + " groups, " + std::to_string(bytes) +
+                " bytes encrypted");
+    if (ctx.rowsLeftOut > 0) {
+        report.Problem(std::to_string(ctx.rowsLeftOut) +
+                       " rows left out: their type is not a valid XML name (listed above); a run "
+                       "publishes without them and ends with status 1");
+    }
+}
+
+}  // namespace
+
+ExecutableIdentity CheckTarget(std::string_view arg, std::string_view linkRoot,
+                               std::string_view cwd) {
+    if (arg.find('/') != std::string_view::npos) {
+        return ResolveInvokedExecutable(arg, cwd, "");
+    }
+    const std::string link =
+        std::string(linkRoot) + "/" + std::string(arg) + "/" + std::string(arg);
+    return ResolveInvokedExecutable(link, cwd, "");
+}
+
+int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
+    Report report(out);
+    try {
+        struct stat st {};
+        if (::lstat(self.path.c_str(), &st) != 0) {
+            report.Problem("link " + self.path + ": " + std::strerror(errno));
+            return 1;
+        }
+        const std::vector<std::string> parts = Split(self.name, '_');
+        const auto unusable = [](const std::string& p) {
+            return p.empty() || p == "." || p == "..";
+        };
+        if (parts.size() != 3 || std::any_of(parts.begin(), parts.end(), unusable)) {
+            report.Problem(self.name + ": not a name of the form prefix_AGENT_OS");
+            return 1;
+        }
+        ctx.log.exeDir = self.dir;
+        ctx.log.exeName = self.name;
+        ctx.agentType = parts[1];
+        ctx.osType = parts[2];
+        ctx.iniPath = self.dir + "/Ini/dbstring.Ini";
+        report.Line("pair: " + self.name + " (agent " + ctx.agentType + ", OS " + ctx.osType +
+                    "), link " + self.path);
+
+        std::string why;
+        const std::string text = ReadSettings(ctx.iniPath, why);
+        if (!why.empty()) {
+            report.Problem("settings file " + ctx.iniPath + ": " + why);
+            return 1;
+        }
+        CheckKeys(report, ctx.iniPath, text);
+        if (report.problems() > 0) {
+            return 1;
+        }
+        // The run's own reading, so that what is checked is what a run would use.
+        if (!getConDtls(ctx) || ctx.log.errEntries > 0) {
+            report.Problem("srvpath: no such directory; a run logs \"Path not found\"");
+            return 1;
+        }
+        report.Line("settings: " + ctx.iniPath);
+
+        const std::string agentDir = ctx.srvPath + ctx.agentType + "/";
+        if (const std::string problem = WritableDirectory(agentDir); !problem.empty()) {
+            report.Problem("output directory " + agentDir + ": " + problem);
+        } else {
+            report.Line("output directory: " + agentDir + " (writable)");
+        }
+        if (!ctx.metricsDir.empty()) {
+            const std::string dir = ctx.metricsDir.front() == '/'
+                                        ? ctx.metricsDir
+                                        : ctx.log.exeDir + "/" + ctx.metricsDir;
+            if (const std::string problem = WritableDirectory(dir); !problem.empty()) {
+                report.Line("warning: metricsdir " + dir + ": " + problem +
+                            "; a run would log \"Metrics not written\"");
+            } else {
+                report.Line("metrics directory: " + dir + " (writable)");
+            }
+        }
+        Md5Library md5(ctx.log.exeDir);
+        try {
+            (void)md5.GetMD5();
+            report.Line("MD5 library: " + md5.LoadedFrom());
+        } catch (const Failure& failure) {
+            report.Problem("MD5 library " + std::string(kMd5LibraryFile) + ": " +
+                           failure.description());
+        }
+        ctx.xmlPath =
+            ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" + ctx.osType + ".xml";
+        CheckDatabase(ctx, report);
+        CloseConnection(ctx);
+        if (report.problems() == 0 && ctx.log.errEntries > 0) {
+            report.Problem("the run's log would hold an ERR entry (above)");
+        }
+    } catch (...) {
+        report.Problem(CurrentFailure().description());
+        CloseConnection(ctx);
+    }
+    if (report.problems() > 0) {
+        report.Line("check failed");
+        return 1;
+    }
+    report.Line("check passed: a run would publish " + ctx.xmlPath);
+    return 0;
+}
+
+}  // namespace brimlet
