@@ -15,7 +15,7 @@ inline constexpr std::string_view kDefaultStatusDir = "/var/lib/prometheus/node-
 // the packaged timer's hourly schedule.
 inline constexpr std::int64_t kDefaultIntervalSeconds = 3600;
 // A pair is overdue when its last success is older than this many expected intervals.
-inline constexpr std::int64_t kOverdueIntervals = 2;
+inline constexpr std::int64_t kOverdueIntervals = 3;  // as the overdue alert
 
 // One pair as its metrics file describes it; a value the file lacks is empty.
 struct PairStatus {

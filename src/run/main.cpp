@@ -49,7 +49,7 @@ constexpr std::string_view kHelp =
     "                 Exit status 0 when a run would succeed, 1 otherwise.\n"
     "  --status [DIR] one line per pair from the metrics files brimlet_*.prom in DIR\n"
     "                 (default /var/lib/prometheus/node-exporter), failing and overdue pairs\n"
-    "                 first; overdue: last success older than twice intervalsec (3600 s when\n"
+    "                 first; overdue: last success older than 3 x intervalsec (3600 s when\n"
     "                 a pair gives none). Exit status 1 when any pair is failing or overdue.\n"
     "  --help         print this text and exit\n"
     "  --version      print the version and exit\n"

@@ -225,8 +225,8 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
     };
     const Pair pairs[] = {
         {"p_OK_A", 0, 60, std::nullopt},         {"p_FAIL_A", 1, 600, std::nullopt},
-        {"p_LATE_A", 0, 3 * 3600, std::nullopt},  // twice the default hour has passed
-        {"p_SLOW_A", 0, 3 * 3600, 6 * 3600},      // but not twice its own six hours
+        {"p_LATE_A", 0, 4 * 3600, std::nullopt},  // three default hours have passed
+        {"p_SLOW_A", 0, 4 * 3600, 6 * 3600},      // but not three of its own six hours
         {"p_NEVER_A", 1, std::nullopt, 3600},
     };
     test::TempDir dir;
