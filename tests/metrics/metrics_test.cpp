@@ -255,10 +255,10 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
     ASSERT_EQ(lines.size(), 6u) << report;
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"p_FAIL_A", "1       10m          0        0            FAILING"},
-        {"p_LATE_A", "0       3h 00m       3        1234         OVERDUE"},
+        {"p_LATE_A", "0       4h 00m       3        1234         OVERDUE"},
         {"p_NEVER_A", "1       never        0        0            FAILING OVERDUE"},
         {"p_OK_A", "0       1m           3        1234"},
-        {"p_SLOW_A", "0       3h 00m       3        1234"},
+        {"p_SLOW_A", "0       4h 00m       3        1234"},
     };
     for (std::size_t i = 0; i < expected.size(); ++i) {
         const std::string& line = lines[i + 1];
