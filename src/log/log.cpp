@@ -19,7 +19,7 @@ constexpr std::string_view kCrLf = "\r\n";
 
 void AppendFlattened(std::string& out, std::string_view value) {
     for (const char c : value) {
-        out.push_back((c == '\t' || c == '\r' || c == '\n') ? ' ' : c);
+        out.push_back((c == '\t' || c == '\r' || c == '\n' || c == '\0') ? ' ' : c);
     }
 }
 
@@ -130,8 +130,12 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
     bool written = false;
     try {
         if (!log.logFilePath.empty()) {
-            std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
-                                        val1, val2, val3);
+            const Redactor& r = log.redactor;
+            std::string line = r.Empty()
+                                   ? LogEntry(GeneralDateText(log.clock->Now()), module, function,
+                                              type, val1, val2, val3)
+                                   : LogEntry(GeneralDateText(log.clock->Now()), module, function,
+                                              type, r.Apply(val1), r.Apply(val2), r.Apply(val3));
             line += kCrLf;
             UniqueFd fd = OpenDayFile(log.logFilePath);
             struct stat st {};
@@ -144,6 +148,16 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
     }
     if (!written) {
         ++log.droppedEntries;
+    }
+}
+
+void WriteStderrLine(const LogFile& log, std::string_view line) noexcept {
+    try {
+        std::string text = log.redactor.Apply(line);
+        text += '\n';
+        (void)WriteAll(STDERR_FILENO, text);
+    } catch (...) {
+        // stderr is a courtesy to the service manager; the log is the report.
     }
 }
 
