@@ -1,6 +1,7 @@
 // Where the MD5 library is looked for, and which files are trusted with the run's account.
 // This executable's run path holds a stand-in named libVelGnMD5.so that must never load.
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -99,6 +100,31 @@ TEST(ChecksumPath, ALibraryOthersCouldWriteIsNotLoaded) {
         EXPECT_EQ(lib.LoadedFrom(), "");
         EXPECT_NE(lib.Refusal().find(c.why), std::string::npos) << lib.Refusal();
         ::chmod(dir.c_str(), 0755);
+    }
+}
+
+// Root loads no library another account owns, nor one from a directory it owns; the root
+// stage of scripts/test runs this with its second account.
+TEST(ChecksumPath, RootStageLibraryOfAnotherAccountIsNotLoaded) {
+    const passwd* other = ::geteuid() == 0 ? ::getpwnam("brimlet-other") : nullptr;
+    if (other == nullptr) {
+        GTEST_SKIP() << "needs root and the account brimlet-other: run by the root stage of "
+                        "scripts/test";
+    }
+    for (const bool ownsTheDirectory : {false, true}) {
+        SCOPED_TRACE(ownsTheDirectory ? "directory" : "file");
+        Search s;
+        InstallMd5Library(REAL_MD5_LIBRARY, s.linkDir.path());
+        const std::string target =
+            ownsTheDirectory ? s.linkDir.path() : s.linkDir / "libVelGnMD5.so";
+        ASSERT_EQ(::chown(target.c_str(), other->pw_uid, other->pw_gid), 0);
+        Md5Library lib(s.linkDir.path(), s.binaryDir.path());
+        EXPECT_EQ(s.Run(lib), "File not found: VelGnMD5");
+        EXPECT_EQ(lib.LoadedFrom(), "");
+        EXPECT_NE(lib.Refusal().find("belongs to uid " + std::to_string(other->pw_uid)),
+                  std::string::npos)
+            << lib.Refusal();
+        ASSERT_EQ(::chown(target.c_str(), 0, 0), 0);
     }
 }
 

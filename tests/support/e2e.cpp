@@ -1,6 +1,7 @@
 #include "support/e2e.h"
 
 #include <dirent.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -48,13 +49,14 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
     std::string arg0 = argv0;
     std::vector<char*> argv{arg0.data(), nullptr};
 
+    const int errFd = ::memfd_create("stderr", MFD_CLOEXEC);
     const auto start = std::chrono::steady_clock::now();
     const pid_t pid = ::fork();
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
     if (pid == 0) {
-        if (::chdir(cwd.c_str()) != 0) {
+        if (::chdir(cwd.c_str()) != 0 || (errFd >= 0 && ::dup2(errFd, STDERR_FILENO) < 0)) {
             ::_exit(126);
         }
         ::execve(program.c_str(), argv.data(), envp.data());
@@ -69,6 +71,14 @@ ProcessResult RunProgram(const std::string& program, const std::string& argv0,
         r.exitStatus = WEXITSTATUS(status);
     } else if (WIFSIGNALED(status)) {
         r.signal = WTERMSIG(status);
+    }
+    if (errFd >= 0) {
+        char buf[4096];
+        ssize_t n = 0;
+        while ((n = ::pread(errFd, buf, sizeof buf, static_cast<off_t>(r.err.size()))) > 0) {
+            r.err.append(buf, static_cast<std::size_t>(n));
+        }
+        ::close(errFd);
     }
     return r;
 }

@@ -17,6 +17,7 @@ struct ProcessResult {
     int exitStatus = -1;  // -1 when killed by a signal
     int signal = 0;
     double seconds = 0;
+    std::string err;  // what it wrote to stderr
 };
 
 // Runs `program` with argv[0] = argv0 (no other arguments) in working directory `cwd`, with

@@ -31,7 +31,7 @@ done
 
 tmp="$(mktemp -d /tmp/brimlet-package-XXXXXX)"
 db="pkg_$$_$RANDOM"
-export PGPASSWORD=brimlet
+export PGPASSWORD=Tk3vQp8w
 export MYSQL_PWD=brimlet
 psql=(/usr/lib/postgresql/15/bin/psql -X -q -h 127.0.0.1 -p "$BRIMLET_TEST_PG_PORT" -U brimlet
     -v ON_ERROR_STOP=1)
@@ -157,7 +157,7 @@ mkdir -p "$inst/Ini" "$tmp/www/KA"
 ln -s "$exe" "$inst/pkg_KA_LINUX"
 cat >"$inst/Ini/dbstring.Ini" <<EOF
 [Brimlet]
-KEMADDONDBstr=Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=$BRIMLET_TEST_PG_PORT;Database=$db;Uid=brimlet;Pwd=brimlet
+KEMADDONDBstr=Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=$BRIMLET_TEST_PG_PORT;Database=$db;Uid=brimlet;Pwd=Tk3vQp8w
 conntimeoutsec=10
 cmdtimeoutsec=30
 purl=https://p.example/
