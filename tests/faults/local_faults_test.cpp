@@ -28,7 +28,9 @@ test::ProcessResult RunBounded(const std::string& exe, const std::string& cwd, i
                                const std::vector<std::string>& extraEnv = {},
                                const std::string& limits = "") {
     const std::string script = cwd + "/bounded.sh";
-    test::WriteFile(script, "#!/bin/sh\nexec " + (limits.empty() ? "" : "prlimit " + limits + " ") +
+    // Descriptors the test process holds (its database sessions) are not the run's to count.
+    test::WriteFile(script, "#!/bin/sh\nexec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-\nexec " +
+                                (limits.empty() ? "" : "prlimit " + limits + " ") +
                                 "timeout -k 2 " + std::to_string(seconds) + " '" + exe + "'\n");
     ::chmod(script.c_str(), 0755);
     std::vector<std::string> env = {"LC_ALL=C"};

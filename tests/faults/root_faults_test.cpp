@@ -19,17 +19,14 @@ const passwd* OtherAccount() {
     return ::geteuid() == 0 ? ::getpwnam("brimlet-other") : nullptr;
 }
 
-#define REQUIRE_ROOT_STAGE(account)                                                           \
-    const passwd* account = OtherAccount();                                                   \
-    if (account == nullptr) {                                                                 \
-        GTEST_SKIP() << "needs root and the account brimlet-other: run by the root stage of " \
-                        "scripts/test";                                                       \
-    }
-
 // Another account that may write the program's directory takes the instance guard first: the
 // run is no silent second instance, it fails and says why.
 TEST(RootStage, GuardSquattedByAnotherAccountFailsTheRun) {
-    REQUIRE_ROOT_STAGE(other);
+    const passwd* other = OtherAccount();
+    if (other == nullptr) {
+        GTEST_SKIP() << "needs root and the account brimlet-other: run by the root stage of "
+                        "scripts/test";
+    }
     test::TempDir dir;
     ASSERT_EQ(::chmod(dir.path().c_str(), 01777), 0);
     const std::string link = test::LinkBrimlet(dir.path(), "pub_FA_LNX");
