@@ -32,7 +32,7 @@ done
 tmp="$(mktemp -d /tmp/brimlet-package-XXXXXX)"
 db="pkg_$$_$RANDOM"
 export PGPASSWORD=Tk3vQp8w
-export MYSQL_PWD=brimlet
+export MYSQL_PWD=Tk3vQp8w
 psql=(/usr/lib/postgresql/15/bin/psql -X -q -h 127.0.0.1 -p "$BRIMLET_TEST_PG_PORT" -U brimlet
     -v ON_ERROR_STOP=1)
 mariadb=(mariadb --no-defaults --protocol=TCP -h 127.0.0.1 -P "$BRIMLET_TEST_MARIADB_PORT" -u brimlet)
