@@ -253,10 +253,6 @@ TEST_F(LocalFaultTest, TooFewDescriptorsForTheLogStillFailTheRun) {
                   std::string::npos)
             << after;
     }
-    std::cout << "ulimit -n 5: status " << r.exitStatus << ", metrics "
-              << (after == before ? "not replaced" : "replaced") << ", stderr: " << r.err
-              << "log:\n"
-              << site.Log().raw;
 }
 
 // Anything but a regular file at the day's log path ends the run at its start, as a missing log
