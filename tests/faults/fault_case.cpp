@@ -74,8 +74,9 @@ void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend, int 
             "CREATE PROCEDURE USP_AgentComponent_Details(IN InOSType VARCHAR(50), IN "
             "InAgentType VARCHAR(10)) BEGIN DO SLEEP(" +
             sleep +
-            "); SELECT 'DLL' AS `Type`, 'late.dll' AS "
-            "`Name`; END");
+            "); SELECT 'DLL' AS `Type`, 'late.dll' AS `Name`, 'p' AS `filepath`, 'm' AS "
+            "`MD5Value`, 'A' AS `State`, '1' AS `AgentVersion`, '1' AS `BinaryVersion`, 'd' AS "
+            "`Description`, 'c' AS `dependencychk`, 0 AS `IsRegRequired`; END");
     }
 }
 
