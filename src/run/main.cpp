@@ -11,6 +11,7 @@
 
 #include "run/identity.h"
 #include "run/run_sequence.h"
+#include "run/stop_signals.h"
 
 namespace {
 
@@ -70,6 +71,8 @@ int main(int argc, char** argv) {
     std::setlocale(LC_ALL, "");
     // A file-size limit then makes a write fail (an error entry) instead of killing the run.
     (void)std::signal(SIGXFSZ, SIG_IGN);
+    // A stop is honoured at the run's next safe point, where the document stays whole.
+    brimlet::InstallStopHandlers();
     const char* argv0 = (argc > 0 && argv[0] != nullptr) ? argv[0] : "brimlet";
     std::string cwd;
     std::error_code ec;

@@ -25,7 +25,8 @@ void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
         run.exitStatus = exitStatus;
         run.rowsLeftOut = static_cast<std::int64_t>(ctx.rowsLeftOut);
         run.errorEntries = ctx.log.errEntries;
-        if (ctx.published) {
+        // A document put back is not what this run published.
+        if (ctx.published && !(ctx.publication && ctx.publication->RolledBack())) {
             run.published = true;
             run.publishedTime = run.endTime;
             run.componentsPublished = static_cast<std::int64_t>(ctx.bodyRows);
