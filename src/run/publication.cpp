@@ -49,7 +49,7 @@ DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
     struct stat dir {};
     if (::stat(DirectoryOf(documentPath).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
         if (errno == ENOENT || errno == ENOTDIR || !S_ISDIR(dir.st_mode)) {
-            return Result::NoDirectory;
+            return Result::NothingToGuard;
         }
         throw ErrnoFailure(errno, "lock " + path);
     }
@@ -58,7 +58,12 @@ DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
     // O_RDWR: a write lock needs a descriptor open for writing.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
     if (!fd) {
-        throw ErrnoFailure(errno, "lock " + path);
+        const int error = errno;
+        if ((error == EACCES || error == EROFS) &&
+            ::access(DirectoryOf(documentPath).c_str(), W_OK) != 0) {
+            return Result::NothingToGuard;
+        }
+        throw ErrnoFailure(error, "lock " + path);
     }
     struct stat st {};
     if (::fstat(fd.get(), &st) != 0) {

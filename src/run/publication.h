@@ -17,9 +17,9 @@ namespace brimlet {
 // publishing account (or the group of a group-shared directory) can open.
 class DocumentLock {
   public:
-    // NoDirectory: the document's directory is missing, so there is no document to guard and
-    // none can be written.
-    enum class Result { Acquired, NoDirectory, TimedOut, Stopped };
+    // NothingToGuard: the document's directory is missing or not writable by this account, so
+    // this run cannot change the document; the write itself then fails with its own error.
+    enum class Result { Acquired, NothingToGuard, TimedOut, Stopped };
 
     // "<dir>/.<name>.lock" for "<dir>/<name>".
     static std::string PathFor(const std::string& documentPath);

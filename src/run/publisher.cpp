@@ -51,27 +51,32 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
                           "old document is kept");
         }
         ThrowIfStopped(ctx);
-
-        step = 160;
-        // From before the document changes until its record is made or undone, runs of
-        // other links for the same document wait here.
-        ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
-        const auto wait = std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
-        switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,
-                                                [] { return StopSignalReceived() != 0; })) {
-            case DocumentLock::Result::Acquired:
-            case DocumentLock::Result::NoDirectory:
-                break;
-            case DocumentLock::Result::Stopped:
-                ThrowIfStopped(ctx);
-                return;
-            case DocumentLock::Result::TimedOut:
-                throw Failure(-1, "Another run still writes " + ctx.xmlPath + " after " +
-                                      std::to_string(wait.count()) +
-                                      " s; the old document is kept");
-        }
+        // From before the document changes until its record is made or undone, runs of other
+        // links for the same document wait here.
+        const auto lockDocument = [&] {
+            step = 160;
+            ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+            const auto wait =
+                std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
+            switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait, [] {
+                return StopSignalReceived() != 0;
+            })) {
+                case DocumentLock::Result::Acquired:
+                case DocumentLock::Result::NothingToGuard:
+                    break;
+                case DocumentLock::Result::Stopped:
+                    ThrowIfStopped(ctx);
+                    break;
+                case DocumentLock::Result::TimedOut:
+                    throw Failure(-1, "Another run still writes " + ctx.xmlPath + " after " +
+                                          std::to_string(wait.count()) +
+                                          " s; the old document is kept");
+            }
+            ThrowIfStopped(ctx);
+        };
 
         if (outcome.status == BodyStatus::NoRows) {
+            lockDocument();
             step = 40;
             if (::unlink(ctx.xmlPath.c_str()) == 0) {
                 step = 50;
@@ -96,6 +101,7 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         if (!cipher.Ready()) {
             throw Failure(-1, "Encryption failed: no key set; the old document is kept");
         }
+        lockDocument();
         step = 170;
         AtomicFile file(ctx.xmlPath);
         step = 150;
