@@ -58,9 +58,8 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
             ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
             const auto wait =
                 std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
-            switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait, [] {
-                return StopSignalReceived() != 0;
-            })) {
+            switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,
+                                                    [] { return StopSignalReceived() != 0; })) {
                 case DocumentLock::Result::Acquired:
                 case DocumentLock::Result::NothingToGuard:
                     break;

@@ -216,8 +216,8 @@ TEST_F(PublisherTest, DocumentWithoutItsRecordGivesWayToThePreviousOne) {
             EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
         }
         EXPECT_EQ(m_ctx.publication->RolledBack(), !stays);
-        EXPECT_EQ(Listing(m_dir / "out"),
-                  test::Exists(m_ctx.xmlPath) ? std::vector<std::string>{"Brimlet_A_B.xml"}
+        EXPECT_EQ(Listing(m_dir / "out"), test::Exists(m_ctx.xmlPath)
+                                              ? std::vector<std::string>{"Brimlet_A_B.xml"}
                                               : std::vector<std::string>{});
         const Entry last = Entries().back();
         EXPECT_EQ(last.function + " " + last.type + " " + last.val1 + " " + last.val2,

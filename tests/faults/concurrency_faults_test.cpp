@@ -6,8 +6,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <random>
 #include <thread>
 
@@ -149,9 +149,10 @@ TEST_F(ConcurrencyFaultTest, DocumentLockHeldTooLongEndsTheRunWithTheOldDocument
     EXPECT_LT(r.seconds, 10.0);
     EXPECT_EQ(site.Document(), previous);
     EXPECT_TRUE(site.TempFiles().empty());
-    EXPECT_TRUE(HasEntry(site.Texts(), "modMain|SubCreateBrimletXML|ERR|-1|Another run still "
-                                       "writes " +
-                                           site.xml))
+    EXPECT_TRUE(HasEntry(site.Texts(),
+                         "modMain|SubCreateBrimletXML|ERR|-1|Another run still "
+                         "writes " +
+                             site.xml))
         << site.Log().raw;
     EXPECT_EQ(db->Query("SELECT md5_string FROM mst_agent_xml_checksum").size(), 0u);
 }
@@ -183,14 +184,17 @@ TEST_F(ConcurrencyFaultTest, StopSignalsNeverLeaveTheRecordAndTheDocumentApart) 
         EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
     }
     const auto texts = site.Texts();
-    const int stopEntries = static_cast<int>(std::count_if(
-        texts.begin(), texts.end(),
-        [](const std::string& t) { return t.find("|ERR|-1|Stop signal SIG") != std::string::npos; }));
-    const int putBack = CountEntries(texts, "modMain|SubUpdateXmlCheckSum|MSG|Checksum not updated "
-                                            "in the database: the previous xml file is put back");
-    std::printf("[ observed ] stopped %d, completed %d, stop entries %d, put back %d, "
-                "mismatches %d, runs leaving files %d\n",
-                stopped, completed, stopEntries, putBack, mismatches, leftovers);
+    const int stopEntries =
+        static_cast<int>(std::count_if(texts.begin(), texts.end(), [](const std::string& t) {
+            return t.find("|ERR|-1|Stop signal SIG") != std::string::npos;
+        }));
+    const int putBack = CountEntries(texts,
+                                     "modMain|SubUpdateXmlCheckSum|MSG|Checksum not updated "
+                                     "in the database: the previous xml file is put back");
+    std::printf(
+        "[ observed ] stopped %d, completed %d, stop entries %d, put back %d, "
+        "mismatches %d, runs leaving files %d\n",
+        stopped, completed, stopEntries, putBack, mismatches, leftovers);
     EXPECT_EQ(mismatches, 0);
     EXPECT_EQ(leftovers, 0);
     EXPECT_EQ(stopEntries, stopped) << "one ERR entry per stopped run";

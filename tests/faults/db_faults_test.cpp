@@ -152,8 +152,8 @@ TEST_P(DbFaultTest, RecordNotMadePutsThePreviousDocumentBack) {
         EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
         EXPECT_TRUE(HasEntry(texts, "modMain|SubUpdateXmlCheckSum|ERR|")) << site.Log().raw;
         EXPECT_EQ(CountEntries(texts, "modMain|SubUpdateXmlCheckSum|MSG|Checksum "), 1);
-        EXPECT_TRUE(HasEntry(texts, std::string("modMain|SubUpdateXmlCheckSum|MSG|") + c.entry +
-                                        "|" + site.xml))
+        EXPECT_TRUE(HasEntry(
+            texts, std::string("modMain|SubUpdateXmlCheckSum|MSG|") + c.entry + "|" + site.xml))
             << site.Log().raw;
         EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
         EXPECT_EQ(ChecksumRows(), 0u);

@@ -87,10 +87,10 @@ void PrefixChecksumProcedure(test::TestDatabase& db, const std::string& pg,
     const std::string statement = isPg ? pg : mariadb;
     const auto at = text.find(anchor);
     ASSERT_NE(at, std::string::npos);
-    text.insert(at + anchor.size(),
-                urlPrefix.empty() ? "    " + statement + "\n"
-                                  : "    IF " + url + " LIKE " + Quoted(urlPrefix + "%") +
-                                        " THEN " + statement + " END IF;\n");
+    text.insert(at + anchor.size(), urlPrefix.empty()
+                                        ? "    " + statement + "\n"
+                                        : "    IF " + url + " LIKE " + Quoted(urlPrefix + "%") +
+                                              " THEN " + statement + " END IF;\n");
     if (!isPg) {
         db.Exec("DROP PROCEDURE USP_AgentComponent_Details");
         db.Exec("DROP PROCEDURE USP_MstAgentXmlCheckSum_IU");

@@ -41,9 +41,8 @@ TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
             RunWatchdog watchdog;
             WatchedStep step(watchdog, 190);
             watchdog.LimitRun(log, "Main", 1);
-            watchdog.SetExitHook([](LogFile& l) {
-                WriteLog(l, "modMain", "Test", "MSG", "hook ran", "", "");
-            });
+            watchdog.SetExitHook(
+                [](LogFile& l) { WriteLog(l, "modMain", "Test", "MSG", "hook ran", "", ""); });
             const RunWatchdog::Step watch =
                 GetParam().armStep
                     ? watchdog.Arm(log, "getConnected", 70, 1, "HYT00: Login time-out of 1 s")
