@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -162,7 +163,9 @@ TEST_F(ConcurrencyFaultTest, DocumentLockHeldTooLongEndsTheRunWithTheOldDocument
 TEST_F(ConcurrencyFaultTest, StopSignalsNeverLeaveTheRecordAndTheDocumentApart) {
     PrefixChecksumProcedure(*db, "PERFORM pg_sleep(0.3);", "");
     Site site;
-    site.WriteSettings(db->ConnectionString());
+    const std::string metrics = site.dir / "metrics";
+    ::mkdir(metrics.c_str(), 0755);
+    site.WriteSettings(db->ConnectionString(), "10", "30", {"metricsdir=" + metrics});
     ASSERT_EQ(site.Run().exitStatus, 0) << site.Log().raw;
     std::mt19937 rng(std::random_device{}());
     // Publication comes some 100 ms after the start, then the 2 s pause and the 0.3 s call.

@@ -222,9 +222,9 @@ std::vector<std::string> Site::Texts() const {
 
 std::vector<std::string> Site::TempFiles() const {
     std::vector<std::string> found;
-    const std::regex temp(R"(\.Brimlet_.*\.xml\..*)");
+    const std::regex temp(R"(\.Brimlet_.*\.xml\..*|\.brimlet_.*\.prom\..*)");
     const std::regex lock(R"(\.Brimlet_.*\.xml\.lock)");
-    for (const std::string& folder : {agentDir, out, dir.path()}) {
+    for (const std::string& folder : {agentDir, out, dir.path(), dir / "metrics"}) {
         DIR* d = ::opendir(folder.c_str());
         if (d == nullptr) {
             continue;

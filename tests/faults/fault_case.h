@@ -65,7 +65,7 @@ class Site {
     test::LogFileContent Log() const;
     std::vector<std::string> Texts() const;
     // Names of temporary and kept documents (.Brimlet_*.xml.*, not the lock file) left in the
-    // agent folder.
+    // agent folder, and of temporary metrics files (.brimlet_*.prom.*) left in metrics/.
     std::vector<std::string> TempFiles() const;
 
     test::TempDir dir;
