@@ -73,6 +73,7 @@ class Publication {
     // Otherwise the kept document is renamed back over the path (or the new one removed where
     // there was none) and one MSG entry of SubUpdateXmlCheckSum says so. The lock is released.
     void Settle(LogFile& log, RecordOutcome outcome) noexcept;
+    bool Settled() const { return m_settled.load(); }
     // True once Settle put the previous document back.
     bool RolledBack() const { return m_rolledBack.load(); }
 

@@ -55,7 +55,9 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         // links for the same document wait here.
         const auto lockDocument = [&] {
             step = 160;
-            ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+            if (!ctx.publication || ctx.publication->Settled()) {
+                ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+            }
             const auto wait =
                 std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
             switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,

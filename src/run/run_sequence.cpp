@@ -96,13 +96,12 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             step = 180;
             ctx.xmlPath = ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" +
                           ctx.osType + ".xml";
+            // Made before the hook, so that the watchdog's thread never sees it change.
+            ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
             // A run ended by the watchdog from here on puts the previous document back first.
-            ctx.watchdog.SetExitHook([&ctx](LogFile& log) {
-                if (ctx.publication) {
-                    ctx.publication->Settle(log, ctx.publication->callInFlight
-                                                     ? RecordOutcome::Unknown
-                                                     : RecordOutcome::NotMade);
-                }
+            ctx.watchdog.SetExitHook([&ctx, publication = ctx.publication](LogFile& log) {
+                publication->Settle(log, publication->callInFlight ? RecordOutcome::Unknown
+                                                                   : RecordOutcome::NotMade);
                 WriteRunMetrics(ctx, kExitFailed);
             });
             step = 190;
@@ -114,10 +113,8 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
                 Md5Library md5(ctx.log.exeDir);
                 SubUpdateXmlCheckSum(ctx, md5);
             }
-            if (ctx.publication) {
-                // Stopped before the call: the new document goes at once.
-                ctx.publication->Settle(ctx.log, RecordOutcome::NotMade);
-            }
+            // Stopped before the call: the new document goes at once.
+            ctx.publication->Settle(ctx.log, RecordOutcome::NotMade);
         }
         step = 230;
         {
