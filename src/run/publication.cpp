@@ -46,21 +46,22 @@ DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
                                            std::chrono::milliseconds wait,
                                            const std::function<bool()>& stopped) {
     const std::string path = PathFor(documentPath);
+    const std::string dirPath = DirectoryOf(documentPath);
     struct stat dir {};
-    if (::stat(DirectoryOf(documentPath).c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
-        if (errno == ENOENT || errno == ENOTDIR || !S_ISDIR(dir.st_mode)) {
-            return Result::NothingToGuard;
-        }
-        throw ErrnoFailure(errno, "lock " + path);
+    // No directory that this run can reach: the document's own write reports why.
+    if (::stat(dirPath.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
+        return Result::NothingToGuard;
     }
     const bool shared = GroupShared(dir);
     const mode_t mode = shared ? 0660 : 0600;
-    // O_RDWR: a write lock needs a descriptor open for writing.
+    // O_RDWR: a write lock needs a descriptor open for writing. O_NONBLOCK: a FIFO planted
+    // there is refused below instead of waited on.
     UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
     if (!fd) {
         const int error = errno;
-        if ((error == EACCES || error == EROFS) &&
-            ::access(DirectoryOf(documentPath).c_str(), W_OK) != 0) {
+        // A directory this account cannot write holds no document it could change; a lock
+        // file it cannot open in a directory it can write is another account's.
+        if ((error == EACCES || error == EROFS) && ::access(dirPath.c_str(), W_OK) != 0) {
             return Result::NothingToGuard;
         }
         throw ErrnoFailure(error, "lock " + path);
