@@ -1,14 +1,9 @@
 #include "fault_case.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
 #include <openssl/evp.h>
 
 #include <algorithm>
-#include <chrono>
 #include <regex>
-#include <thread>
 
 #include "cipher/cipher.h"
 
@@ -171,89 +166,14 @@ std::string WithKey(const std::string& connectionString, const std::string& key,
     return out;
 }
 
-Site::Site(const std::string& name_, const std::string& agent_, const std::string& os_)
-    : name(name_), agent(agent_), os(os_) {
-    out = dir / "out";
-    agentDir = out + "/" + agent;
-    xml = agentDir + "/Brimlet_" + agent + "_" + os + ".xml";
-    ::mkdir(out.c_str(), 0755);
-    ::mkdir(agentDir.c_str(), 0755);
-    link = test::LinkBrimlet(dir.path(), name);
-}
-
-void Site::WriteSettings(const std::string& connectionString, const std::string& connTimeout,
-                         const std::string& cmdTimeout, const std::vector<std::string>& extra) {
-    std::vector<std::string> lines = {
-        "KEMADDONDBstr=" + connectionString, "conntimeoutsec=" + connTimeout,
-        "cmdtimeoutsec=" + cmdTimeout,       std::string("purl=") + kPurl,
-        std::string("surl=") + kSurl,        "srvpath=" + out};
-    // The first occurrence of a key wins, so overrides go first.
-    lines.insert(lines.begin(), extra.begin(), extra.end());
-    test::WriteIni(dir.path(), lines);
-}
-
-test::ProcessResult Site::Run(const std::vector<std::string>& extraEnv) const {
-    std::vector<std::string> env = {"LC_ALL=C"};
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    return test::RunProgram(link, link, dir.path(), env);
-}
-
-std::string Site::SeedPrevious() const {
+std::string SeedPrevious(const RunSite& site) {
     const std::string doc =
         DocumentCipher().Encrypt(
             "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
             "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
         "\r\n";
-    test::WriteFile(xml, doc);
+    test::WriteFile(site.xml, doc);
     return doc;
-}
-
-bool Site::HasDocument() const {
-    struct stat st {};
-    return ::stat(xml.c_str(), &st) == 0;
-}
-
-std::string Site::Document() const {
-    return HasDocument() ? test::ReadFile(xml) : std::string();
-}
-
-test::LogFileContent Site::Log() const {
-    const std::string path = test::FindLogFile(dir.path());
-    return path.empty() ? test::LogFileContent{} : test::ReadLog(path);
-}
-
-std::vector<std::string> Site::Texts() const {
-    return test::EntryTexts(Log());
-}
-
-std::vector<std::string> Site::TempFiles() const {
-    std::vector<std::string> found;
-    const std::regex temp(R"(\.Brimlet_.*\.xml\..*|\.brimlet_.*\.prom\..*)");
-    const std::regex lock(R"(\.Brimlet_.*\.xml\.lock)");
-    for (const std::string& folder : {agentDir, out, dir.path(), dir / "metrics"}) {
-        DIR* d = ::opendir(folder.c_str());
-        if (d == nullptr) {
-            continue;
-        }
-        while (dirent* e = ::readdir(d)) {
-            if (std::regex_match(e->d_name, temp) && !std::regex_match(e->d_name, lock)) {
-                found.push_back(folder + "/" + e->d_name);
-            }
-        }
-        ::closedir(d);
-    }
-    return found;
-}
-
-bool Site::AwaitEntry(const std::string& prefix, double seconds) const {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-        if (HasEntry(Texts(), prefix)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
 }
 
 bool HasEntry(const std::vector<std::string>& texts, const std::string& prefix) {

@@ -86,7 +86,7 @@ TEST_F(NameFaultTest, PartsThatLeadOutOfTheAgentFolderAreRefused) {
 TEST_F(NameFaultTest, DotsBelongToTheOsPart) {
     db->Exec(ComponentInserts(Backend::Pg, 2, "KA", "WIN.64"));
     db->Exec(ComponentInserts(Backend::Pg, 4, "KA", "WIN"));
-    Site site("pub_KA_WIN.64", "KA", "WIN.64");
+    RunSite site("pub_KA_WIN.64", "KA", "WIN.64");
     site.WriteSettings(db->ConnectionString());
     const std::string other = site.agentDir + "/Brimlet_KA_WIN.xml";
     test::WriteFile(other, "the KA/WIN document\r\n");
@@ -110,7 +110,7 @@ TEST_F(NameFaultTest, DotsBelongToTheOsPart) {
 
 TEST_F(NameFaultTest, RelativeSrvpathIsBesideTheProgramNotTheWorkingDirectory) {
     db->Exec(ComponentInserts(Backend::Pg, 3, "FA", "LNX"));
-    Site site;
+    RunSite site;
     site.WriteSettings(db->ConnectionString(), "10", "30", {"srvpath=out"});
     // A working directory with an output tree of the same relative name.
     const std::string cwd = site.dir / "elsewhere";
