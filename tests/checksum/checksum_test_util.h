@@ -1,10 +1,12 @@
 #pragma once
 // Shared pieces of the checksum tests: a run context logging into a scratch directory, the
-// log's entries read back, libraries installed as <exeDir>/libVelGnMD5.so.
+// log's entries read back, libraries installed as <exeDir>/libVelGnMD5.so (and the MD5 to check
+// against).
 #include <string>
 #include <vector>
 
 #include "run/run_context.h"
+#include "support/md5.h"
 
 namespace brimlet::test {
 
@@ -18,9 +20,5 @@ void InitTestRun(RunContext& ctx, const std::string& dir);
 std::vector<LogRow> ReadLogRows(const RunContext& ctx);
 // Copies a shared library to dir/libVelGnMD5.so.
 void InstallMd5Library(const std::string& from, const std::string& dir);
-// Lower-case hex MD5 of `data`, computed with libcrypto's one-shot digest.
-std::string Md5Hex(const std::string& data);
-// Output of `md5sum` for a file: its 32 hex digits.
-std::string Md5sumOf(const std::string& path);
 
 }  // namespace brimlet::test

@@ -1,13 +1,13 @@
 // The whole run through the real binary under a prefix_AGENT_OS link, on both servers.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/md5.h>
 #include <unistd.h>
 
 #include <ctime>
 #include <regex>
 
 #include "cipher/cipher.h"
+#include "common/text.h"
+#include "support/md5.h"
 #include "support/run_site.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
@@ -21,19 +21,6 @@ using test::EntryTexts;
 std::string SqlDir(test::Backend b) {
     return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
            (b == test::Backend::Pg ? "postgresql" : "mariadb");
-}
-
-std::string Md5Upper(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(data.data(), data.size(), digest, &len, EVP_md5(), nullptr);
-    std::string hex;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", digest[i]);
-        hex += buf;
-    }
-    return hex;
 }
 
 class FullRunTest : public BackendTest {
@@ -77,7 +64,7 @@ TEST_P(FullRunTest, PublishesRecordsAndLogsExactlyTheTypicalRun) {
     const std::string file = test::ReadFile(xml);
     ASSERT_GE(file.size(), 2u);
     EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
-    const std::string md5 = Md5Upper(file);
+    const std::string md5 = ToUpperAscii(test::Md5Hex(file));
     const auto log = site.Log();
     const std::vector<std::string> typical = {
         "modMain|Main|MSG|START||",

@@ -1,7 +1,5 @@
 #include "fault_case.h"
 
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <regex>
 
@@ -115,19 +113,6 @@ void KillOtherSessions(test::TestDatabase& db) {
 std::string RecordedMd5(test::TestDatabase& db) {
     const auto rows = db.Query("SELECT md5_string FROM mst_agent_xml_checksum");
     return rows.empty() ? std::string() : rows.front().at(0).value_or("");
-}
-
-std::string Md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
-    }
-    return out;
 }
 
 void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent, const std::string& os) {

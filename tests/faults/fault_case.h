@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
+#include "support/md5.h"
 #include "support/run_site.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
@@ -31,8 +33,6 @@ void PrefixChecksumProcedure(test::TestDatabase& db, const std::string& pg,
 void KillOtherSessions(test::TestDatabase& db);
 // The MD5 recorded for FA/LNX in upper-case hex, "" when there is no record.
 std::string RecordedMd5(test::TestDatabase& db);
-// Upper-case hex MD5 of bytes, as the MD5 library writes it.
-std::string Md5Hex(const std::string& bytes);
 // The component rows of LoadSchema as INSERT statements (for a server of one's own).
 std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
                              const std::string& os);
@@ -42,6 +42,7 @@ std::string WithKey(const std::string& connectionString, const std::string& key,
 
 using test::kPurl;
 using test::kSurl;
+using test::Md5Hex;
 using test::RunSite;
 
 // Writes a valid earlier document over the site's xml and returns its bytes.

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "checksum_test_util.h"
 #include "md5lib/velgnmd5.h"
+#include "support/md5.h"
 #include "support/temp_dir.h"
 
 namespace {
