@@ -152,11 +152,10 @@ std::string WithKey(const std::string& connectionString, const std::string& key,
 }
 
 std::string SeedPrevious(const RunSite& site) {
-    const std::string doc =
-        DocumentCipher().Encrypt(
-            "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
-            "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
-        "\r\n";
+    std::string doc = DocumentCipher().Encrypt(
+                          "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
+                          "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
+                      "\r\n";
     test::WriteFile(site.xml, doc);
     return doc;
 }
