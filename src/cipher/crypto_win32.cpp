@@ -1,6 +1,7 @@
+#include <windows.h>
+// <windows.h> first: the CNG and crypt32 headers need its types.
 #include <bcrypt.h>
 #include <wincrypt.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <array>

@@ -1,8 +1,9 @@
 #pragma once
 // Owners of CNG (bcrypt) handles and a whole-buffer hash. Header-only, so that VelGnMD5.dll
 // can use it without linking any library of ours.
-#include <bcrypt.h>
 #include <windows.h>
+// <windows.h> first: the CNG header needs its types.
+#include <bcrypt.h>
 
 #include <utility>
 #include <vector>
