@@ -20,15 +20,16 @@ Outcome HashRegularFile(const std::string& path, std::size_t chunkSize) {
     if (!file) {
         return Fail("Cannot open " + path + ": " + brimlet::SystemErrorText(GetLastError()));
     }
+    // The type first: a device (NUL, CON, a pipe) has no file information to ask for.
+    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
+        return Fail(path + " is not a regular file");
+    }
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(file.get(), &info)) {
         return Fail("Cannot stat " + path + ": " + brimlet::SystemErrorText(GetLastError()));
     }
     if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         return Fail(path + " is a directory");
-    }
-    if (GetFileType(file.get()) != FILE_TYPE_DISK) {
-        return Fail(path + " is not a regular file");
     }
 
     brimlet::cng::Digest md5(BCRYPT_MD5_ALGORITHM);
