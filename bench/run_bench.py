@@ -66,7 +66,7 @@ class Backend:
         self.name = name
         self.port = port
         self.conn = conn_admin.replace("Database=brimlet_admin", "Database=brimlet_bench")
-        self.env = dict(os.environ, PGPASSWORD="brimlet", MYSQL_PWD="brimlet")
+        self.env = dict(os.environ, PGPASSWORD="Tk3vQp8w", MYSQL_PWD="Tk3vQp8w")
 
     def client(self, database="brimlet_bench"):
         if self.name == "pg":

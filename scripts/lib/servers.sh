@@ -5,7 +5,8 @@
 #
 #   servers_start STATE_DIR   starts both, waits until they accept logins, exports
 #                             BRIMLET_TEST_PG, BRIMLET_TEST_MARIADB (ODBC connection strings to
-#                             the admin database brimlet_admin, user brimlet, password brimlet),
+#                             the admin database brimlet_admin, user brimlet, password Tk3vQp8w,
+#                             a word that no path holds: the program hides it in every text),
 #                             BRIMLET_TEST_PG_PORT and BRIMLET_TEST_MARIADB_PORT; the same
 #                             exports are written to STATE_DIR/env.sh for other shells.
 #   servers_stop STATE_DIR    stops exactly the instances recorded in STATE_DIR (pg.pid,
@@ -30,7 +31,7 @@ _servers_start_pg() {
     local data="$state/pg" sock="$state/pgsock" log="$state/pg.log" port
     port="$(brimlet_free_port)" || return 1
     mkdir -p "$sock" && chmod 700 "$sock" || return 1
-    printf 'brimlet\n' >"$state/pg.pwfile"
+    printf 'Tk3vQp8w\n' >"$state/pg.pwfile"
     if ! "$brimlet_pg_bin/initdb" -D "$data" -U brimlet --pwfile="$state/pg.pwfile" \
         --auth=scram-sha-256 -E UTF8 --locale=C.UTF-8 --no-sync >"$state/pg-initdb.log" 2>&1; then
         echo "servers_start: initdb failed" >&2
@@ -60,14 +61,14 @@ EOF
         return 1
     fi
     head -n 1 "$data/postmaster.pid" >"$state/pg.pid"
-    if ! PGPASSWORD=brimlet "$brimlet_pg_bin/psql" -X -q -h 127.0.0.1 -p "$port" -U brimlet \
+    if ! PGPASSWORD=Tk3vQp8w "$brimlet_pg_bin/psql" -X -q -h 127.0.0.1 -p "$port" -U brimlet \
         -d postgres -v ON_ERROR_STOP=1 -c "CREATE DATABASE brimlet_admin" >>"$log" 2>&1; then
         echo "servers_start: PostgreSQL: could not create brimlet_admin" >&2
         _servers_log_tail "$log"
         return 1
     fi
     export BRIMLET_TEST_PG_PORT="$port"
-    export BRIMLET_TEST_PG="Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=$port;Database=brimlet_admin;Uid=brimlet;Pwd=brimlet"
+    export BRIMLET_TEST_PG="Driver=PostgreSQL Unicode;Server=127.0.0.1;Port=$port;Database=brimlet_admin;Uid=brimlet;Pwd=Tk3vQp8w"
 }
 
 _servers_start_mariadb() {
@@ -104,8 +105,8 @@ _servers_start_mariadb() {
     done
     # root keeps only its password-less socket login inside the private state directory.
     if ! mariadb --no-defaults --socket="$sock" -u root >>"$log" 2>&1 <<'EOF'; then
-CREATE USER 'brimlet'@'127.0.0.1' IDENTIFIED BY 'brimlet';
-CREATE USER 'brimlet'@'localhost' IDENTIFIED BY 'brimlet';
+CREATE USER 'brimlet'@'127.0.0.1' IDENTIFIED BY 'Tk3vQp8w';
+CREATE USER 'brimlet'@'localhost' IDENTIFIED BY 'Tk3vQp8w';
 GRANT ALL PRIVILEGES ON *.* TO 'brimlet'@'127.0.0.1' WITH GRANT OPTION;
 GRANT ALL PRIVILEGES ON *.* TO 'brimlet'@'localhost' WITH GRANT OPTION;
 DROP USER IF EXISTS 'root'@'127.0.0.1', 'root'@'::1';
@@ -116,14 +117,14 @@ EOF
         _servers_log_tail "$log"
         return 1
     fi
-    if ! mariadb --no-defaults --protocol=TCP -h 127.0.0.1 -P "$port" -u brimlet -pbrimlet \
+    if ! mariadb --no-defaults --protocol=TCP -h 127.0.0.1 -P "$port" -u brimlet -pTk3vQp8w \
         brimlet_admin -e "SELECT 1" >/dev/null 2>>"$log"; then
         echo "servers_start: MariaDB: login as brimlet over TCP failed" >&2
         _servers_log_tail "$log"
         return 1
     fi
     export BRIMLET_TEST_MARIADB_PORT="$port"
-    export BRIMLET_TEST_MARIADB="Driver=MariaDB Unicode;Server=127.0.0.1;Port=$port;Database=brimlet_admin;Uid=brimlet;Pwd=brimlet"
+    export BRIMLET_TEST_MARIADB="Driver=MariaDB Unicode;Server=127.0.0.1;Port=$port;Database=brimlet_admin;Uid=brimlet;Pwd=Tk3vQp8w"
 }
 
 servers_start() {

@@ -1,16 +1,20 @@
 #include "checksum/md5_library.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstddef>
-#include <vector>
 
 #include "common/failure.h"
+#include "common/trust.h"
+#include "common/unique_fd.h"
 
 namespace brimlet {
 
-Md5Library::Md5Library(std::string exeDir) : m_exeDir(std::move(exeDir)) {}
+Md5Library::Md5Library(std::string exeDir, std::string binaryDir)
+    : m_exeDir(std::move(exeDir)), m_binaryDir(std::move(binaryDir)) {}
 
 Md5Library::~Md5Library() {
     if (m_handle != nullptr) {
@@ -18,92 +22,50 @@ Md5Library::~Md5Library() {
     }
 }
 
-namespace {
-
-// dlopen reads whatever it is given, and waits forever on a FIFO: only regular files are tried.
-bool IsRegularFile(const std::string& path, bool& present) {
-    struct stat st {};
-    present = ::stat(path.c_str(), &st) == 0;
-    return present && S_ISREG(st.st_mode);
+std::string Md5Library::RealBinaryDir() {
+    char buf[4096];
+    const ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof buf) {
+        return {};
+    }
+    const std::string path(buf, static_cast<std::size_t>(n));
+    const std::size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
-
-void* OpenRegular(const std::string& path) {
-    bool present = false;
-    return IsRegularFile(path, present) ? ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL) : nullptr;
-}
-
-// The directories the loader searches for a bare name from this program (LD_LIBRARY_PATH, run
-// path, the system's); the loader's cache is not among them.
-std::vector<std::string> LoaderSearchDirs() {
-    std::vector<std::string> dirs;
-    void* self = ::dlopen(nullptr, RTLD_LAZY);
-    if (self == nullptr) {
-        return dirs;
-    }
-    Dl_serinfo size{};
-    if (::dlinfo(self, RTLD_DI_SERINFOSIZE, &size) == 0) {
-        std::vector<std::max_align_t> buffer((size.dls_size + sizeof(std::max_align_t) - 1) /
-                                             sizeof(std::max_align_t));
-        auto* info = reinterpret_cast<Dl_serinfo*>(buffer.data());
-        *info = size;
-        if (::dlinfo(self, RTLD_DI_SERINFOSIZE, info) == 0 &&
-            ::dlinfo(self, RTLD_DI_SERINFO, info) == 0) {
-            for (unsigned int i = 0; i < info->dls_cnt; ++i) {
-                dirs.emplace_back(info->dls_serpath[i].dls_name);
-            }
-        }
-    }
-    ::dlclose(self);
-    return dirs;
-}
-
-// By bare name, as the loader would find it, unless a file of that name in one of its
-// directories is not regular (the loader would hang on a FIFO there): then the first regular
-// one in search order, by its path.
-void* OpenByBareName(std::string& from) {
-    const std::string name(kMd5LibraryFile);
-    std::string firstRegular;
-    bool special = false;
-    for (const std::string& dir : LoaderSearchDirs()) {
-        const std::string candidate = (dir.empty() ? std::string(".") : dir) + "/" + name;
-        bool present = false;
-        if (IsRegularFile(candidate, present)) {
-            if (firstRegular.empty()) {
-                firstRegular = candidate;
-            }
-        } else if (present) {
-            special = true;
-        }
-    }
-    if (!special) {
-        from = name;
-        return ::dlopen(name.c_str(), RTLD_NOW | RTLD_LOCAL);
-    }
-    if (firstRegular.empty()) {
-        return nullptr;
-    }
-    from = firstRegular;
-    return OpenRegular(firstRegular);
-}
-
-}  // namespace
 
 void Md5Library::Load() {
     if (m_handle != nullptr) {
         return;
     }
-    // The executable's own copy wins over one elsewhere on the library path; RTLD_NOW so that
-    // a library with unresolved dependencies fails here rather than at a call.
-    std::string from = m_exeDir + "/" + std::string(kMd5LibraryFile);
-    void* handle = OpenRegular(from);
-    if (handle == nullptr) {
-        handle = OpenByBareName(from);
+    const Failure missing(kErrFileNotFound, std::string(kMd5LibraryMissing));
+    for (const std::string* dir : {&m_exeDir, &m_binaryDir}) {
+        if (dir->empty() || (dir == &m_binaryDir && *dir == m_exeDir)) {
+            continue;
+        }
+        const std::string path = *dir + "/" + std::string(kMd5LibraryFile);
+        // A symlink is followed: the file it leads to is the one judged and loaded. Non-blocking,
+        // so a FIFO of that name is never waited on.
+        const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        struct stat st {};
+        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            continue;
+        }
+        if (std::string why = DistrustOf(fd.get()); !why.empty()) {
+            m_refusal = std::string(kMd5LibraryFile) + " not loaded: " + why;
+            throw missing;
+        }
+        // The very file that was judged, whatever happens to the name meanwhile; RTLD_NOW so
+        // that a library with unresolved dependencies fails here rather than at a call.
+        const std::string byFd = "/proc/self/fd/" + std::to_string(fd.get());
+        void* handle = ::dlopen(byFd.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (handle == nullptr) {
+            throw missing;
+        }
+        m_handle = handle;
+        m_loadedFrom = path;
+        return;
     }
-    if (handle == nullptr) {
-        throw Failure(kErrFileNotFound, std::string(kMd5LibraryMissing));
-    }
-    m_handle = handle;
-    m_loadedFrom = std::move(from);
+    throw missing;
 }
 
 void* Md5Library::Symbol(const char* name) {

@@ -13,33 +13,43 @@ inline constexpr std::string_view kMd5LibraryMissing = "File not found: VelGnMD5
 
 class Md5Library {
   public:
-    // Nothing is loaded yet; `exeDir` (no trailing "/") is searched first at load time.
-    explicit Md5Library(std::string exeDir);
+    // Nothing is loaded yet. At load time `exeDir` (the link's directory, no trailing "/") is
+    // searched first, then `binaryDir` (by default the real binary's directory).
+    explicit Md5Library(std::string exeDir, std::string binaryDir = RealBinaryDir());
     ~Md5Library();
     Md5Library(const Md5Library&) = delete;
     Md5Library& operator=(const Md5Library&) = delete;
 
-    // The bound functions. Load the library on first use, from exeDir, else by bare name
-    // through the system's library path, only ever from a regular file (a FIFO or device of
-    // that name is passed over, never opened); throw Failure 53 "File not found: VelGnMD5"
-    // when it cannot be loaded, and Failure 453 naming the function when the library lacks it (or
-    // lacks VelVariantClear, without which its outputs could not be released).
+    // The bound functions. Load the library on first use from the first of the two
+    // directories that holds a regular file of that name (a FIFO or device is passed over, never
+    // waited on), and only when that file and its real directory are trusted (DistrustOf), by
+    // its full path: never by bare name, whose search would run a library's constructors before
+    // any check. Throw Failure 53 "File not found: VelGnMD5" when none is found, the one found
+    // is not trusted (Refusal says why) or cannot be loaded; Failure 453 naming the function
+    // when the library lacks it (or lacks VelVariantClear, without which its outputs could not
+    // be released).
     VelGetMD5Fn GetMD5();
     VelGetMD5WBlockFn GetMD5WBlock();
 
     // Releases an output variant that the library wrote. Safe on empty variants.
     void Clear(VelVariant& value) const noexcept;
 
-    // The file the library was loaded from ("" before loading; the bare name when it was
-    // found through the library path).
+    // The file the library was loaded from ("" before loading).
     const std::string& LoadedFrom() const { return m_loadedFrom; }
+    // Why the library found was refused ("" when it was not): its path and the reason.
+    const std::string& Refusal() const { return m_refusal; }
+
+    // The directory of the running binary, links resolved ("" when it cannot be told).
+    static std::string RealBinaryDir();
 
   private:
     void Load();
     void* Symbol(const char* name);
 
     std::string m_exeDir;
+    std::string m_binaryDir;
     std::string m_loadedFrom;
+    std::string m_refusal;
     void* m_handle = nullptr;
     VelGetMD5Fn m_getMd5 = nullptr;
     VelGetMD5WBlockFn m_getMd5WBlock = nullptr;

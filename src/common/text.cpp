@@ -54,4 +54,29 @@ std::vector<std::string> Split(std::string_view s, char sep) {
     }
 }
 
+std::string VisibleControls(std::string_view s) {
+    std::string out;
+    out.reserve(s.size());
+    for (const char c : s) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u >= 0x20 && u != 0x7f) {
+            out += c;
+        } else if (c == '\t') {
+            out += "\\t";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else if (c == '\0') {
+            out += "\\0";
+        } else {
+            static constexpr char kHex[] = "0123456789abcdef";
+            out += "\\x";
+            out += kHex[u >> 4];
+            out += kHex[u & 0xf];
+        }
+    }
+    return out;
+}
+
 }  // namespace brimlet

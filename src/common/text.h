@@ -22,5 +22,7 @@ std::string ToUpperAscii(std::string_view s);
 bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b);
 // Splits at every occurrence of sep, with no limit; "" gives one empty element.
 std::vector<std::string> Split(std::string_view s, char sep);
+// Control characters written visibly: \t, \r, \n, \0, else \xNN; other bytes as they are.
+std::string VisibleControls(std::string_view s);
 
 }  // namespace brimlet

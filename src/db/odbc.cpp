@@ -751,7 +751,12 @@ RecordSet Command::Execute() {
         }
         throw;
     }
-    watchdog.Stop();
+    // The cancel does not always stop the work (MariaDB's SLEEP swallows it and the procedure
+    // goes on): what ends after its limit is a time-out, whatever the driver then returns.
+    if (watchdog.Stop()) {
+        throw Failure(
+            -1, CommandTimeoutText(timeout) + "; the call returned only after it was cancelled");
+    }
     for (auto& p : d.parameters) {
         ReadOutput(*p);
     }

@@ -92,7 +92,8 @@ class Command {
     // closed set. All remaining results are consumed, so output values are ready afterwards.
     // The command time-out (0 = none) goes to SQL_ATTR_QUERY_TIMEOUT and is also enforced by
     // the layer: a call still running half a second after it is cancelled (SQLCancel) and
-    // fails with "HYT00: Command time-out of N s expired; " and the driver's diagnostics.
+    // fails with "HYT00: Command time-out of N s expired; " and the driver's diagnostics, also
+    // when the driver reports success after the cancel.
     RecordSet Execute();
     // The value of a parameter by its name (exact spelling); NULL gives an empty optional.
     // Throws when no parameter has that name.

@@ -20,7 +20,7 @@ constexpr std::string_view kCrLf = "\r\n";
 
 void AppendFlattened(std::string& out, std::string_view value) {
     for (const char c : value) {
-        out.push_back((c == '\t' || c == '\r' || c == '\n') ? ' ' : c);
+        out.push_back((c == '\t' || c == '\r' || c == '\n' || c == '\0') ? ' ' : c);
     }
 }
 
@@ -67,10 +67,10 @@ std::string Header(const LogFile& log) {
     return header;
 }
 
-// One write, so that lines of a journal never interleave mid-line.
-void ToStderr(const std::string& prefix, std::string_view text) {
-    std::string line = prefix;
-    line.append(text).push_back('\n');
+// One write, so that lines of a journal never interleave mid-line; no credential reaches it.
+void ToStderr(const LogFile& log, std::string_view text) {
+    std::string line = log.stderrPrefix;
+    line.append(log.redactor.Apply(text)).push_back('\n');
     (void)WriteAll(STDERR_FILENO, line);
 }
 
@@ -153,11 +153,15 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
     int err = 0;
     try {
         if (!log.stderrPrefix.empty() && type == "ERR") {
-            ToStderr(log.stderrPrefix, StderrLine(function, val1, val2, val3));
+            ToStderr(log, StderrLine(function, val1, val2, val3));
         }
         if (!log.logFilePath.empty()) {
-            std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
-                                        val1, val2, val3);
+            const Redactor& r = log.redactor;
+            std::string line = r.Empty()
+                                   ? LogEntry(GeneralDateText(log.clock->Now()), module, function,
+                                              type, val1, val2, val3)
+                                   : LogEntry(GeneralDateText(log.clock->Now()), module, function,
+                                              type, r.Apply(val1), r.Apply(val2), r.Apply(val3));
             line += kCrLf;
             UniqueFd fd = OpenDayFile(log.logFilePath);
             struct stat st {};
@@ -175,7 +179,7 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
         if (!log.stderrPrefix.empty() && !log.logFilePath.empty() && !log.lossReported) {
             log.lossReported = true;
             try {
-                ToStderr(log.stderrPrefix,
+                ToStderr(log,
                          "cannot write to the log " + log.logFilePath + ": " + std::strerror(err));
             } catch (...) {
             }
@@ -196,9 +200,17 @@ void ReportRunFailed(const LogFile& log, int status) noexcept {
         } else {
             line += ", see " + log.logFilePath;
         }
-        ToStderr(log.stderrPrefix, line);
+        ToStderr(log, line);
     } catch (...) {
         // Nothing is left to tell it.
+    }
+}
+
+void WriteStderrLine(const LogFile& log, std::string_view line) noexcept {
+    try {
+        ToStderr(log, line);
+    } catch (...) {
+        // stderr is a courtesy to the service manager; the log is the report.
     }
 }
 

@@ -5,6 +5,7 @@
 
 #include "common/clock.h"
 #include "common/failure.h"
+#include "common/redact.h"
 
 namespace brimlet {
 
@@ -21,6 +22,10 @@ struct LogFile {
     // after this prefix, and the first entry lost from an open log says so there once.
     std::string stderrPrefix;
     bool lossReported = false;
+    // Credentials of the connection string. Every text the run writes (log entries, stderr
+    // lines, metrics labels) passes it: WriteLog and WriteStderrLine apply it themselves; any
+    // other writer calls redactor.Apply on its text before writing it.
+    Redactor redactor;
 };
 
 // Names the day's file (exeDir + "/Log/" + exeName + "_ddmmyyyy.log"), creates it when
@@ -36,13 +41,17 @@ void InitLogFile(LogFile& log);
 // per call, on the same terms as InitLogFile (no symlink, no waiting, a regular file only).
 // Never fails towards the caller: an entry that cannot be written is dropped and counted in
 // droppedEntries. With stderrPrefix set, an "ERR" entry also goes to stderr as
-// "<prefix><function>: <val1> <val2> <val3>" (empty values left out), the file or not.
+// "<prefix><function>: <val1> <val2> <val3>" (empty values left out), the file or not. Every
+// text passes log.redactor first.
 void WriteLog(LogFile& log, std::string_view module, std::string_view function,
               std::string_view type, std::string_view val1, std::string_view val2,
               std::string_view val3) noexcept;
 
-// The entry line without its CR LF. TAB, CR and LF inside a value become one blank each,
-// so every entry stays one line of seven columns.
+// Writes stderrPrefix, `line` and a line feed to stderr, with the redactor applied; never fails.
+void WriteStderrLine(const LogFile& log, std::string_view line) noexcept;
+
+// The entry line without its CR LF. TAB, CR, LF and NUL inside a value become one blank each,
+// so every entry stays one line of seven columns and the file stays text.
 std::string LogEntry(std::string_view dateTime, std::string_view module, std::string_view function,
                      std::string_view type, std::string_view val1, std::string_view val2,
                      std::string_view val3);

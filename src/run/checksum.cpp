@@ -47,6 +47,9 @@ std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& fi
         const std::string& description = failure.description();
         WriteLog(ctx.log, kModule, kFunction, "ERR",
                  number + " (" + description + ") in procedure Checksum of Module", "", "");
+        if (!library.Refusal().empty()) {
+            WriteStderrLine(ctx.log, library.Refusal());
+        }
         if (number == "53" && EqualsIgnoreCaseAscii(description, kMd5LibraryMissing)) {
             errorText = std::string(kMd5LibraryMissing);
         }

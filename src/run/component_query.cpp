@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "common/text.h"
 #include "log/log.h"
 #include "run/run_watchdog.h"
 #include "xml/xml_body.h"
@@ -208,7 +209,7 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
             const ComponentRow row = ReadTexts(rs, c);
             WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
                      "Component type is not a valid XML name, row left out (Type \"" +
-                         std::string(row.type) + "\", Name \"" + std::string(row.name) + "\")",
+                         VisibleControls(row.type) + "\", Name \"" + std::string(row.name) + "\")",
                      "160");
         }
         if (plan.leftOut.size() > kLeftOutEntries) {

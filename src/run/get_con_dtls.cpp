@@ -1,9 +1,14 @@
 #include "run/get_con_dtls.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <string>
 
 #include "common/failure.h"
 #include "common/text.h"
+#include "common/trust.h"
+#include "common/unique_fd.h"
 #include "fsutil/fsutil.h"
 #include "log/log.h"
 #include "settings/settings.h"
@@ -20,26 +25,44 @@ bool IsBlank(std::string_view s) {
     return TrimSpaces(s).empty();
 }
 
+// Why the settings file may not be used, or "" when it may (or is not there to be read).
+std::string SettingsDistrust(const std::string& path) {
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return {};
+    }
+    return DistrustOf(fd.get());
+}
+
 }  // namespace
 
 bool getConDtls(RunContext& ctx) noexcept {
     int step = 10;
     try {
         step = 20;
-        ctx.connectionString = GetIniValue(kSection, "KEMADDONDBstr", ctx.iniPath);
-        step = 30;
-        ctx.connTimeoutSec = SecondsSetting(GetIniValue(kSection, "conntimeoutsec", ctx.iniPath));
-        step = 40;
-        ctx.cmdTimeoutSec = SecondsSetting(GetIniValue(kSection, "cmdtimeoutsec", ctx.iniPath));
-        step = 50;
-        ctx.purl = GetIniValue(kSection, "purl", ctx.iniPath);
-        step = 60;
-        ctx.surl = GetIniValue(kSection, "surl", ctx.iniPath);
-        step = 70;
-        ctx.srvPath = std::string(TrimSpaces(GetIniValue(kSection, "srvpath", ctx.iniPath)));
-        ctx.metricsDir = std::string(TrimSpaces(GetIniValue(kSection, "metricsdir", ctx.iniPath)));
-        ctx.intervalSec =
-            std::string(TrimSpaces(GetIniValue(kSection, "intervalsec", ctx.iniPath)));
+        // The settings name the ODBC driver library that the driver manager loads.
+        if (const std::string why = SettingsDistrust(ctx.iniPath); !why.empty()) {
+            WriteStderrLine(ctx.log, "settings file " + ctx.iniPath + " refused: " + why);
+        } else {
+            ctx.connectionString = GetIniValue(kSection, "KEMADDONDBstr", ctx.iniPath);
+            ctx.log.redactor.AddConnectionString(ctx.connectionString);
+            step = 30;
+            ctx.connTimeoutSec =
+                SecondsSetting(GetIniValue(kSection, "conntimeoutsec", ctx.iniPath));
+            step = 40;
+            ctx.cmdTimeoutSec = SecondsSetting(GetIniValue(kSection, "cmdtimeoutsec", ctx.iniPath));
+            step = 50;
+            ctx.purl = GetIniValue(kSection, "purl", ctx.iniPath);
+            step = 60;
+            ctx.surl = GetIniValue(kSection, "surl", ctx.iniPath);
+            step = 70;
+            ctx.srvPath = std::string(TrimSpaces(GetIniValue(kSection, "srvpath", ctx.iniPath)));
+            ctx.metricsDir =
+                std::string(TrimSpaces(GetIniValue(kSection, "metricsdir", ctx.iniPath)));
+            ctx.intervalSec =
+                std::string(TrimSpaces(GetIniValue(kSection, "intervalsec", ctx.iniPath)));
+        }
 
         step = 80;
         if (IsBlank(ctx.connectionString) || IsBlank(ctx.purl) || IsBlank(ctx.surl)) {

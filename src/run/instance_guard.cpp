@@ -1,76 +1,60 @@
 #include "run/instance_guard.h"
 
-#include <sys/socket.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/un.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <string_view>
 
 namespace brimlet {
 
-namespace {
-
-// FNV-1a: stable across processes and builds, unlike std::hash.
-std::uint64_t Fnv1a(std::string_view s) {
-    std::uint64_t h = 1469598103934665603ULL;
-    for (const char c : s) {
-        h ^= static_cast<unsigned char>(c);
-        h *= 1099511628211ULL;
-    }
-    return h;
-}
-
-}  // namespace
-
-std::string InstanceGuardName(const std::string& executablePath) {
-    char buf[128];
-    struct stat link {};
-    struct stat dir {};
+std::string InstanceLockPath(const std::string& executablePath) {
     const std::size_t slash = executablePath.rfind('/');
-    const std::string name =
-        slash == std::string::npos ? executablePath : executablePath.substr(slash + 1);
-    const std::string dirPath = slash == std::string::npos ? std::string(".")
-                                : slash == 0               ? std::string("/")
-                                                           : executablePath.substr(0, slash);
-    // The link itself (lstat), so a directory alias on the way to it changes nothing. Hard
-    // links of one binary share an inode but serve other pairs or other directories: their
-    // name and the directory they are in keep them apart.
-    if (::lstat(executablePath.c_str(), &link) == 0 && ::stat(dirPath.c_str(), &dir) == 0) {
-        std::snprintf(buf, sizeof buf, "brimlet-instance-%llx-%llx-%llx-%llx-%016llx",
-                      static_cast<unsigned long long>(link.st_dev),
-                      static_cast<unsigned long long>(link.st_ino),
-                      static_cast<unsigned long long>(dir.st_dev),
-                      static_cast<unsigned long long>(dir.st_ino),
-                      static_cast<unsigned long long>(Fnv1a(name)));
-    } else {
-        // Nothing to take an identity from: the path string is the best key left.
-        std::snprintf(buf, sizeof buf, "brimlet-instance-path-%016llx",
-                      static_cast<unsigned long long>(Fnv1a(executablePath)));
+    if (slash == std::string::npos) {
+        return "." + executablePath + ".lock";
     }
-    return buf;
+    return executablePath.substr(0, slash + 1) + "." + executablePath.substr(slash + 1) + ".lock";
 }
 
-bool InstanceGuard::Acquire(const std::string& executablePath) {
-    UniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0));
+InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
+    const std::string path = InstanceLockPath(executablePath);
+    const auto refuse = [&](const std::string& why) {
+        m_refusal = path + ": " + why + "; the instance guard cannot be held";
+        return State::Refused;
+    };
+    // No symlink (it could lead anywhere), no waiting on a FIFO; read access is all flock needs.
+    UniqueFd fd(
+        ::open(path.c_str(), O_RDONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600));
     if (!fd) {
-        return true;
+        return refuse(errno == ELOOP ? "a symbolic link" : std::strerror(errno));
     }
-    const std::string name = InstanceGuardName(executablePath);
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    // Abstract namespace: a leading NUL byte, then the name (not NUL-terminated).
-    std::memcpy(addr.sun_path + 1, name.data(), name.size());
-    const auto len = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&addr), len) != 0) {
-        return errno != EADDRINUSE;
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        return refuse(std::strerror(errno));
     }
-    m_socket = std::move(fd);
-    return true;
+    if (!S_ISREG(st.st_mode)) {
+        return refuse("not a regular file");
+    }
+    if (st.st_uid != ::geteuid()) {
+        return refuse("belongs to uid " + std::to_string(st.st_uid) + ", not to this account");
+    }
+    // Whoever else may open the file can take the lock first.
+    if ((st.st_mode & 077) != 0) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "%04o", static_cast<unsigned>(st.st_mode & 07777));
+        return refuse(std::string("mode ") + mode + ", open to other accounts (must be 0600)");
+    }
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) {
+            return State::HeldElsewhere;
+        }
+        return refuse(std::strerror(errno));
+    }
+    m_lock = std::move(fd);
+    return State::Held;
 }
 
 }  // namespace brimlet

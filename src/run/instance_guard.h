@@ -6,21 +6,27 @@
 
 namespace brimlet {
 
-// Holds an abstract-namespace unix socket named after the link's identity (device and inode
-// taken without following it, its directory and its name). Binding is atomic, leaves no file
-// behind and is released by the kernel when the process dies, however it dies.
+// Holds a lock (flock) on `.<link>.lock` in the link's directory: a file of the account's own,
+// mode 0600, so that no other account can even open it, let alone take the lock first. The lock
+// is atomic and released by the kernel when the process dies, however it dies; the file stays.
+// A directory alias reaches the same file; hard links under other names have files of their own.
 class InstanceGuard {
   public:
-    // True when this process now holds the guard; false when another process holds it.
-    // When no socket can be created at all the run goes on unguarded rather than not at all.
-    bool Acquire(const std::string& executablePath);
+    enum class State {
+        Held,           // this process now holds the guard
+        HeldElsewhere,  // another process holds it: the silent second instance
+        Refused,        // the lock file cannot be used (see Refusal)
+    };
+    State Acquire(const std::string& executablePath);
+    // Why the lock file was refused: a one-line text naming it.
+    const std::string& Refusal() const { return m_refusal; }
 
   private:
-    UniqueFd m_socket;
+    UniqueFd m_lock;
+    std::string m_refusal;
 };
 
-// The abstract socket name used for a path (exposed for tests); a path that cannot be
-// looked at is keyed on its text.
-std::string InstanceGuardName(const std::string& executablePath);
+// The lock file of a link: "<dir>/.<name>.lock".
+std::string InstanceLockPath(const std::string& executablePath);
 
 }  // namespace brimlet

@@ -10,16 +10,16 @@
 
 namespace brimlet {
 
-void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
+bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
     if (ctx.metricsDir.empty()) {
-        return;
+        return true;
     }
     std::optional<Failure> failure;
     try {
         metrics::RunFigures run;
-        run.link = ctx.log.exeName;
-        run.agent = ctx.agentType;
-        run.os = ctx.osType;
+        run.link = ctx.log.redactor.Apply(ctx.log.exeName);
+        run.agent = ctx.log.redactor.Apply(ctx.agentType);
+        run.os = ctx.log.redactor.Apply(ctx.osType);
         run.startTime = ctx.startTime;
         run.endTime = ctx.log.clock->Now();
         run.exitStatus = exitStatus;
@@ -45,7 +45,10 @@ void WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
     if (failure) {
         WriteLog(ctx.log, "modMain", "WriteRunMetrics", "MSG", "Metrics not written",
                  failure->description(), "");
+        WriteStderrLine(ctx.log, "metrics not written: " + failure->description());
+        return false;
     }
+    return true;
 }
 
 }  // namespace brimlet

@@ -38,8 +38,11 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
     WatchedStep step(ctx.watchdog, 10);
     try {
         step = 20;
-        if (!guard.Acquire(self.path)) {
-            return kExitPublished;
+        if (const auto held = guard.Acquire(self.path); held != InstanceGuard::State::Held) {
+            if (held == InstanceGuard::State::Refused) {
+                WriteStderrLine(ctx.log, guard.Refusal());
+            }
+            return held == InstanceGuard::State::Refused ? kExitFailed : kExitPublished;
         }
         ctx.log.exeDir = self.dir;
         ctx.log.exeName = self.name;
@@ -99,14 +102,16 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
                 ctx.watchdog.Arm(ctx.log, "Main", step, limit, db::DisconnectTimeoutText(limit));
             CloseConnection(ctx);
         }
-        const int status = Outcome(ctx);
-        WriteRunMetrics(ctx, status);
+        int status = Outcome(ctx);
+        if (!WriteRunMetrics(ctx, status)) {
+            status = kExitFailed;
+        }
         step = 240;
         LogMain(ctx, "END");
         return status;
     } catch (...) {
         WriteErrorEntry(ctx.log, "Main", CurrentFailure(), step);
-        WriteRunMetrics(ctx, kExitFailed);
+        (void)WriteRunMetrics(ctx, kExitFailed);
         return kExitFailed;
     }
 }

@@ -100,6 +100,7 @@ TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
     Insert("NULL", "'typeless'");
     Insert("'my dll'", "'spaced'");
     Insert("'dll '", "NULL");
+    Insert("CONCAT('dll', CHR(9))", "'tabbed'");  // shown as written, not as "dll "
     const std::string body = Body();
     const std::string empty =
         "\" version=\"\" agentversion=\"\" state=\"\" path=\"\" isregrequired=\"0\">"
@@ -120,13 +121,16 @@ TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
                         "</dll></dllfiles><exefiles><exe name=\"2" + withFlag('0') +
                         "</exe></exefiles>");
     const auto entries = m_run.Entries();
-    ASSERT_EQ(entries.size(), 3u);
+    ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(entries[1],
               "modMain|FncCreateXMLString|ERR|-1|Component type is not a valid XML name, row "
               "left out (Type \"\", Name \"typeless\")|160");
     EXPECT_EQ(entries[2],
               "modMain|FncCreateXMLString|ERR|-1|Component type is not a valid XML name, row "
               "left out (Type \"my dll\", Name \"spaced\")|160");
+    EXPECT_EQ(entries[3],
+              "modMain|FncCreateXMLString|ERR|-1|Component type is not a valid XML name, row "
+              "left out (Type \"dll\\t\", Name \"tabbed\")|160");
 }
 
 TEST_P(DocumentDbTest, OnlyUnusableTypesKeepTheOldDocumentAndSaySo) {

@@ -57,20 +57,26 @@ std::string ComponentInserts(test::Backend backend, int rows, const std::string&
     return sql;
 }
 
-void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend) {
+void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend, int seconds) {
+    const std::string sleep = std::to_string(seconds);
     if (backend == test::Backend::Pg) {
         db.Exec("DROP FUNCTION USP_AgentComponent_Details");
         db.Exec(
             "CREATE FUNCTION USP_AgentComponent_Details(in_os_type varchar(50), "
             "in_agent_type varchar(10)) RETURNS TABLE (\"Type\" varchar, \"Name\" varchar) "
-            "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(30); RETURN QUERY SELECT "
+            "LANGUAGE plpgsql AS $$ BEGIN PERFORM pg_sleep(" +
+            sleep +
+            "); RETURN QUERY SELECT "
             "'DLL'::varchar, 'late.dll'::varchar; END $$");
     } else {
         db.Exec("DROP PROCEDURE USP_AgentComponent_Details");
         db.Exec(
             "CREATE PROCEDURE USP_AgentComponent_Details(IN InOSType VARCHAR(50), IN "
-            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(30); SELECT 'DLL' AS `Type`, 'late.dll' AS "
-            "`Name`; END");
+            "InAgentType VARCHAR(10)) BEGIN DO SLEEP(" +
+            sleep +
+            "); SELECT 'DLL' AS `Type`, 'late.dll' AS `Name`, 'p' AS `filepath`, 'm' AS "
+            "`MD5Value`, 'A' AS `State`, '1' AS `AgentVersion`, '1' AS `BinaryVersion`, 'd' AS "
+            "`Description`, 'c' AS `dependencychk`, 0 AS `IsRegRequired`; END");
     }
 }
 

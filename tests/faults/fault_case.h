@@ -22,8 +22,9 @@ std::string SqlDir(test::Backend backend);
 // Loads the schema and both procedures, and `rows` component rows for agent/os.
 void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent = "FA",
                 const std::string& os = "LNX");
-// Replaces USP_AgentComponent_Details by one that sleeps 30 s before its one row.
-void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend);
+// Replaces USP_AgentComponent_Details by one that sleeps `seconds` before its one row (whole on
+// MariaDB, where a cancel may end the sleep and let the procedure go on to it).
+void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend, int seconds = 30);
 // The component rows of LoadSchema as INSERT statements (for a server of one's own).
 std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
                              const std::string& os);

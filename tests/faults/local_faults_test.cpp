@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <ctime>
+#include <iostream>
 #include <optional>
 #include <string>
 #include <thread>
@@ -27,7 +28,9 @@ test::ProcessResult RunBounded(const std::string& exe, const std::string& cwd, i
                                const std::vector<std::string>& extraEnv = {},
                                const std::string& limits = "") {
     const std::string script = cwd + "/bounded.sh";
-    test::WriteFile(script, "#!/bin/sh\nexec " + (limits.empty() ? "" : "prlimit " + limits + " ") +
+    // Descriptors the test process holds (its database sessions) are not the run's to count.
+    test::WriteFile(script, "#!/bin/sh\nexec 3>&- 4>&- 5>&- 6>&- 7>&- 8>&- 9>&-\nexec " +
+                                (limits.empty() ? "" : "prlimit " + limits + " ") +
                                 "timeout -k 2 " + std::to_string(seconds) + " '" + exe + "'\n");
     ::chmod(script.c_str(), 0755);
     std::vector<std::string> env = {"LC_ALL=C"};
@@ -229,6 +232,32 @@ TEST_F(LocalFaultTest, UnwritableLogDropsEntriesTheRunGoesOnAndFails) {
     EXPECT_EQ(ChecksumRows(), 1u);
 }
 
+// Five descriptors: the log cannot take the run's entries. The status says the run failed, and
+// so does the metrics file, or, where it could not be replaced either, stderr.
+TEST_F(LocalFaultTest, TooFewDescriptorsForTheLogStillFailTheRun) {
+#ifdef __SANITIZE_ADDRESS__
+    GTEST_SKIP() << "the sanitizers' runtime needs descriptors of its own and ends such a run "
+                    "with a false report; run this case from a build without them";
+#endif
+    ASSERT_EQ(::mkdir((site.dir / "prom").c_str(), 0755), 0);
+    site.WriteSettings(db->ConnectionString(), "10", "30", {"metricsdir=prom"});
+    ASSERT_EQ(site.Run().exitStatus, 0) << site.Log().raw;
+    const std::string prom = site.dir / "prom/brimlet_pub_FA_LNX.prom";
+    const std::string before = test::ReadFile(prom);
+    db->Exec("UPDATE mst_agent_component SET description = 'second run'");
+    const auto r = RunBounded(site.link, site.dir.path(), 60, {}, "--nofile=5");
+    EXPECT_EQ(r.exitStatus, 1) << r.err;
+    const std::string after = test::ReadFile(prom);
+    if (after == before) {
+        EXPECT_NE(r.err.find("metrics not written"), std::string::npos) << r.err;
+    } else {
+        EXPECT_NE(after.find("brimlet_last_exit_status{link=\"pub_FA_LNX\",agent=\"FA\",os="
+                             "\"LNX\"} 1"),
+                  std::string::npos)
+            << after;
+    }
+}
+
 // Anything but a regular file at the day's log path ends the run at its start, as a missing log
 // folder does: nothing followed, nothing waited on, no settings read, no database work.
 struct DayLogCase {
@@ -363,6 +392,26 @@ TEST_F(Md5FaultTest, FileThatIsNotALibrary) {
                          "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
 }
 
+// A library that another account could have written or replaced runs no code: not found.
+TEST_F(Md5FaultTest, LibraryOthersCouldWriteIsNotLoaded) {
+    for (const auto& [what, mode] :
+         {std::pair{"group-writable file", 0}, std::pair{"group-writable directory", 1}}) {
+        SCOPED_TRACE(what);
+        const std::string bin = test::BrimletBinary();
+        const std::string copy =
+            PrepareCopy(test::ReadFile(bin.substr(0, bin.rfind('/')) + "/libVelGnMD5.so"));
+        const std::string target = mode == 0 ? copy + "/libVelGnMD5.so" : copy;
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        ASSERT_EQ(::chmod(target.c_str(), (st.st_mode & 07777) | S_IWGRP), 0);
+        const auto r = RunBounded(copy + "/" + site.name, copy, 30);
+        ::chmod(target.c_str(), st.st_mode & 07777);
+        ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
+        EXPECT_NE(r.err.find("libVelGnMD5.so not loaded: "), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("writable by group or others"), std::string::npos) << r.err;
+    }
+}
+
 // A FIFO named libVelGnMD5.so, beside the binary (also its run path, $ORIGIN) or on the
 // library path: the loader would wait on it forever, with the database session open.
 TEST_F(Md5FaultTest, FifosNamedLikeTheLibraryAreNotWaitedOn) {
@@ -409,6 +458,27 @@ TEST_F(SettingsFaultTest, UnreadableFile) {
     const std::string previous = site.SeedPrevious();
     ASSERT_EQ(::chmod(Ini().c_str(), 0), 0);
     ExpectSettingsRefused(site.Run(), previous);
+}
+
+// The settings name the driver library the driver manager loads: judged like the MD5 library,
+// through a symlinked Ini by the file it leads to.
+TEST_F(SettingsFaultTest, FileOthersCouldWriteIsRefused) {
+    const std::string previous = site.SeedPrevious();
+    const std::string shared = site.dir / "shared";
+    ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
+    ASSERT_EQ(::rename(Ini().c_str(), (shared + "/dbstring.Ini").c_str()), 0);
+    ASSERT_EQ(::symlink((shared + "/dbstring.Ini").c_str(), Ini().c_str()), 0);
+    for (const auto& [what, target] : {std::pair{"group-writable file", shared + "/dbstring.Ini"},
+                                       std::pair{"world-writable directory", shared}}) {
+        SCOPED_TRACE(what);
+        struct stat st {};
+        ASSERT_EQ(::stat(target.c_str(), &st), 0);
+        ASSERT_EQ(::chmod(target.c_str(), (st.st_mode & 07777) | S_IWGRP | S_IWOTH), 0);
+        const auto r = site.Run();
+        ::chmod(target.c_str(), st.st_mode & 07777);
+        ExpectSettingsRefused(r, previous);
+        EXPECT_NE(r.err.find("settings file " + Ini() + " refused: "), std::string::npos) << r.err;
+    }
 }
 
 TEST_F(SettingsFaultTest, BinaryFile) {

@@ -255,7 +255,8 @@ TEST_P(MetricsRunTest, ScrapedValuesAreThoseOfEachRunAndTheSuccessOutlivesFailur
     EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
 }
 
-TEST_P(MetricsRunTest, UnwritableMetricsDirectoryLeavesTheRunAsWithoutTheKey) {
+// Monitoring would go on showing the run before: the run fails, and says so on stderr.
+TEST_P(MetricsRunTest, UnwritableMetricsDirectoryFailsTheRunOtherwiseAsWithoutTheKey) {
     const bool root = ::geteuid() == 0;
     // Module|Function|Type of each entry: the values hold paths and checksums of each site.
     auto shape = [](const Site& site) {
@@ -288,7 +289,9 @@ TEST_P(MetricsRunTest, UnwritableMetricsDirectoryLeavesTheRunAsWithoutTheKey) {
         }
         // Relative, so it resolves against the program's directory.
         other.WriteSettings(Db().ConnectionString(), "10", "30", {"metricsdir=" + c.dir});
-        ASSERT_EQ(other.Run().exitStatus, 0) << other.Log().raw;
+        const auto r = other.Run();
+        EXPECT_EQ(r.exitStatus, 1) << other.Log().raw;
+        EXPECT_NE(r.err.find("[pub_FA_LNX]: metrics not written: "), std::string::npos) << r.err;
         EXPECT_TRUE(IsCompleteDocument(other.Document(), 3));
         EXPECT_EQ(shape(other), shape(site)) << other.Log().raw;
         const auto texts = other.Texts();

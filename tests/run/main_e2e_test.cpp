@@ -132,7 +132,7 @@ TEST(MainRun, SecondInstanceEndsAtOnceWithoutAnyTrace) {
     TempDir dir;
     const std::string link = LinkBrimlet(dir.path(), "pub_AG_OS");
     InstanceGuard held;
-    ASSERT_TRUE(held.Acquire(link));
+    ASSERT_EQ(held.Acquire(link), InstanceGuard::State::Held);
     const auto r = RunProgram(link, link, dir.path(), kCLocale);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_FALSE(test::Exists(dir / "Log"));
@@ -143,7 +143,7 @@ TEST(MainRun, TheSameLinkThroughADirectoryAliasIsTheSameInstance) {
     ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
     ASSERT_EQ(::symlink("real", (dir / "alias").c_str()), 0);
     InstanceGuard held;
-    ASSERT_TRUE(held.Acquire(LinkBrimlet(dir / "real", "pub_AG_OS")));
+    ASSERT_EQ(held.Acquire(LinkBrimlet(dir / "real", "pub_AG_OS")), InstanceGuard::State::Held);
     const std::string alias = dir / "alias/pub_AG_OS";
     EXPECT_EQ(RunProgram(alias, alias, dir.path(), kCLocale).exitStatus, 0);
     EXPECT_FALSE(test::Exists(dir / "real/Log"));

@@ -54,7 +54,7 @@ PrivateMariaDbServer::PrivateMariaDbServer(std::string root) : m_root(std::move(
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     WriteFile(m_root + "/users.sql",
-              "CREATE USER 'brimlet'@'127.0.0.1' IDENTIFIED BY 'brimlet';\n"
+              "CREATE USER 'brimlet'@'127.0.0.1' IDENTIFIED BY 'Tk3vQp8w';\n"
               "GRANT ALL PRIVILEGES ON *.* TO 'brimlet'@'127.0.0.1';\n"
               "CREATE DATABASE brimlet_fault;\n");
     if (Shell(client + " < '" + m_root + "/users.sql'", out) != 0) {
@@ -74,7 +74,7 @@ PrivateMariaDbServer::~PrivateMariaDbServer() {
 
 std::string PrivateMariaDbServer::ConnectionString() const {
     return "Driver=MariaDB Unicode;Server=127.0.0.1;Port=" + std::to_string(m_port) +
-           ";Database=brimlet_fault;Uid=brimlet;Pwd=brimlet";
+           ";Database=brimlet_fault;Uid=brimlet;Pwd=Tk3vQp8w";
 }
 
 void PrivateMariaDbServer::ExecScript(const std::string& text) const {

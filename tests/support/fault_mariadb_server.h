@@ -10,7 +10,7 @@ namespace brimlet::test {
 
 class PrivateMariaDbServer {
   public:
-    // Creates the data directory and starts the server with user brimlet (password brimlet)
+    // Creates the data directory and starts the server with user brimlet (password Tk3vQp8w)
     // and database brimlet_fault. Throws std::runtime_error with the tools' output on failure.
     explicit PrivateMariaDbServer(std::string root);
     // Resumes and kills the server.
