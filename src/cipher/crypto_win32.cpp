@@ -109,7 +109,7 @@ std::size_t Base64Encode(const unsigned char* in, std::size_t size, char* out) {
                               CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF, out, &chars)) {
         throw Failure(kErrCipher, "Encryption failed: base64 encoding");
     }
-    return chars;
+    return static_cast<std::size_t>(chars);
 }
 
 }  // namespace brimlet::crypto
