@@ -33,6 +33,17 @@ bool Counts(const WIN32_FIND_DATAA& entry) {
            !TrimSpaces(entry.cFileName).empty();
 }
 
+// Wine answers ERROR_INVALID_NAME where a plain file stands in the path's middle ("f\g" with f
+// a file), Windows ERROR_PATH_NOT_FOUND: both mean nothing is there.
+bool ParentIsAFile(const std::string& path) {
+    const std::size_t cut = path.find_last_of('\\');
+    if (cut == std::string::npos || cut == 0) {
+        return false;
+    }
+    const DWORD attributes = GetFileAttributesA(path.substr(0, cut).c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
 }  // namespace
 
 // The directory search of the presence test: the first entry matching `path` among plain files
@@ -43,7 +54,8 @@ bool PathExists(const std::string& path) {
     if (find.get() == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-            code == ERROR_NO_MORE_FILES) {
+            code == ERROR_NO_MORE_FILES || code == ERROR_DIRECTORY ||
+            (code == ERROR_INVALID_NAME && ParentIsAFile(path))) {
             return false;
         }
         throw Failure(static_cast<std::int32_t>(code), path + ": " + SystemErrorText(code));
