@@ -16,8 +16,9 @@ std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& fi
 
 // Hashes ctx.xmlPath and records the checksum, release date and URLs through
 // USP_MstAgentXmlCheckSum_IU on ctx.connection. Never throws; logs under
-// "SubUpdateXmlCheckSum". Sets ctx.checksumAccepted when the database reported 1 for a
-// non-empty checksum.
+// "SubUpdateXmlCheckSum". An empty checksum is never sent. Sets ctx.checksumAccepted when the
+// database reported 1; then settles ctx.publication: kept when recorded, else rolled back
+// (a call that timed out or lost its connection counts as of unknown outcome).
 void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library);
 
 }  // namespace brimlet

@@ -7,6 +7,7 @@
 #include "log/log.h"
 #include "run/checksum.h"
 #include "run/run_watchdog.h"
+#include "run/stop_signals.h"
 
 namespace brimlet {
 
@@ -16,16 +17,28 @@ constexpr std::string_view kModule = "modMain";
 constexpr std::string_view kFunction = "SubUpdateXmlCheckSum";
 constexpr std::int32_t kErrObjectNotSet = 91;
 
+// A call that timed out, was cancelled or lost its connection may still have been recorded:
+// the server may commit it after the client gave up.
+bool OutcomeUnknown(const Failure& failure) {
+    const std::string& text = failure.description();
+    for (const std::string_view state : {"HYT00", "HYT01", "HY008", "08S01", "08003", "08007"}) {
+        if (text.find(state) != std::string::npos) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // Follows symlinks: a link to the document counts as the document; directories do not.
 bool IsPlainFile(const std::string& path) {
     struct stat st {};
     return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-}  // namespace
-
-void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
+// The steps of SubUpdateXmlCheckSum up to the call's outcome.
+RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
     int step = 10;
+    RecordOutcome outcome = RecordOutcome::NotMade;
     try {
         // The recorded checksum and release date must keep describing the document that is
         // served; a run that published nothing new has no release to announce.
@@ -33,7 +46,7 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
             WriteLog(ctx.log, kModule, kFunction, "MSG",
                      "Checksum not updated in the database: no new xml file was published",
                      ctx.xmlPath, "");
-            return;
+            return outcome;
         }
 
         step = 20;
@@ -44,12 +57,18 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
         if (!IsPlainFile(ctx.xmlPath)) {
             step = 260;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "File not found", ctx.xmlPath, "");
-            return;
+            return outcome;
         }
 
         step = 40;
         std::string scratch;
         const std::string checksum(TrimSpaces(Checksum(ctx, library, ctx.xmlPath, scratch)));
+
+        if (checksum.empty()) {
+            // Checksum has logged why; an empty checksum recorded would describe no document,
+            // so none is sent, and the settling says what became of the document.
+            return RecordOutcome::NotMade;
+        }
 
         step = 50;
         const std::string releaseDate = DateTimeText(ctx.log.clock->Now());
@@ -92,12 +111,27 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
         cmd.AppendParameter("@OutStatus", ParamType::Integer, ParamDirection::Output, 0);
 
         step = 180;
-        {
+        ThrowIfStopped(ctx);
+        try {
             const std::int32_t timeout = ctx.cmdTimeoutSec.Seconds();
-            const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
-                                                             db::CommandTimeoutText(timeout));
+            // Without a time-out only a stop signal ends the call early.
+            const RunWatchdog::Step watch =
+                timeout > 0 ? ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
+                                               db::CommandTimeoutText(timeout))
+                            : ctx.watchdog.ArmForStop(ctx.log, kFunction, step);
+            if (ctx.publication) {
+                ctx.publication->callInFlight = true;
+            }
             // A result set of the procedure is released unread.
             db::RecordSet unread = cmd.Execute();
+        } catch (const Failure& failure) {
+            if (OutcomeUnknown(failure)) {
+                outcome = RecordOutcome::Unknown;
+            }
+            throw;
+        }
+        if (ctx.publication) {
+            ctx.publication->callInFlight = false;
         }
 
         step = 200;
@@ -106,16 +140,30 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
             step = 210;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Checksum updated in the database", "",
                      "");
-            // An empty checksum recorded is no published checksum: the exit status must not
-            // report success for it.
-            ctx.checksumAccepted = !checksum.empty();
-            return;
+            ctx.checksumAccepted = true;
+            outcome = RecordOutcome::Made;
+        } else {
+            step = 230;
+            WriteLog(ctx.log, kModule, kFunction, "MSG",
+                     "Failed to update Checksum in the database", "", "");
         }
-        step = 230;
-        WriteLog(ctx.log, kModule, kFunction, "MSG", "Failed to update Checksum in the database",
-                 "", "");
+        // A stop that came during the call: it was awaited, and is reported at its step.
+        step = 180;
+        ThrowIfStopped(ctx);
     } catch (...) {
         WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
+        (void)StopRequested(ctx, kFunction, step);
+    }
+    return outcome;
+}
+
+}  // namespace
+
+void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
+    const RecordOutcome outcome = UpdateXmlCheckSum(ctx, library);
+    if (ctx.publication) {
+        ctx.publication->callInFlight = false;
+        ctx.publication->Settle(ctx.log, outcome);
     }
 }
 

@@ -144,8 +144,11 @@ BodyOutcome CreateXmlBody(RunContext& ctx) noexcept {
         step = 90;
         const std::int32_t timeout = ctx.cmdTimeoutSec.Seconds();
         db::RecordSet rs = [&] {
-            const RunWatchdog::Step watch = ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
-                                                             db::CommandTimeoutText(timeout));
+            // Without a time-out only a stop signal ends the query early.
+            const RunWatchdog::Step watch =
+                timeout > 0 ? ctx.watchdog.Arm(ctx.log, kFunction, step, timeout,
+                                               db::CommandTimeoutText(timeout))
+                            : ctx.watchdog.ArmForStop(ctx.log, kFunction, step);
             return command.Execute();
         }();
 

@@ -20,6 +20,7 @@
 #include "run/check.h"
 #include "run/identity.h"
 #include "run/run_sequence.h"
+#include "run/stop_signals.h"
 
 namespace {
 
@@ -169,6 +170,8 @@ int main(int argc, char** argv) {
     }
     // A file-size limit then makes a write fail (an error entry) instead of killing the run.
     (void)std::signal(SIGXFSZ, SIG_IGN);
+    // A stop is honoured at the run's next safe point, where the document stays whole.
+    brimlet::InstallStopHandlers();
     brimlet::RunContext ctx;
     ctx.log.stderrPrefix = Prefix(self.name);
     const int status = brimlet::Main(ctx, self);

@@ -4,11 +4,14 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 
 #include "common/clock.h"
 #include "common/failure.h"
 #include "fsutil/atomic_file.h"
 #include "log/log.h"
+#include "run/run_watchdog.h"
+#include "run/stop_signals.h"
 #include "xml/xml_body.h"
 
 namespace brimlet {
@@ -47,7 +50,34 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
                           "No xml file written: no row has a usable component type; the "
                           "old document is kept");
         }
+        ThrowIfStopped(ctx);
+        // From before the document changes until its record is made or undone, runs of other
+        // links for the same document wait here.
+        const auto lockDocument = [&] {
+            step = 160;
+            if (!ctx.publication || ctx.publication->Settled()) {
+                ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+            }
+            const auto wait =
+                std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
+            switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,
+                                                    [] { return StopSignalReceived() != 0; })) {
+                case DocumentLock::Result::Acquired:
+                case DocumentLock::Result::NothingToGuard:
+                    break;
+                case DocumentLock::Result::Stopped:
+                    ThrowIfStopped(ctx);
+                    break;
+                case DocumentLock::Result::TimedOut:
+                    throw Failure(-1, "Another run still writes " + ctx.xmlPath + " after " +
+                                          std::to_string(wait.count()) +
+                                          " s; the old document is kept");
+            }
+            ThrowIfStopped(ctx);
+        };
+
         if (outcome.status == BodyStatus::NoRows) {
+            lockDocument();
             step = 40;
             if (::unlink(ctx.xmlPath.c_str()) == 0) {
                 step = 50;
@@ -73,10 +103,12 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         if (!cipher.Ready()) {
             throw Failure(-1, "Encryption failed: no key set; the old document is kept");
         }
+        lockDocument();
         step = 170;
         AtomicFile file(ctx.xmlPath);
         step = 150;
         EncryptStream stream(cipher, [&](std::string_view chunk) {
+            ThrowIfStopped(ctx);
             step = 180;
             file.Write(chunk);
             step = 150;
@@ -91,8 +123,16 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         file.Write("\r\n");
 
         step = 190;
+        ThrowIfStopped(ctx);
         const bool replacing = EntryExists(ctx.xmlPath);
-        file.Commit();
+        ctx.publication->KeepPrevious();
+        try {
+            file.Commit();
+        } catch (...) {
+            ctx.publication->DropKept();
+            throw;
+        }
+        ctx.publication->MarkReplaced();
         if (replacing) {
             step = 50;
             Msg(ctx, "Deleted Old xml file");

@@ -9,6 +9,7 @@
 
 #include "db/odbc.h"
 #include "log/log.h"
+#include "run/publication.h"
 #include "run/run_watchdog.h"
 #include "settings/settings.h"
 
@@ -32,6 +33,8 @@ struct RunContext {
                                                  // between runs, for the metrics; "": none
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
+    // SubCreateBrimletXML, from the document's lock on; settled once its record is made or not.
+    std::shared_ptr<Publication> publication;
 
     // The log, with the executable's identity (the name it was invoked by) and the clock.
     LogFile log;
@@ -44,6 +47,7 @@ struct RunContext {
     std::size_t bodyRows = 0;       // CreateXmlBody: components its body lists
     std::size_t bodyGroups = 0;     // CreateXmlBody: component types its body lists
     std::size_t rowsLeftOut = 0;    // CreateXmlBody: rows left out for an unusable type
+    int stopSignal = 0;             // the stop signal the log reports (ThrowIfStopped)
 };
 
 }  // namespace brimlet

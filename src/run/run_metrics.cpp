@@ -26,7 +26,8 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
         run.rowsLeftOut = static_cast<std::int64_t>(ctx.rowsLeftOut);
         run.errorEntries = ctx.log.errEntries;
         run.expectedInterval = metrics::ParseInterval(ctx.intervalSec);
-        if (ctx.published) {
+        // A document put back is not what this run published.
+        if (ctx.published && !(ctx.publication && ctx.publication->RolledBack())) {
             run.published = true;
             run.publishedTime = run.endTime;
             run.componentsPublished = static_cast<std::int64_t>(ctx.bodyRows);

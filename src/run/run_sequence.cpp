@@ -12,21 +12,34 @@
 #include "run/instance_guard.h"
 #include "run/run_metrics.h"
 #include "run/run_watchdog.h"
+#include "run/stop_signals.h"
 
 namespace brimlet {
 
 namespace {
 
 constexpr int kPauseMs = 2000;
+// A stop signal ends the pause within this.
+constexpr int kPauseSliceMs = 100;
 
 void LogMain(RunContext& ctx, std::string_view val1) {
     WriteLog(ctx.log, "modMain", "Main", "MSG", val1, "", "");
 }
 
+// The pause before the checksum, ended early by a stop signal (reported at `step`).
+void Pause(RunContext& ctx, int step) {
+    for (int left = kPauseMs; left > 0; left -= kPauseSliceMs) {
+        if (StopRequested(ctx, "Main", step)) {
+            return;
+        }
+        ctx.log.clock->SleepMs(std::min(left, kPauseSliceMs));
+    }
+}
+
 // A run whose log lost an entry fails too: the log is the run's report.
 int Outcome(const RunContext& ctx) {
-    return (ctx.published && ctx.checksumAccepted && ctx.log.errEntries == 0 &&
-            ctx.log.droppedEntries == 0)
+    return (ctx.published && ctx.checksumAccepted && ctx.stopSignal == 0 &&
+            ctx.log.errEntries == 0 && ctx.log.droppedEntries == 0)
                ? kExitPublished
                : kExitFailed;
 }
@@ -83,17 +96,30 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         step = 160;
         ctx.iniPath = ctx.log.exeDir + "/Ini/dbstring.Ini";
         step = 170;
-        if (OpenConnection(ctx)) {
+        if (!StopRequested(ctx, "Main", 160) && OpenConnection(ctx) &&
+            !StopRequested(ctx, "Main", step)) {
             step = 180;
             ctx.xmlPath = ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" +
                           ctx.osType + ".xml";
+            // Made before the hook, so that the watchdog's thread never sees it change.
+            ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+            // A run ended by the watchdog from here on puts the previous document back first.
+            ctx.watchdog.SetExitHook([&ctx, publication = ctx.publication](LogFile& log) {
+                publication->Settle(log, publication->callInFlight ? RecordOutcome::Unknown
+                                                                   : RecordOutcome::NotMade);
+                WriteRunMetrics(ctx, kExitFailed);
+            });
             step = 190;
             SubCreateBrimletXML(ctx);
             step = 200;
-            ctx.log.clock->SleepMs(kPauseMs);
+            Pause(ctx, step);
             step = 210;
-            Md5Library md5(ctx.log.exeDir);
-            SubUpdateXmlCheckSum(ctx, md5);
+            if (ctx.stopSignal == 0) {
+                Md5Library md5(ctx.log.exeDir);
+                SubUpdateXmlCheckSum(ctx, md5);
+            }
+            // Stopped before the call: the new document goes at once.
+            ctx.publication->Settle(ctx.log, RecordOutcome::NotMade);
         }
         step = 230;
         {
@@ -102,6 +128,8 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
                 ctx.watchdog.Arm(ctx.log, "Main", step, limit, db::DisconnectTimeoutText(limit));
             CloseConnection(ctx);
         }
+        (void)StopRequested(ctx, "Main", step);
+        ctx.watchdog.SetExitHook(nullptr);
         int status = Outcome(ctx);
         if (!WriteRunMetrics(ctx, status)) {
             status = kExitFailed;
@@ -110,7 +138,13 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         LogMain(ctx, "END");
         return status;
     } catch (...) {
-        WriteErrorEntry(ctx.log, "Main", CurrentFailure(), step);
+        const Failure failure = CurrentFailure();
+        ctx.watchdog.SetExitHook(nullptr);
+        // The document goes back first, so that Main's own entry closes the log.
+        if (ctx.publication) {
+            ctx.publication->Settle(ctx.log, RecordOutcome::NotMade);
+        }
+        WriteErrorEntry(ctx.log, "Main", failure, step);
         (void)WriteRunMetrics(ctx, kExitFailed);
         return kExitFailed;
     }

@@ -2,12 +2,16 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <thread>
 #include <vector>
+
+#include "run/stop_signals.h"
 
 namespace brimlet {
 
@@ -24,7 +28,10 @@ struct Deadline {
     std::string function;
     int step = 0;
     std::string description;
+    bool onStop = false;  // no limit: ends on a stop signal
 };
+
+constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
 }  // namespace
 
@@ -32,8 +39,8 @@ std::int32_t RunBoundSeconds(std::int32_t connTimeout, std::int32_t cmdTimeout) 
     if (connTimeout <= 0 || cmdTimeout <= 0) {
         return 0;
     }
-    const std::int64_t bound =
-        std::int64_t{connTimeout} + std::int64_t{3} * cmdTimeout + std::int64_t{kRunBoundMarginSec};
+    const std::int64_t bound = std::int64_t{connTimeout} + std::int64_t{4} * cmdTimeout +
+                               kLockWaitGraceSec + std::int64_t{kRunBoundMarginSec};
     return bound > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bound);
 }
 
@@ -46,6 +53,7 @@ struct RunWatchdog::Impl {
     std::uint64_t nextId = 1;
     bool stop = false;
     std::atomic<int> runStep{0};
+    std::function<void(LogFile&)> exitHook;
     std::thread thread;
 
     void StartLocked() {
@@ -58,24 +66,33 @@ struct RunWatchdog::Impl {
         std::unique_lock lock(mutex);
         while (!stop) {
             SteadyClock::time_point next = SteadyClock::time_point::max();
+            const int sig = StopSignalReceived();
             for (const Deadline& d : steps) {
-                next = std::min(next, d.at);
+                next = std::min(next, d.onStop && sig != 0 ? SteadyClock::now() : d.at);
             }
             if (run) {
                 next = std::min(next, run->at);
             }
-            if (next == SteadyClock::time_point::max()) {
+            // A signal handler cannot wake a condition variable, so a step watched for a stop
+            // signal is looked at every kStopPoll.
+            const bool watchingStop =
+                std::any_of(steps.begin(), steps.end(), [](const Deadline& d) { return d.onStop; });
+            if (next == SteadyClock::time_point::max() && !watchingStop) {
                 wake.wait(lock);
                 continue;
             }
             if (SteadyClock::now() < next) {
-                wake.wait_until(lock, next);
+                wake.wait_until(
+                    lock, watchingStop ? std::min(next, SteadyClock::now() + kStopPoll) : next);
                 continue;
             }
             Deadline entry;
             for (const Deadline& d : steps) {
-                if (d.at <= next) {
+                if (d.onStop ? sig != 0 : d.at <= next) {
                     entry = d;
+                    if (d.onStop) {
+                        entry.description = StopSignalText(sig);
+                    }
                     break;
                 }
             }
@@ -89,8 +106,12 @@ struct RunWatchdog::Impl {
                     entry.step = runStep.load();
                 }
             }
+            const std::function<void(LogFile&)> hook = exitHook;
             lock.unlock();
             WriteErrorEntry(entry.log, entry.function, Failure(-1, entry.description), entry.step);
+            if (hook) {
+                hook(entry.log);
+            }
             ReportRunFailed(entry.log, 1);
             // No unwinding: the main thread is stuck in a driver, and nothing it holds may be
             // released under it. The kernel closes the connection and drops the unnamed
@@ -159,6 +180,29 @@ RunWatchdog::Step RunWatchdog::Arm(const LogFile& log, std::string_view function
     }
     m_impl->wake.notify_one();
     return Step(m_impl.get(), id);
+}
+
+RunWatchdog::Step RunWatchdog::ArmForStop(const LogFile& log, std::string_view function, int step) {
+    Deadline d;
+    d.at = SteadyClock::time_point::max();
+    d.log = log;
+    d.function = std::string(function);
+    d.step = step;
+    d.onStop = true;
+    std::uint64_t id = 0;
+    {
+        const std::lock_guard lock(m_impl->mutex);
+        id = d.id = m_impl->nextId++;
+        m_impl->steps.push_back(std::move(d));
+        m_impl->StartLocked();
+    }
+    m_impl->wake.notify_one();
+    return Step(m_impl.get(), id);
+}
+
+void RunWatchdog::SetExitHook(std::function<void(LogFile&)> hook) {
+    const std::lock_guard lock(m_impl->mutex);
+    m_impl->exitHook = std::move(hook);
 }
 
 void RunWatchdog::LimitRun(const LogFile& log, std::string_view function, std::int32_t seconds) {

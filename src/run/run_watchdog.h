@@ -5,6 +5,7 @@
 // temporary document vanishes with the process, so the published document stays as it was.
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -18,11 +19,15 @@ namespace brimlet {
 // within the rest.
 inline constexpr std::chrono::milliseconds kStallGrace{2000};
 // What a run with both time-outs set may take beyond conntimeoutsec + 3 x cmdtimeoutsec
-// (query, checksum, disconnect): the 2 s pause, the grace of each of the four calls and the
-// program's own work on the document.
+// (query, checksum, disconnect) and the wait for the document's lock: the 2 s pause, the grace
+// of each of the four calls and the program's own work on the document.
 inline constexpr std::int32_t kRunBoundMarginSec = 30;
+// The wait for the document's lock beyond cmdtimeoutsec: the holder's checksum call may take
+// its whole time-out, then it settles its document.
+inline constexpr std::int32_t kLockWaitGraceSec = 5;
 
-// conntimeoutsec + 3 x cmdtimeoutsec + kRunBoundMarginSec, or 0 (no bound) when either is 0.
+// conntimeoutsec + 3 x cmdtimeoutsec + (cmdtimeoutsec + kLockWaitGraceSec) +
+// kRunBoundMarginSec, or 0 (no bound) when either is 0.
 std::int32_t RunBoundSeconds(std::int32_t connTimeout, std::int32_t cmdTimeout);
 
 class RunWatchdog {
@@ -60,6 +65,15 @@ class RunWatchdog {
     // status 1. The log's state is copied now.
     [[nodiscard]] Step Arm(const LogFile& log, std::string_view function, int step,
                            std::int32_t limitSeconds, std::string description);
+    // Watches a step that has no limit for a stop signal: when one arrives, writes
+    // ("modMain", function, "ERR", -1, StopSignalText, step) and ends the process with
+    // status 1 as above (what cancels a call without a time-out at once).
+    [[nodiscard]] Step ArmForStop(const LogFile& log, std::string_view function, int step);
+
+    // Runs before the process is ended (with the log as the watchdog writes it), so that the
+    // run can undo what it must not leave; nullptr: nothing. The hook may run on the
+    // watchdog's thread while the run's thread is stuck.
+    void SetExitHook(std::function<void(LogFile&)> hook);
 
     // Bounds the whole run to `seconds` from the watchdog's start (0: no bound). When the
     // bound passes, the ERR entry goes to the step watched then, or else to `function` at the

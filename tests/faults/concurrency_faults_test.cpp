@@ -1,10 +1,13 @@
-// Concurrent starts and a storm of SIGKILLs, on PostgreSQL.
+// Concurrent starts, two links for one document, a storm of SIGKILLs and one of stop signals,
+// on PostgreSQL.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <random>
 #include <thread>
@@ -101,6 +104,105 @@ TEST_F(ConcurrencyFaultTest, TwoPrefixesOnOnePairPublishOneWholeDocument) {
             << IsCompleteDocument(doc, 3000, "");
         EXPECT_TRUE(a.TempFiles().empty());
     }
+}
+
+// Two links for one document, the first one's checksum call slow: the second waits for the
+// first's record, then publishes and records its own; both report success truthfully.
+TEST_F(ConcurrencyFaultTest, TwoLinksTakeTurnsSoTheRecordDescribesTheServedDocument) {
+    PrefixChecksumProcedure(*db, "PERFORM pg_sleep(3);", "", "http://a.");
+    Site a("a_FA_LNX");
+    Site b("b_FA_LNX");
+    a.WriteSettings(db->ConnectionString(), "10", "30", {"purl=http://a.invalid/"});
+    b.WriteSettings(db->ConnectionString(), "10", "30",
+                    {"purl=http://b.invalid/", "srvpath=" + a.out});
+    const auto start = std::chrono::steady_clock::now();
+    const pid_t pa = Spawn(a, -1);
+    ASSERT_TRUE(a.AwaitEntry("modMain|SubUpdateXmlCheckSum|MSG|Updating Checksum"));
+    const pid_t pb = Spawn(b, -1);
+    EXPECT_EQ(Wait(pa), 0) << a.Log().raw;
+    EXPECT_EQ(Wait(pb), 0) << b.Log().raw;
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("[ observed ] both runs ended after %.2f s\n", seconds);
+    EXPECT_TRUE(IsCompleteDocument(a.Document(), 3, "http://b.invalid/"));
+    EXPECT_EQ(Md5Hex(a.Document()), RecordedMd5(*db));
+    EXPECT_EQ(db->QueryValue("SELECT download_url FROM mst_agent_xml_checksum"),
+              "http://b.invalid/");
+    EXPECT_TRUE(a.TempFiles().empty());
+}
+
+// A lock held past cmdtimeoutsec + 5 s: the run gives up, keeps the old document, fails.
+TEST_F(ConcurrencyFaultTest, DocumentLockHeldTooLongEndsTheRunWithTheOldDocument) {
+    Site site;
+    site.WriteSettings(db->ConnectionString(), "10", "1");
+    const std::string previous = site.SeedPrevious();
+    const std::string lockPath = site.agentDir + "/.Brimlet_FA_LNX.xml.lock";
+    const int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    ASSERT_EQ(::fcntl(fd, F_OFD_SETLK, &lock), 0);
+    const auto r = site.Run();
+    ::close(fd);
+    std::printf("[ observed ] gave up after %.2f s\n", r.seconds);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_GE(r.seconds, 6.0);
+    EXPECT_LT(r.seconds, 10.0);
+    EXPECT_EQ(site.Document(), previous);
+    EXPECT_TRUE(site.TempFiles().empty());
+    EXPECT_TRUE(HasEntry(site.Texts(),
+                         "modMain|SubCreateBrimletXML|ERR|-1|Another run still "
+                         "writes " +
+                             site.xml))
+        << site.Log().raw;
+    EXPECT_EQ(db->Query("SELECT md5_string FROM mst_agent_xml_checksum").size(), 0u);
+}
+
+// Stop signals at random moments, before, during and after the publication and in the
+// checksum call: the served document is always the one whose MD5 the database holds.
+TEST_F(ConcurrencyFaultTest, StopSignalsNeverLeaveTheRecordAndTheDocumentApart) {
+    PrefixChecksumProcedure(*db, "PERFORM pg_sleep(0.3);", "");
+    Site site;
+    const std::string metrics = site.dir / "metrics";
+    ::mkdir(metrics.c_str(), 0755);
+    site.WriteSettings(db->ConnectionString(), "10", "30", {"metricsdir=" + metrics});
+    ASSERT_EQ(site.Run().exitStatus, 0) << site.Log().raw;
+    std::mt19937 rng(std::random_device{}());
+    // Publication comes some 100 ms after the start, then the 2 s pause and the 0.3 s call.
+    std::uniform_int_distribution<int> delayMs(0, 2800);
+    const int signals[] = {SIGTERM, SIGINT, SIGHUP};
+    int stopped = 0;
+    int completed = 0;
+    int mismatches = 0;
+    int leftovers = 0;
+    for (int run = 0; run < 60; ++run) {
+        const pid_t pid = Spawn(site, -1);
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs(rng)));
+        ::kill(pid, signals[run % 3]);
+        const int status = Wait(pid);
+        stopped += status == 1 ? 1 : 0;
+        completed += status == 0 ? 1 : 0;
+        mismatches += Md5Hex(site.Document()) != RecordedMd5(*db) ? 1 : 0;
+        leftovers += site.TempFiles().empty() ? 0 : 1;
+        EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+    }
+    const auto texts = site.Texts();
+    const int stopEntries =
+        static_cast<int>(std::count_if(texts.begin(), texts.end(), [](const std::string& t) {
+            return t.find("|ERR|-1|Stop signal SIG") != std::string::npos;
+        }));
+    const int putBack = CountEntries(texts,
+                                     "modMain|SubUpdateXmlCheckSum|MSG|Checksum not updated "
+                                     "in the database: the previous xml file is put back");
+    std::printf(
+        "[ observed ] stopped %d, completed %d, stop entries %d, put back %d, "
+        "mismatches %d, runs leaving files %d\n",
+        stopped, completed, stopEntries, putBack, mismatches, leftovers);
+    EXPECT_EQ(mismatches, 0);
+    EXPECT_EQ(leftovers, 0);
+    EXPECT_EQ(stopEntries, stopped) << "one ERR entry per stopped run";
+    EXPECT_GT(putBack, 0) << "no signal landed between the rename and the record";
+    ExpectCleanLog(site.Log(), db->ConnectionString());
 }
 
 // A second process reads the document as often as it can while runs are killed at random

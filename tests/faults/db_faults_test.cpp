@@ -1,7 +1,11 @@
 // Database faults on both servers: nothing listening, wrong credentials, a server that never
 // answers the login, a procedure that outlasts the command time-out, a checksum procedure
-// that fails after publication. Each run keeps the previous document or replaces it whole.
+// that fails after publication, a connection lost after publication. Each run keeps the previous
+// document or replaces it whole, and the served document is always the recorded one.
 #include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <thread>
 
 #include "fault_case.h"
 #include "support/fault_listener.h"
@@ -114,34 +118,57 @@ TEST_P(DbFaultTest, ProcedurePastTheCommandTimeOutKeepsTheDocumentAndItsChecksum
     }
 }
 
-TEST_P(DbFaultTest, FailingChecksumProcedureLeavesThePublishedDocument) {
-    if (Pg()) {
-        Db().Exec(
-            "CREATE OR REPLACE FUNCTION USP_MstAgentXmlCheckSum_IU(in_agent_type varchar(50), "
-            "in_os varchar(100), in_md5_string varchar(100), in_release_date timestamp, "
-            "in_download_url varchar(500), in_secondry_url varchar(500), OUT out_status integer) "
-            "LANGUAGE plpgsql AS $$ BEGIN RAISE EXCEPTION 'checksum table offline'; END $$");
-    } else {
-        Db().Exec("DROP PROCEDURE USP_MstAgentXmlCheckSum_IU");
-        Db().Exec(
-            "CREATE PROCEDURE USP_MstAgentXmlCheckSum_IU(IN a VARCHAR(50), IN o VARCHAR(100), IN "
-            "m VARCHAR(100), IN d DATETIME, IN p VARCHAR(500), IN s VARCHAR(500), OUT st INT) "
-            "BEGIN SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'checksum table offline'; END");
-    }
+// A record that is not made after the document was renamed into place: the previous document
+// comes back (or the new one goes), with one entry that says so and whether the database
+// may have taken the call.
+TEST_P(DbFaultTest, RecordNotMadePutsThePreviousDocumentBack) {
+    const struct {
+        const char* name;
+        bool killInThePause;  // else the procedure fails
+        bool previousDocument;
+        const char* entry;
+    } cases[] = {
+        {"connection lost in the pause", true, true,
+         "Checksum update outcome unknown: the previous xml file is put back"},
+        {"procedure fails, no earlier document", false, false,
+         "Checksum not updated in the database: the new xml file is removed"},
+        {"procedure fails", false, true,
+         "Checksum not updated in the database: the previous xml file is put back"},
+    };
     site.WriteSettings(Db().ConnectionString());
-    site.SeedPrevious();
-    const auto r = site.Run();
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
-    EXPECT_TRUE(site.TempFiles().empty());
-    const auto texts = site.Texts();
-    EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
-    EXPECT_TRUE(HasEntry(texts, "modMain|SubUpdateXmlCheckSum|ERR|")) << site.Log().raw;
-    EXPECT_NE(site.Log().raw.find("checksum table offline"), std::string::npos);
-    EXPECT_FALSE(HasEntry(texts, "modMain|SubUpdateXmlCheckSum|MSG|Checksum updated"));
-    EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
-    EXPECT_EQ(ChecksumRows(), 0u);
-    ExpectCleanLog(site.Log(), Db().ConnectionString());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (!c.killInThePause) {
+            PrefixChecksumProcedure(
+                Db(), "RAISE EXCEPTION 'checksum table offline';",
+                "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'checksum table offline';");
+        }
+        ::unlink(site.xml.c_str());
+        const std::string previous = c.previousDocument ? site.SeedPrevious() : "";
+        ::unlink(test::FindLogFile(site.dir.path()).c_str());
+        std::thread killer([&] {
+            if (c.killInThePause &&
+                site.AwaitEntry("modMain|SubCreateBrimletXML|MSG|Created new xml file")) {
+                KillOtherSessions(Db());
+            }
+        });
+        const auto r = site.Run();
+        killer.join();
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(site.HasDocument(), c.previousDocument);
+        EXPECT_EQ(site.Document(), previous);
+        EXPECT_TRUE(site.TempFiles().empty());
+        const auto texts = site.Texts();
+        EXPECT_TRUE(HasEntry(texts, "modMain|SubCreateBrimletXML|MSG|Created new xml file"));
+        EXPECT_TRUE(HasEntry(texts, "modMain|SubUpdateXmlCheckSum|ERR|")) << site.Log().raw;
+        EXPECT_EQ(CountEntries(texts, "modMain|SubUpdateXmlCheckSum|MSG|Checksum "), 1);
+        EXPECT_TRUE(HasEntry(
+            texts, std::string("modMain|SubUpdateXmlCheckSum|MSG|") + c.entry + "|" + site.xml))
+            << site.Log().raw;
+        EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
+        EXPECT_EQ(ChecksumRows(), 0u);
+        ExpectCleanLog(site.Log(), Db().ConnectionString());
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Backends, DbFaultTest, ::testing::ValuesIn(test::AllBackends()),

@@ -3,8 +3,12 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <openssl/evp.h>
+
 #include <algorithm>
+#include <chrono>
 #include <regex>
+#include <thread>
 
 #include "cipher/cipher.h"
 
@@ -78,6 +82,57 @@ void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend, int 
             "`MD5Value`, 'A' AS `State`, '1' AS `AgentVersion`, '1' AS `BinaryVersion`, 'd' AS "
             "`Description`, 'c' AS `dependencychk`, 0 AS `IsRegRequired`; END");
     }
+}
+
+void PrefixChecksumProcedure(test::TestDatabase& db, const std::string& pg,
+                             const std::string& mariadb, const std::string& urlPrefix) {
+    const bool isPg = db.backend() == test::Backend::Pg;
+    std::string text = test::ReadFile(SqlDir(db.backend()) + "/procedures.sql");
+    const std::string anchor = isPg ? "    out_status := 0;\n" : "    SET OutStatus = 0;\n";
+    const std::string url = isPg ? "in_download_url" : "InDownloadURL";
+    const std::string statement = isPg ? pg : mariadb;
+    const auto at = text.find(anchor);
+    ASSERT_NE(at, std::string::npos);
+    text.insert(at + anchor.size(), urlPrefix.empty()
+                                        ? "    " + statement + "\n"
+                                        : "    IF " + url + " LIKE " + Quoted(urlPrefix + "%") +
+                                              " THEN " + statement + " END IF;\n");
+    if (!isPg) {
+        db.Exec("DROP PROCEDURE USP_AgentComponent_Details");
+        db.Exec("DROP PROCEDURE USP_MstAgentXmlCheckSum_IU");
+    }
+    db.ExecScript(text);
+}
+
+void KillOtherSessions(test::TestDatabase& db) {
+    if (db.backend() == test::Backend::Pg) {
+        db.Query(
+            "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE datname = "
+            "current_database() AND pid <> pg_backend_pid()");
+        return;
+    }
+    for (const auto& row : db.Query("SELECT id FROM information_schema.processlist WHERE db = "
+                                    "database() AND id <> connection_id()")) {
+        db.Exec("KILL CONNECTION " + row.at(0).value_or("0"));
+    }
+}
+
+std::string RecordedMd5(test::TestDatabase& db) {
+    const auto rows = db.Query("SELECT md5_string FROM mst_agent_xml_checksum");
+    return rows.empty() ? std::string() : rows.front().at(0).value_or("");
+}
+
+std::string Md5Hex(const std::string& bytes) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
+    static const char* hex = "0123456789ABCDEF";
+    std::string out;
+    for (unsigned int i = 0; i < length; ++i) {
+        out += hex[digest[i] >> 4];
+        out += hex[digest[i] & 15];
+    }
+    return out;
 }
 
 void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent, const std::string& os) {
@@ -173,20 +228,32 @@ std::vector<std::string> Site::Texts() const {
 
 std::vector<std::string> Site::TempFiles() const {
     std::vector<std::string> found;
-    const std::regex temp(R"(\.Brimlet_.*\.xml\..*)");
-    for (const std::string& folder : {agentDir, out, dir.path()}) {
+    const std::regex temp(R"(\.Brimlet_.*\.xml\..*|\.brimlet_.*\.prom\..*)");
+    const std::regex lock(R"(\.Brimlet_.*\.xml\.lock)");
+    for (const std::string& folder : {agentDir, out, dir.path(), dir / "metrics"}) {
         DIR* d = ::opendir(folder.c_str());
         if (d == nullptr) {
             continue;
         }
         while (dirent* e = ::readdir(d)) {
-            if (std::regex_match(e->d_name, temp)) {
+            if (std::regex_match(e->d_name, temp) && !std::regex_match(e->d_name, lock)) {
                 found.push_back(folder + "/" + e->d_name);
             }
         }
         ::closedir(d);
     }
     return found;
+}
+
+bool Site::AwaitEntry(const std::string& prefix, double seconds) const {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+    while (std::chrono::steady_clock::now() < until) {
+        if (HasEntry(Texts(), prefix)) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return false;
 }
 
 bool HasEntry(const std::vector<std::string>& texts, const std::string& prefix) {

@@ -25,6 +25,17 @@ void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent = "FA
 // Replaces USP_AgentComponent_Details by one that sleeps `seconds` before its one row (whole on
 // MariaDB, where a cancel may end the sleep and let the procedure go on to it).
 void MakeComponentQuerySleep(test::TestDatabase& db, test::Backend backend, int seconds = 30);
+// Recreates USP_MstAgentXmlCheckSum_IU as shipped with `pg` or `mariadb` (one statement of
+// the backend's procedure language) run first, for calls whose download URL starts with
+// `urlPrefix` ("" for every call).
+void PrefixChecksumProcedure(test::TestDatabase& db, const std::string& pg,
+                             const std::string& mariadb, const std::string& urlPrefix = "");
+// Ends every other session of the test's database (pg_terminate_backend, KILL CONNECTION).
+void KillOtherSessions(test::TestDatabase& db);
+// The MD5 recorded for FA/LNX in upper-case hex, "" when there is no record.
+std::string RecordedMd5(test::TestDatabase& db);
+// Upper-case hex MD5 of bytes, as the MD5 library writes it.
+std::string Md5Hex(const std::string& bytes);
 // The component rows of LoadSchema as INSERT statements (for a server of one's own).
 std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
                              const std::string& os);
@@ -54,12 +65,15 @@ class Site {
     // Entries of the log (empty when there is no log file).
     test::LogFileContent Log() const;
     std::vector<std::string> Texts() const;
-    // Names of temporary documents (.Brimlet_*.xml.*) left in the agent folder.
+    // Names of temporary and kept documents (.Brimlet_*.xml.*, not the lock file) left in the
+    // agent folder, and of temporary metrics files (.brimlet_*.prom.*) left in metrics/.
     std::vector<std::string> TempFiles() const;
 
     test::TempDir dir;
     std::string name, agent, os;
     std::string link, out, agentDir, xml;
+    // Polls the log until an entry starts with prefix (true), or `seconds` pass (false).
+    bool AwaitEntry(const std::string& prefix, double seconds = 30) const;
 };
 
 // True when some entry's "Module|Function|Type|Val1|Val2|Val3" starts with prefix.

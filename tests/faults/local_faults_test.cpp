@@ -365,13 +365,19 @@ class Md5FaultTest : public LocalFaultTest {
         const std::string exe = copy + "/" + site.name;
         return test::RunProgram(exe, exe, copy, {"LC_ALL=C"});
     }
+    // No checksum, so nothing recorded, and the new document (there was none before) goes.
     void ExpectChecksumFailed(const test::ProcessResult& r, const std::string& entry) {
         EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_TRUE(IsCompleteDocument(site.Document(), 3));
+        EXPECT_FALSE(site.HasDocument());
+        EXPECT_EQ(ChecksumRows(), 0u);
         EXPECT_TRUE(site.TempFiles().empty());
         const auto log = test::ReadLog(test::FindLogFile(logDir));
         const auto texts = test::EntryTexts(log);
         EXPECT_TRUE(HasEntry(texts, entry)) << log.raw;
+        EXPECT_TRUE(HasEntry(texts,
+                             "modMain|SubUpdateXmlCheckSum|MSG|Checksum not updated in the "
+                             "database: the new xml file is removed|" +
+                                 site.xml));
         EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
         ExpectCleanLog(log, db->ConnectionString());
     }

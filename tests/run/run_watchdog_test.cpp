@@ -1,27 +1,30 @@
 #include "run/run_watchdog.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 
 #include <chrono>
 #include <thread>
 
+#include "run/stop_signals.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
 namespace {
 
 TEST(RunBoundTest, SumsTheLimitsOrIsNoneWhenEitherIsZero) {
-    EXPECT_EQ(RunBoundSeconds(10, 30), 10 + 3 * 30 + kRunBoundMarginSec);
+    EXPECT_EQ(RunBoundSeconds(10, 30), 10 + 4 * 30 + kLockWaitGraceSec + kRunBoundMarginSec);
     EXPECT_EQ(RunBoundSeconds(0, 30), 0);
     EXPECT_EQ(RunBoundSeconds(10, 0), 0);
     EXPECT_EQ(RunBoundSeconds(INT32_MAX, INT32_MAX), INT32_MAX);
 }
 
-// A run past its bound, inside a watched step or not: the process writes the entry and ends
-// with status 1.
+// A run past its bound, inside a watched step or not, or stopped in a step without a limit:
+// the process writes the entry, runs the exit hook and ends with status 1.
 struct StallCase {
     const char* name;
     bool armStep;
+    bool stopInStepWithoutLimit;
     const char* entry;  // Function, Type, Val1..Val3 of the entry written
 };
 
@@ -38,10 +41,19 @@ TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
             RunWatchdog watchdog;
             WatchedStep step(watchdog, 190);
             watchdog.LimitRun(log, "Main", 1);
+            watchdog.SetExitHook(
+                [](LogFile& l) { WriteLog(l, "modMain", "Test", "MSG", "hook ran", "", ""); });
             const RunWatchdog::Step watch =
                 GetParam().armStep
                     ? watchdog.Arm(log, "getConnected", 70, 1, "HYT00: Login time-out of 1 s")
                     : RunWatchdog::Step();
+            const RunWatchdog::Step stopWatch =
+                GetParam().stopInStepWithoutLimit
+                    ? watchdog.ArmForStop(log, "SubUpdateXmlCheckSum", 180)
+                    : RunWatchdog::Step();
+            if (GetParam().stopInStepWithoutLimit) {
+                NoteStopSignal(SIGTERM);
+            }
             std::this_thread::sleep_for(std::chrono::seconds(30));
         },
         ::testing::ExitedWithCode(1), "");
@@ -50,16 +62,21 @@ TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
     EXPECT_LT(seconds, 1.0 + 2.0 + 1.0);
     const std::string text = test::ReadFile(log.logFilePath);
     EXPECT_NE(text.find(GetParam().entry), std::string::npos) << text;
+    EXPECT_NE(text.find("\tTest\tMSG\thook ran\t"), std::string::npos) << text;
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, StallTest,
     ::testing::Values(
         // The run's bound passes before the step's own limit and names the step watched.
-        StallCase{"BoundPassesDuringAStep", true,
+        StallCase{"BoundPassesDuringAStep", true, false,
                   "\tmodMain\tgetConnected\tERR\t-1\tRun time limit of 1 s exceeded\t70\r\n"},
-        StallCase{"RunPastItsBound", false,
-                  "\tmodMain\tMain\tERR\t-1\tRun time limit of 1 s exceeded\t190\r\n"}),
+        StallCase{"RunPastItsBound", false, false,
+                  "\tmodMain\tMain\tERR\t-1\tRun time limit of 1 s exceeded\t190\r\n"},
+        // A call without a time-out is not waited for once a stop signal came.
+        StallCase{"StopInAStepWithoutLimit", false, true,
+                  "\tmodMain\tSubUpdateXmlCheckSum\tERR\t-1\tStop signal SIGTERM "
+                  "received\t180\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StepWatchTest, StepPastItsLimitAndGraceGetsItsOwnEntry) {

@@ -1,0 +1,30 @@
+#pragma once
+// SIGTERM, SIGINT and SIGHUP ask the run to stop. The handler only notes the signal; the run
+// looks at the note at its safe points, where it can still leave the document whole and say
+// why it ended.
+#include <string>
+#include <string_view>
+
+#include "run/run_context.h"
+
+namespace brimlet {
+
+// Catches the three stop signals from now on; the handler restarts interrupted calls, so a
+// driver in the middle of a read never sees EINTR.
+void InstallStopHandlers() noexcept;
+// The first stop signal received, or 0.
+int StopSignalReceived() noexcept;
+// Notes `sig` as if it had been received (what the handler does).
+void NoteStopSignal(int sig) noexcept;
+// "Stop signal SIGTERM received".
+std::string StopSignalText(int sig);
+
+// When a stop signal has come and the run has not reported it yet: records it in
+// ctx.stopSignal and throws Failure(-1, StopSignalText), so that the guarded procedure
+// running writes it as its error entry at its step.
+void ThrowIfStopped(RunContext& ctx);
+// The same as an entry of `function` at `step`, without throwing; true when the run is
+// stopping (reported now or before).
+bool StopRequested(RunContext& ctx, std::string_view function, int step);
+
+}  // namespace brimlet
