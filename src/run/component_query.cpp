@@ -21,8 +21,7 @@ constexpr std::size_t kStreamBytes = std::size_t{4} * 1024 * 1024;
 // Rows left out that get an entry of their own; the rest are counted in one entry.
 constexpr std::size_t kLeftOutEntries = 20;
 
-// A column a row is read from: its name, the step its lookup fails at, and the text it fills
-// (none for the flag, which is read apart).
+// A column rows are read from, the step its lookup fails at and the text it fills (not the flag).
 struct ColumnSpec {
     std::string_view name;
     int step;
@@ -46,10 +45,6 @@ constexpr std::size_t kFlagColumn = 9;
 
 using Columns = std::array<std::size_t, kColumns.size()>;
 
-std::string_view Text(const db::RecordSet& rs, std::size_t column) {
-    return rs.Field(column).value_or(std::string_view());
-}
-
 // The drivers deliver booleans as "1" or "0"; anything else takes the general reading.
 bool ReadBool(const db::RecordSet& rs, std::size_t column) {
     const std::optional<std::string_view> value = rs.Field(column);
@@ -64,7 +59,7 @@ ComponentRow ReadTexts(const db::RecordSet& rs, const Columns& columns) {
     ComponentRow row;
     for (std::size_t i = 0; i < kColumns.size(); ++i) {
         if (kColumns[i].text != nullptr) {
-            row.*kColumns[i].text = Text(rs, columns[i]);
+            row.*kColumns[i].text = rs.Field(columns[i]).value_or(std::string_view());
         }
     }
     return row;
@@ -111,7 +106,7 @@ BodyPlan PlanRows(db::RecordSet& rs, const Columns& columns) {
     std::vector<std::string_view> types;
     types.reserve(rs.RowCount());
     for (rs.MoveFirst(); !rs.Eof(); rs.MoveNext()) {
-        types.push_back(Text(rs, columns[kTypeColumn]));
+        types.push_back(rs.Field(columns[kTypeColumn]).value_or(std::string_view()));
     }
     return PlanBody(types);
 }
@@ -142,9 +137,8 @@ void ReportPlan(RunContext& ctx, db::RecordSet& rs, const Columns& columns, cons
     }
 }
 
-// The one value whose reading can fail is read on every row of the body before anything is
-// published, so such a row still fails the query instead of a half-written document. Returns
-// the body's size hint; the set holds the plan's rows in its order.
+// The one value whose reading can fail is read on every row before anything is published, so
+// such a row fails the query, not a half-written document. Returns the body's size hint.
 std::size_t CheckRows(db::RecordSet& rs, const Columns& columns, const BodyPlan& plan) {
     std::size_t size = 0;
     rs.MoveFirst();
@@ -172,41 +166,33 @@ ComponentBody CreateXmlBody(RunContext& ctx) noexcept {
         step = 20;
         db::RecordSet rs = ExecuteQuery(ctx, step);
         step = 120;
-        if (!rs.IsOpen()) {
+        if (rs.IsOpen()) {
+            step = 130;
+            body.m_status = rs.Bof() && rs.Eof() ? BodyStatus::NoRows : BodyStatus::Rows;
+        }
+        if (body.m_status == BodyStatus::Rows) {
+            // The sort needs the type keys, so the Type column is looked up as part of it.
+            step = 140;
+            body.m_columns = LookUpColumns(rs, step);
+            step = 160;
+            body.m_plan = PlanRows(rs, body.m_columns);
+            ReportPlan(ctx, rs, body.m_columns, body.m_plan);
+            step = 140;
+            rs.KeepRows(body.m_plan.order);
+            step = 270;
+            body.m_sizeHint = CheckRows(rs, body.m_columns, body.m_plan);
+            if (body.m_plan.order.empty()) {
+                body.m_status = BodyStatus::NoUsableRows;
+            }
+        }
+        if (body.m_status != BodyStatus::Rows) {
             // Closing a set that came back closed fails; that failure is the entry logged.
             step = 430;
             rs.Close();
             return body;
         }
-        step = 130;
-        if (rs.Bof() && rs.Eof()) {
-            step = 430;
-            rs.Close();
-            body.m_status = BodyStatus::NoRows;
-            return body;
-        }
-        // The sort needs the type keys, so the Type column is looked up as part of it.
-        step = 140;
-        const Columns columns = LookUpColumns(rs, step);
-        step = 160;
-        BodyPlan plan = PlanRows(rs, columns);
-        ReportPlan(ctx, rs, columns, plan);
-        step = 140;
-        rs.KeepRows(plan.order);
-        step = 270;
-        const std::size_t size = CheckRows(rs, columns, plan);
-        if (plan.order.empty()) {
-            step = 430;
-            rs.Close();
-            body.m_status = BodyStatus::NoUsableRows;
-            return body;
-        }
         step = 410;
         body.m_rows = std::move(rs);
-        body.m_columns = columns;
-        body.m_plan = std::move(plan);
-        body.m_sizeHint = size;
-        body.m_status = BodyStatus::Rows;
     } catch (...) {
         WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
         body = ComponentBody(ctx);

@@ -10,12 +10,10 @@
 
 namespace brimlet {
 
-// The query's outcome. With rows, it owns them, where their columns are and the plan that
-// orders them, until the body has been written from them.
+// The query's outcome; with rows, it owns them, their columns and their plan until written.
 class ComponentBody final : public DocumentBody {
   public:
     explicit ComponentBody(RunContext& ctx) : m_ctx(&ctx) {}
-
     BodyStatus Status() const override { return m_status; }
     // Bytes the body takes at most, escaping aside (for reserving).
     std::size_t SizeHint() const { return m_sizeHint; }

@@ -30,7 +30,7 @@ bool EntryExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-// A failed write of the temporary file, from inside the encryption: reported at step 180.
+// A failed write of the temporary file from inside the encryption, reported at step 180.
 struct WriteFailure {
     Failure failure;
 };
@@ -46,9 +46,7 @@ void LockDocument(RunContext& ctx) {
                                             [] { return StopSignalReceived() != 0; })) {
         case DocumentLock::Result::Acquired:
         case DocumentLock::Result::NothingToGuard:
-            break;
-        case DocumentLock::Result::Stopped:
-            ThrowIfStopped(ctx);
+        case DocumentLock::Result::Stopped:  // reported below
             break;
         case DocumentLock::Result::TimedOut:
             throw Failure(-1, "Another run still writes " + ctx.xmlPath + " after " +
@@ -78,7 +76,6 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
                           "old document is kept");
         }
         ThrowIfStopped(ctx);
-
         if (body.Status() == BodyStatus::NoRows) {
             step = 160;
             LockDocument(ctx);
