@@ -61,5 +61,29 @@ TEST(RootStage, GuardSquattedByAnotherAccountFailsTheRun) {
     EXPECT_NE(::stat((dir / "Log").c_str(), &st), 0) << "the run went ahead";
 }
 
+// A run by hand as root in the service account's directory would leave root-owned files that
+// break every later run of that account: it is refused before anything is created.
+TEST(RootStage, RootRunInAnotherAccountsDirectoryIsRefused) {
+    const passwd* other = OtherAccount();
+    if (other == nullptr) {
+        GTEST_SKIP() << "needs root and the account brimlet-other: run by the root stage of "
+                        "scripts/test";
+    }
+    test::TempDir dir;
+    const std::string link = test::LinkBrimlet(dir.path(), "pub_FA_LNX");
+    ASSERT_EQ(::chown(dir.path().c_str(), other->pw_uid, other->pw_gid), 0);
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{}, std::vector<std::string>{"--check"}}) {
+        const auto r = test::RunProgram(link, link, dir.path(), {"LC_ALL=C"}, args);
+        EXPECT_EQ(r.exitStatus, 1) << r.err;
+        EXPECT_NE(r.err.find("not run as root: " + dir.path() + " belongs to brimlet-other"),
+                  std::string::npos)
+            << r.err;
+        struct stat st {};
+        EXPECT_NE(::lstat((dir / "Log").c_str(), &st), 0) << "the run created its log directory";
+        EXPECT_NE(::lstat((dir / ".pub_FA_LNX.lock").c_str(), &st), 0) << "the run took its guard";
+    }
+}
+
 }  // namespace
 }  // namespace brimlet::faults
