@@ -4,6 +4,8 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -157,13 +159,23 @@ TEST_F(PublisherTest, FailuresKeepTheOldDocumentUntouched) {
     test::WriteFile(m_ctx.xmlPath, "old\r\n");
     Publish(BodyStatus::Failed);
     Publish(BodyStatus::Rows, kBody, Cipher());  // no key: encryption fails
+    // A write refused past the file-size limit, from inside the streamed encryption.
+    rlimit limit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
+    const rlimit small{64 * 1024, limit.rlim_max};
+    ::signal(SIGXFSZ, SIG_IGN);
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    Publish(BodyStatus::Rows, std::string(300000, 'x'));
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    ::signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
     EXPECT_FALSE(m_ctx.published);
     const auto entries = Entries();
-    ASSERT_EQ(entries.size(), 1u);
+    ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].type, "ERR");
     EXPECT_EQ(entries[0].val2, "Encryption failed: no key set; the old document is kept");
     EXPECT_EQ(entries[0].val3, "150");
+    EXPECT_EQ(entries[1].type + " " + entries[1].val1 + " " + entries[1].val3, "ERR 27 180");
     EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
 
     // Without an old document a failed encryption leaves no file at all, not a bare line end.
