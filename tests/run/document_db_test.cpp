@@ -91,7 +91,10 @@ TEST_P(DocumentDbTest, DocumentedRowGivesTheDocumentedBody) {
               "path=\"bin\" isregrequired=\"1\"><md5checksum><![CDATA[m]]></md5checksum>"
               "<description><![CDATA[d]]></description><dependencychk><![CDATA[c]]>"
               "</dependencychk></dll></dllfiles>");
-    EXPECT_EQ(m_run.Entries(), std::vector<std::string>{kStart});
+    // A failure of the sink is the caller's to report: it passes through, with no entry here.
+    ComponentBody body = CreateXmlBody(m_run.ctx);
+    EXPECT_THROW(body.WriteTo([](std::string_view) { throw Failure(28, "disk full"); }), Failure);
+    EXPECT_EQ(m_run.Entries(), (std::vector<std::string>{kStart, kStart}));
 }
 
 TEST_P(DocumentDbTest, RowsGroupByTypeKeyAndNullsReadAsEmpty) {
