@@ -162,7 +162,7 @@ TEST_F(PublisherTest, FailuresKeepTheOldDocumentUntouched) {
     // A write refused past the file-size limit, from inside the streamed encryption.
     rlimit limit{};
     ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &limit), 0);
-    const rlimit small{64 * 1024, limit.rlim_max};
+    const rlimit small{rlim_t{64} * 1024, limit.rlim_max};
     ::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     Publish(BodyStatus::Rows, std::string(300000, 'x'));
