@@ -18,6 +18,8 @@ brimlet_as_root() {
 #          package checks (lintian, systemd-analyze, mandoc, man),
 #          the node exporter, promtool and curl for the metrics files
 #   lint:  clang-format, clang-tidy, shellcheck
+#   windows: the mingw-w64 cross compiler (posix threads), Wine, GoogleTest's sources, CMake,
+#          openssl for the cross-decrypt check
 brimlet_install_packages() {
     local pkgs=()
     local group
@@ -31,6 +33,8 @@ brimlet_install_packages() {
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
             lint) pkgs+=(clang-format clang-tidy shellcheck python3) ;;
+            windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest cmake make openssl
+                            python3) ;;
         esac
     done
     local missing=()

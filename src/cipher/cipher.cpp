@@ -1,13 +1,12 @@
 #include "cipher/cipher.h"
 
-#include <openssl/err.h>
-#include <openssl/evp.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+
+#include "cipher/crypto.h"
 
 namespace brimlet {
 
@@ -17,58 +16,19 @@ namespace {
 constexpr std::int32_t kErrInvalidArgument = 5;
 constexpr std::int32_t kErrCipher = -1;
 
-constexpr std::size_t kKeyBytes = 32;
-constexpr std::size_t kBlockBytes = 16;
+using crypto::kBlockBytes;
 // A multiple of both the block size and 3, so every chunk but the last encodes without
 // base64 padding.
 constexpr std::size_t kChunkBytes = std::size_t{48} * 1024;
-
-struct CipherCtxDeleter {
-    void operator()(EVP_CIPHER_CTX* ctx) const { EVP_CIPHER_CTX_free(ctx); }
-};
-using CipherCtx = std::unique_ptr<EVP_CIPHER_CTX, CipherCtxDeleter>;
-
-Failure CryptoFailure(const std::string& what) {
-    std::string text = what;
-    const unsigned long err = ERR_get_error();
-    if (err != 0) {
-        std::array<char, 256> buf{};
-        ERR_error_string_n(err, buf.data(), buf.size());
-        text += " (";
-        text += buf.data();
-        text += ")";
-    }
-    ERR_clear_error();
-    return Failure(kErrCipher, text);
-}
-
-CipherCtx NewCtx() {
-    CipherCtx ctx(EVP_CIPHER_CTX_new());
-    if (!ctx) {
-        throw CryptoFailure("Encryption failed: no cipher context");
-    }
-    return ctx;
-}
 
 bool IsBase64Char(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' ||
            c == '/';
 }
 
-const std::array<unsigned char, kBlockBytes> kZeroIv{};
-
 }  // namespace
 
-Cipher::Cipher(std::string_view passPhrase) {
-    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
-    unsigned int length = 0;
-    if (EVP_Digest(passPhrase.data(), passPhrase.size(), digest.data(), &length, EVP_sha256(),
-                   nullptr) != 1 ||
-        length != kKeyBytes) {
-        throw CryptoFailure("Key derivation failed");
-    }
-    m_key.assign(digest.begin(), digest.begin() + kKeyBytes);
-}
+Cipher::Cipher(std::string_view passPhrase) : m_key(crypto::Sha256(passPhrase)) {}
 
 void Cipher::RequireReady(const char* operation) const {
     if (!Ready()) {
@@ -89,8 +49,12 @@ std::string Cipher::Encrypt(std::string_view text) const {
 }
 
 struct EncryptStream::State {
-    CipherCtx ctx;
+    State(const std::vector<unsigned char>& key, TextSink s) : aes(key, true), sink(std::move(s)) {}
+    crypto::AesCbc aes;
     TextSink sink;
+    // Plain bytes short of a whole block, waiting for the next piece or the padding.
+    std::array<unsigned char, kBlockBytes> tail{};
+    std::size_t tailSize = 0;
     // Cipher bytes wait here until they fill whole 3-byte groups; at most 2 are carried over.
     std::vector<unsigned char> pending =
         std::vector<unsigned char>(kChunkBytes + 2 * kBlockBytes + 2);
@@ -100,14 +64,7 @@ struct EncryptStream::State {
 
 EncryptStream::EncryptStream(const Cipher& cipher, TextSink sink) {
     cipher.RequireReady("Encryption");
-    CipherCtx ctx = NewCtx();
-    if (EVP_EncryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, cipher.m_key.data(),
-                           kZeroIv.data()) != 1) {
-        throw CryptoFailure("Encryption failed: cannot start AES-256-CBC");
-    }
-    m_state = std::make_unique<State>();
-    m_state->ctx = std::move(ctx);
-    m_state->sink = std::move(sink);
+    m_state = std::make_unique<State>(cipher.m_key, std::move(sink));
 }
 
 EncryptStream::~EncryptStream() = default;
@@ -118,38 +75,51 @@ void EncryptStream::Flush(bool last) {
     if (take == 0) {
         return;
     }
-    const int n = EVP_EncodeBlock(reinterpret_cast<unsigned char*>(s.encoded.data()),
-                                  s.pending.data(), static_cast<int>(take));
+    const std::size_t n = crypto::Base64Encode(s.pending.data(), take, s.encoded.data());
     const std::size_t rest = s.pendingSize - take;
     std::copy(s.pending.begin() + static_cast<std::ptrdiff_t>(take),
               s.pending.begin() + static_cast<std::ptrdiff_t>(s.pendingSize), s.pending.begin());
     s.pendingSize = rest;
-    s.sink(std::string_view(s.encoded.data(), static_cast<std::size_t>(n)));
+    s.sink(std::string_view(s.encoded.data(), n));
 }
 
 void EncryptStream::Update(std::string_view piece) {
     State& s = *m_state;
     while (!piece.empty()) {
-        const std::size_t n = std::min(piece.size(), kChunkBytes);
-        int written = 0;
-        if (EVP_EncryptUpdate(s.ctx.get(), s.pending.data() + s.pendingSize, &written,
-                              reinterpret_cast<const unsigned char*>(piece.data()),
-                              static_cast<int>(n)) != 1) {
-            throw CryptoFailure("Encryption failed");
-        }
-        s.pendingSize += static_cast<std::size_t>(written);
+        std::size_t n = std::min(piece.size(), kChunkBytes);
+        const auto* in = reinterpret_cast<const unsigned char*>(piece.data());
         piece.remove_prefix(n);
+        if (s.tailSize > 0) {
+            const std::size_t fill = std::min(n, kBlockBytes - s.tailSize);
+            std::copy_n(in, fill, s.tail.begin() + static_cast<std::ptrdiff_t>(s.tailSize));
+            s.tailSize += fill;
+            in += fill;
+            n -= fill;
+            if (s.tailSize < kBlockBytes) {
+                continue;
+            }
+            s.aes.Blocks(s.tail.data(), kBlockBytes, s.pending.data() + s.pendingSize);
+            s.pendingSize += kBlockBytes;
+            s.tailSize = 0;
+        }
+        const std::size_t whole = n / kBlockBytes * kBlockBytes;
+        s.aes.Blocks(in, whole, s.pending.data() + s.pendingSize);
+        s.pendingSize += whole;
+        std::copy_n(in + whole, n - whole, s.tail.begin());
+        s.tailSize = n - whole;
         Flush(false);
     }
 }
 
 void EncryptStream::Finish() {
     State& s = *m_state;
-    int written = 0;
-    if (EVP_EncryptFinal_ex(s.ctx.get(), s.pending.data() + s.pendingSize, &written) != 1) {
-        throw CryptoFailure("Encryption failed");
-    }
-    s.pendingSize += static_cast<std::size_t>(written);
+    // PKCS#7: 1 to 16 bytes, each the padding's length.
+    const std::size_t pad = kBlockBytes - s.tailSize;
+    std::fill(s.tail.begin() + static_cast<std::ptrdiff_t>(s.tailSize), s.tail.end(),
+              static_cast<unsigned char>(pad));
+    s.aes.Blocks(s.tail.data(), kBlockBytes, s.pending.data() + s.pendingSize);
+    s.pendingSize += kBlockBytes;
+    s.tailSize = 0;
     Flush(true);
 }
 
@@ -189,28 +159,26 @@ Failure BadCharacter(std::uint64_t offset) {
 }  // namespace
 
 struct DecryptStream::State {
-    CipherCtx ctx;
+    State(const std::vector<unsigned char>& key, TextSink s)
+        : aes(key, false), sink(std::move(s)) {}
+    crypto::AesCbc aes;
     TextSink sink;
     std::string in = std::string(kDecodeChars + kHeldChars, '\0');
     std::size_t inSize = 0;
     // Offset in the whole text of in[0].
     std::uint64_t consumed = 0;
     std::uint64_t cipherBytes = 0;
-    std::vector<unsigned char> raw = std::vector<unsigned char>(kDecodeChars / 4 * 3);
+    // Decoded cipher bytes; the first `carry` of them wait from the previous step, because the
+    // last block, which holds the padding, is only known to be last in Finish.
+    std::vector<unsigned char> raw = std::vector<unsigned char>(kDecodeChars / 4 * 3 + kBlockBytes);
+    std::size_t carry = 0;
     std::vector<unsigned char> plain =
         std::vector<unsigned char>(kDecodeChars / 4 * 3 + kBlockBytes);
 };
 
 DecryptStream::DecryptStream(const Cipher& cipher, TextSink sink) {
     cipher.RequireReady("Decryption");
-    CipherCtx ctx = NewCtx();
-    if (EVP_DecryptInit_ex(ctx.get(), EVP_aes_256_cbc(), nullptr, cipher.m_key.data(),
-                           kZeroIv.data()) != 1) {
-        throw CryptoFailure("Decryption failed: cannot start AES-256-CBC");
-    }
-    m_state = std::make_unique<State>();
-    m_state->ctx = std::move(ctx);
-    m_state->sink = std::move(sink);
+    m_state = std::make_unique<State>(cipher.m_key, std::move(sink));
 }
 
 DecryptStream::~DecryptStream() = default;
@@ -220,7 +188,8 @@ DecryptStream::~DecryptStream() = default;
 void DecryptStream::Drain(std::size_t chars, std::size_t padding) {
     State& s = *m_state;
     const auto* text = reinterpret_cast<const unsigned char*>(s.in.data());
-    unsigned char* out = s.raw.data();
+    unsigned char* const first = s.raw.data() + s.carry;
+    unsigned char* out = first;
     for (std::size_t i = 0; i < chars; i += 4) {
         const unsigned a = kBase64Values[text[i]];
         const unsigned b = kBase64Values[text[i + 1]];
@@ -237,20 +206,22 @@ void DecryptStream::Drain(std::size_t chars, std::size_t padding) {
         *out++ = static_cast<unsigned char>(b << 4 | c >> 2);
         *out++ = static_cast<unsigned char>(c << 6 | d);
     }
-    const auto decoded = static_cast<std::size_t>(out - s.raw.data()) - padding;
-    int written = 0;
-    if (decoded > 0 && EVP_DecryptUpdate(s.ctx.get(), s.plain.data(), &written, s.raw.data(),
-                                         static_cast<int>(decoded)) != 1) {
-        throw CryptoFailure("Decryption failed");
-    }
+    const auto decoded = static_cast<std::size_t>(out - first) - padding;
+    // Every whole block but the last one available.
+    const std::size_t available = s.carry + decoded;
+    const std::size_t written =
+        available > kBlockBytes ? (available - 1) / kBlockBytes * kBlockBytes : 0;
+    s.aes.Blocks(s.raw.data(), written, s.plain.data());
+    std::copy(s.raw.begin() + static_cast<std::ptrdiff_t>(written),
+              s.raw.begin() + static_cast<std::ptrdiff_t>(available), s.raw.begin());
+    s.carry = available - written;
     s.cipherBytes += decoded;
     s.consumed += chars;
     std::copy(s.in.begin() + static_cast<std::ptrdiff_t>(chars),
               s.in.begin() + static_cast<std::ptrdiff_t>(s.inSize), s.in.begin());
     s.inSize -= chars;
     if (written > 0) {
-        s.sink(std::string_view(reinterpret_cast<const char*>(s.plain.data()),
-                                static_cast<std::size_t>(written)));
+        s.sink(std::string_view(reinterpret_cast<const char*>(s.plain.data()), written));
     }
 }
 
@@ -300,14 +271,18 @@ void DecryptStream::Finish() {
     if (s.cipherBytes % kBlockBytes != 0) {
         throw Failure(kErrCipher, "Decryption failed: data is not a whole number of blocks");
     }
-    int written = 0;
-    if (EVP_DecryptFinal_ex(s.ctx.get(), s.plain.data(), &written) != 1) {
-        ERR_clear_error();
+    std::array<unsigned char, kBlockBytes> last{};
+    if (s.carry == kBlockBytes) {
+        s.aes.Blocks(s.raw.data(), kBlockBytes, last.data());
+    }
+    const std::size_t pad = last.back();
+    if (s.carry != kBlockBytes || pad == 0 || pad > kBlockBytes ||
+        !std::all_of(last.end() - static_cast<std::ptrdiff_t>(pad), last.end(),
+                     [pad](unsigned char b) { return b == pad; })) {
         throw Failure(kErrCipher, "Decryption failed: wrong key or damaged data (bad padding)");
     }
-    if (written > 0) {
-        s.sink(std::string_view(reinterpret_cast<const char*>(s.plain.data()),
-                                static_cast<std::size_t>(written)));
+    if (pad < kBlockBytes) {
+        s.sink(std::string_view(reinterpret_cast<const char*>(last.data()), kBlockBytes - pad));
     }
 }
 

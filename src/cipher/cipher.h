@@ -1,7 +1,7 @@
 #pragma once
-// The document's encryption: AES-256-CBC over libcrypto, the 32 key bytes the SHA-256 of a
-// pass phrase, zero IV, PKCS#7 padding, standard base64 on one line. Every reader of the
-// document decrypts with exactly these settings, so none of them is configurable.
+// The document's encryption: AES-256-CBC (libcrypto, or CNG on Windows), the 32 key bytes the
+// SHA-256 of a pass phrase, zero IV, PKCS#7 padding, standard base64 on one line. Every reader of
+// the document decrypts with exactly these settings, so none of them is configurable.
 #include <cstdint>
 #include <functional>
 #include <initializer_list>
@@ -75,8 +75,8 @@ class Cipher {
   public:
     // No key: encrypting and decrypting fail until a cipher with a key is assigned.
     Cipher() = default;
-    // The key is the SHA-256 of the pass phrase's bytes. Throws Failure when libcrypto cannot
-    // compute it.
+    // The key is the SHA-256 of the pass phrase's bytes. Throws Failure when the platform
+    // cannot compute it.
     explicit Cipher(std::string_view passPhrase);
 
     // True when the cipher has a key, so Encrypt and Decrypt can run.

@@ -1,8 +1,5 @@
 #include "fsutil/fsutil.h"
 
-#include <sys/stat.h>
-
-#include <cerrno>
 #include <cstdint>
 #include <limits>
 
@@ -20,21 +17,10 @@ void WriteUtilityError(LogFile& log, const char* utility, const Failure& f) {
 
 }  // namespace
 
-bool PathExists(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        return true;
-    }
-    if (errno == ENOENT || errno == ENOTDIR) {
-        return false;
-    }
-    throw ErrnoFailure(errno, path);
-}
-
 std::string QualifyPath(LogFile& log, std::string path) {
     try {
-        if (path.empty() || path.back() != '/') {
-            path.push_back('/');
+        if (path.empty() || path.back() != kPathSeparator) {
+            path.push_back(kPathSeparator);
         }
         return path;
     } catch (...) {
@@ -46,9 +32,9 @@ std::string QualifyPath(LogFile& log, std::string path) {
 bool CreateDir(LogFile& log, std::string path) {
     try {
         path = QualifyPath(log, std::move(path));
-        const std::vector<std::string> elements = Split(path, '/');
+        const std::vector<std::string> elements = Split(path, kPathSeparator);
         // A path always has at least two elements once qualified ("x/" gives "x" and "").
-        std::string prefix = elements[0] + "/" + elements[1];
+        std::string prefix = elements[0] + kPathSeparator + elements[1];
         const std::size_t highest = elements.size() - 1;
         // A 16-bit loop index overflows on its step past the highest index, so 32767 elements
         // (highest index 32766) are the most a path can have; refused before any work.
@@ -57,11 +43,11 @@ bool CreateDir(LogFile& log, std::string path) {
         }
         for (std::size_t i = 2; i <= highest; ++i) {
             if (!PathExists(prefix)) {
-                if (::mkdir(prefix.c_str(), 0777) != 0) {
+                if (!MakeDirectory(prefix)) {
                     return false;
                 }
             }
-            prefix += "/";
+            prefix += kPathSeparator;
             prefix += elements[i];
         }
         return true;

@@ -1,17 +1,29 @@
 #pragma once
-// Directory utilities: a trailing "/" and the creation of a directory chain.
+// Directory utilities: a trailing separator and the creation of a directory chain.
 #include <string>
 
 #include "log/log.h"
 
 namespace brimlet {
 
+// The one path separator: "\" on Windows (a "/" is then an ordinary character), "/" elsewhere.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
 // True when anything exists under `path` (a plain file passes as well as a directory), false
 // when the path leads nowhere (ENOENT, ENOTDIR). Any other answer (no search permission, a
 // symlink loop, a name too long) is a failure of the test itself: throws Failure (errno).
+// On Windows the platform's directory search answers, and an entry marked hidden or system
+// counts as missing; its failures carry the Win32 error code.
 bool PathExists(const std::string& path);
 
-// `path` followed by one "/" when its last character is not "/" (also when it is empty).
+// Creates the one directory `path` with the default rights; false when that is refused.
+bool MakeDirectory(const std::string& path);
+
+// `path` followed by one separator when its last character is not one (also when empty).
 std::string QualifyPath(LogFile& log, std::string path);
 
 // Creates every missing directory along `path`, parent before child, starting at the prefix

@@ -1,16 +1,11 @@
 #include "log/log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstring>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/failure.h"
-#include "common/fd_io.h"
-#include "common/unique_fd.h"
+#include "log/day_file.h"
 
 namespace brimlet {
 
@@ -22,32 +17,6 @@ void AppendFlattened(std::string& out, std::string_view value) {
     for (const char c : value) {
         out.push_back((c == '\t' || c == '\r' || c == '\n' || c == '\0') ? ' ' : c);
     }
-}
-
-// Appends `data` with one write, so that an entry is all or nothing: after a short write (disk
-// full, file-size limit) the file is cut back to `start`, its size before the write. The day's
-// file has one writer (one link, one instance), so nothing else grows it meanwhile.
-bool AppendWhole(int fd, std::string_view data, off_t start) {
-    const ssize_t n = WriteSome(fd, data);
-    if (n == static_cast<ssize_t>(data.size())) {
-        return true;
-    }
-    if (n > 0) {
-        (void)::ftruncate(fd, start);
-        errno = EIO;
-    }
-    return false;
-}
-
-// Never follows a symlink and never waits for a FIFO's reader; the caller still checks with
-// fstat that it got a regular file.
-UniqueFd OpenDayFile(const std::string& path) {
-    return UniqueFd(::open(
-        path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666));
-}
-
-Failure NotARegularFile(const std::string& path) {
-    return Failure(EINVAL, path + ": not a regular file");
 }
 
 std::string Header(const LogFile& log) {
@@ -71,7 +40,7 @@ std::string Header(const LogFile& log) {
 void ToStderr(const LogFile& log, std::string_view text) {
     std::string line = log.stderrPrefix;
     line.append(log.redactor.Apply(text)).push_back('\n');
-    (void)WriteAll(STDERR_FILENO, line);
+    WriteStderr(line);
 }
 
 }  // namespace
@@ -105,40 +74,24 @@ std::string LogEntry(std::string_view dateTime, std::string_view module, std::st
 }
 
 void InitLogFile(LogFile& log) {
-    const std::string path =
-        log.exeDir + "/Log/" + log.exeName + "_" + DateDigits(log.clock->Now()) + ".log";
-    // lstat first, so that a device or FIFO at the day's path is never even opened.
-    struct stat st {};
-    const bool existed = ::lstat(path.c_str(), &st) == 0;
-    if (!existed && errno != ENOENT) {
-        throw ErrnoFailure(errno, path);
-    }
-    if (existed && !S_ISREG(st.st_mode)) {
-        throw NotARegularFile(path);
-    }
-    UniqueFd fd = OpenDayFile(path);
-    if (!fd) {
-        const int err = errno;
+    const std::string path = log.exeDir + std::string(kLogFolder) + log.exeName + "_" +
+                             DateDigits(log.clock->Now()) + ".log";
+    // Looked at first, so that a device or FIFO at the day's path is never even opened.
+    const bool existed = DayFileExists(path);
+    DayFile file(path);
+    if (!file) {
         // The day's file is there but this run may not write it: the run goes on, and every
         // entry it drops makes the run end with status 1.
-        if (existed && (err == EACCES || err == EPERM || err == EROFS)) {
+        if (existed && file.Refused()) {
             log.logFilePath = path;
             return;
         }
-        throw ErrnoFailure(err, path);
+        throw file.LastFailure();
     }
-    if (::fstat(fd.get(), &st) != 0) {
-        throw ErrnoFailure(errno, path);
-    }
-    if (!S_ISREG(st.st_mode)) {
-        throw NotARegularFile(path);
-    }
+    const std::optional<std::uint64_t> size = file.RegularSize();
     // A file left empty (a crash before its header, a touch) gets the header like a new one.
-    if (st.st_size == 0 && !AppendWhole(fd.get(), Header(log), 0)) {
-        throw ErrnoFailure(errno, path);
-    }
-    if (fd.Close() != 0) {
-        throw ErrnoFailure(errno, path);
+    if (!size || (*size == 0 && !file.AppendWhole(Header(log), 0)) || !file.Close()) {
+        throw file.LastFailure();
     }
     log.logFilePath = path;
 }
@@ -150,7 +103,7 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
         ++log.errEntries;
     }
     bool written = false;
-    int err = 0;
+    std::string reason;
     try {
         if (!log.stderrPrefix.empty() && type == "ERR") {
             ToStderr(log, StderrLine(function, val1, val2, val3));
@@ -163,12 +116,15 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
                                    : LogEntry(GeneralDateText(log.clock->Now()), module, function,
                                               type, r.Apply(val1), r.Apply(val2), r.Apply(val3));
             line += kCrLf;
-            UniqueFd fd = OpenDayFile(log.logFilePath);
-            struct stat st {};
-            if (fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode)) {
-                written = AppendWhole(fd.get(), line, st.st_size);
+            DayFile file(log.logFilePath);
+            std::optional<std::uint64_t> size;
+            if (file) {
+                size = file.RegularSize();
             }
-            err = written ? 0 : (errno != 0 ? errno : EINVAL);
+            written = size && file.AppendWhole(line, *size);
+            if (!written) {
+                reason = file.Reason();
+            }
         }
     } catch (...) {
         // The entry is dropped; the log never fails its caller.
@@ -179,8 +135,7 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
         if (!log.stderrPrefix.empty() && !log.logFilePath.empty() && !log.lossReported) {
             log.lossReported = true;
             try {
-                ToStderr(log,
-                         "cannot write to the log " + log.logFilePath + ": " + std::strerror(err));
+                ToStderr(log, "cannot write to the log " + log.logFilePath + ": " + reason);
             } catch (...) {
             }
         }

@@ -28,9 +28,9 @@ struct LogFile {
     Redactor redactor;
 };
 
-// Names the day's file (exeDir + "/Log/" + exeName + "_ddmmyyyy.log"), creates it when
-// missing and writes the header when it is empty. Only a regular file is the day's log: a
-// symlink, FIFO, directory or device at that path is neither followed, opened nor waited on,
+// Names the day's file (exeDir + "/Log/" + exeName + "_ddmmyyyy.log", "\Log\" on Windows),
+// creates it when missing and writes the header when it is empty. Only a regular file is the day's
+// log: a symlink, FIFO, directory or device at that path is neither followed, opened nor waited on,
 // and throws Failure, as do a missing Log directory and a file that cannot be created or
 // given its header; logFilePath then keeps its earlier value. An existing regular file that
 // cannot be opened for writing (read-only) is accepted: its entries are dropped.

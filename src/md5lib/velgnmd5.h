@@ -24,7 +24,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(VELGNMD5_BUILDING)
+#if defined(VELGNMD5_BUILDING) && defined(_WIN32)
+#define VELGNMD5_API __declspec(dllexport)
+#elif defined(VELGNMD5_BUILDING)
 #define VELGNMD5_API __attribute__((visibility("default")))
 #else
 #define VELGNMD5_API

@@ -32,7 +32,8 @@ std::optional<std::vector<std::string>> IniSectionKeys(std::string_view text,
 
 // Reads the regular file `iniFile` (at most kIniFileMaxBytes) and returns
 // IniValueFromText of it. A missing, unreadable or non-regular file reads as the empty text.
-// Never throws and writes no log entry.
+// Never throws and writes no log entry. On Windows the platform's private-profile reader reads
+// the file instead, with its own rules (the file's code page, no BOM or '#' comments).
 std::string GetIniValue(std::string_view section, std::string_view key,
                         const std::string& iniFile) noexcept;
 

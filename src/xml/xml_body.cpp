@@ -1,8 +1,5 @@
 #include "xml/xml_body.h"
 
-#include <locale.h>
-#include <wctype.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -10,42 +7,13 @@
 
 #include "common/text.h"
 #include "common/utf8.h"
+#include "xml/case_fold.h"
 
 namespace brimlet {
 
 namespace {
 
 constexpr std::string_view kReplacementChar = "\xEF\xBF\xBD";
-
-// Case mapping of glibc's built-in C.UTF-8 locale, held apart from the process locale.
-class CaseLocale {
-  public:
-    CaseLocale() : m_locale(::newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t{})) {}
-    ~CaseLocale() {
-        if (m_locale != locale_t{}) {
-            ::freelocale(m_locale);
-        }
-    }
-    CaseLocale(const CaseLocale&) = delete;
-    CaseLocale& operator=(const CaseLocale&) = delete;
-
-    char32_t Lower(char32_t cp) const {
-        if (cp < 0x80) {
-            return (cp >= 'A' && cp <= 'Z') ? cp + ('a' - 'A') : cp;
-        }
-        if (m_locale == locale_t{}) {
-            return cp;
-        }
-        const wint_t lower = ::towlower_l(static_cast<wint_t>(cp), m_locale);
-        // Only a valid scalar value may come back into the key.
-        return (lower > 0x10FFFF || (lower >= 0xD800 && lower <= 0xDFFF))
-                   ? cp
-                   : static_cast<char32_t>(lower);
-    }
-
-  private:
-    locale_t m_locale;
-};
 
 bool IsXmlChar(char32_t cp) {
     return cp == 0x9 || cp == 0xA || cp == 0xD || (cp >= 0x20 && cp <= 0xD7FF) ||
@@ -163,7 +131,6 @@ std::string TypeKey(std::string_view type) {
     }
     // Unicode case folding, the same under every locale a run may be started with: "Äpp"
     // and "äpp" must form one group. Bytes that are not valid UTF-8 are kept as they are.
-    static const CaseLocale kCase;
     std::string key;
     key.reserve(trimmed.size());
     for (std::size_t i = 0; i < trimmed.size();) {
@@ -174,7 +141,12 @@ std::string TypeKey(std::string_view type) {
             i += 1;
             continue;
         }
-        AppendUtf8(key, kCase.Lower(cp));
+        if (cp >= 'A' && cp <= 'Z') {
+            cp += 'a' - 'A';
+        } else if (cp >= 0x80) {
+            cp = LowerCodePoint(cp);
+        }
+        AppendUtf8(key, cp);
         i += len;
     }
     return key;

@@ -1,18 +1,39 @@
-// libVelGnMD5.so called directly through its C API.
+// libVelGnMD5.so (VelGnMD5.dll) called directly through its C API.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <string>
 
-#include "checksum_test_util.h"
 #include "md5lib/velgnmd5.h"
 #include "support/temp_dir.h"
 
+#ifdef _WIN32
+#include "common/cng_win32.h"
+#else
+#include <unistd.h>
+
+#include "checksum_test_util.h"
+#endif
+
 namespace {
 
+#ifdef _WIN32
+// One digest over the whole buffer: the library's pieces and reads must add up to it.
+std::string Md5Hex(const std::string& data) {
+    brimlet::cng::Digest md5(BCRYPT_MD5_ALGORITHM);
+    md5.Add(data.data(), data.size());
+    static constexpr char kHex[] = "0123456789abcdef";
+    std::string hex;
+    for (const unsigned char b : md5.Finish()) {
+        hex += kHex[b >> 4];
+        hex += kHex[b & 0x0f];
+    }
+    return hex;
+}
+#else
 using brimlet::test::Md5Hex;
 using brimlet::test::Md5sumOf;
+#endif
 using brimlet::test::TempDir;
 using brimlet::test::WriteFile;
 
@@ -87,7 +108,9 @@ TEST(VelGnMD5, MatchesLibcryptoAndMd5sumForEveryShapeOfFile) {
         const std::string data = Pattern(n);
         WriteFile(path, data);
         const std::string expected = Md5Hex(data);
+#ifndef _WIN32
         ASSERT_EQ(expected, Md5sumOf(path));
+#endif
 
         const Result whole = Whole(path);
         EXPECT_NE(whole.rc, 0) << whole.error;
@@ -106,15 +129,22 @@ TEST(VelGnMD5, MatchesLibcryptoAndMd5sumForEveryShapeOfFile) {
 TEST(VelGnMD5, ReportsFailuresInErrorOutAndLeavesChecksumAlone) {
     TempDir dir;
     WriteFile(dir / "file", "abc");
-    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+#ifdef _WIN32
+    // The system's own texts; a device stands for the special files.
+    const std::string missingReason = "Cannot open " + (dir / "missing") + ": ";
+    const std::string special = "NUL";
+#else
+    const std::string missingReason =
+        "Cannot open " + (dir / "missing") + ": No such file or directory";
+    const std::string special = dir / "fifo";
+    ASSERT_EQ(::mkfifo(special.c_str(), 0600), 0);
+#endif
 
     struct Case {
         std::string path, expectedPart;
     } cases[] = {
-        {dir / "missing", "Cannot open " + (dir / "missing") + ": No such file or directory"},
-        {dir.path(), dir.path() + " is a directory"},
-        {dir / "fifo", "is not a regular file"},
-        {"", "File path is empty"},
+        {dir / "missing", missingReason},   {dir.path(), dir.path() + " is a directory"},
+        {special, "is not a regular file"}, {"", "File path is empty"},
         {std::string("a\0b", 3), "NUL"},
     };
     for (const auto& c : cases) {
@@ -126,6 +156,7 @@ TEST(VelGnMD5, ReportsFailuresInErrorOutAndLeavesChecksumAlone) {
         }
     }
 
+#ifndef _WIN32
     if (::geteuid() != 0) {  // root reads anything
         WriteFile(dir / "locked", "x");
         ASSERT_EQ(::chmod((dir / "locked").c_str(), 0), 0);
@@ -133,6 +164,7 @@ TEST(VelGnMD5, ReportsFailuresInErrorOutAndLeavesChecksumAlone) {
         EXPECT_EQ(r.rc, 0);
         EXPECT_NE(r.error.find("Permission denied"), std::string::npos) << r.error;
     }
+#endif
 
     for (const char* bad :
          {"", "0", "-1", "abc", "+32", " 32", "32 ", "1.5", "65537", "99999999999999999999"}) {

@@ -21,6 +21,8 @@ namespace {
 constexpr std::string_view kKeyHex =
     "3f0b06648622068f9cf8021892ad6b79b7e489123dd2cce9a82bacd6317779e4";
 
+#ifndef _WIN32
+// On Windows, cross_decrypt.sh has the stock tool decrypt the Windows build's output on the host.
 bool HaveOpenssl() {
     return std::system("command -v openssl >/dev/null 2>&1") == 0;
 }
@@ -43,6 +45,7 @@ std::string OpensslDecrypt(const std::string& path) {
     EXPECT_EQ(::pclose(pipe), 0) << command;
     return out;
 }
+#endif
 
 std::string RandomText(std::size_t size, unsigned seed) {
     std::mt19937 gen(seed);
@@ -66,6 +69,7 @@ TEST(CipherTest, MatchesKnownAnswersOfTheStockTool) {
     EXPECT_NE(Cipher("another pass phrase").Encrypt("x"), cipher.Encrypt("x"));
 }
 
+#ifndef _WIN32
 TEST(CipherTest, StockToolDecryptsEverySizeAroundBlockAndChunkEdges) {
     if (!HaveOpenssl()) {
         GTEST_SKIP() << "openssl command not installed";
@@ -102,6 +106,7 @@ TEST(CipherTest, StockToolDecryptsEverySizeAroundBlockAndChunkEdges) {
         EXPECT_EQ(cipher.Decrypt(whole + "\r\n"), plain) << size;
     }
 }
+#endif
 
 TEST(CipherTest, StreamOfTinyPiecesEncryptsLikeTheWholeText) {
     const Cipher cipher = DocumentCipher();

@@ -2,12 +2,17 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 
 #include "support/temp_dir.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace brimlet {
 namespace {
@@ -24,7 +29,7 @@ class CreateDirTest : public ::testing::Test {
   protected:
     void SetUp() override {
         // Collect the utilities' entries in a log of our own.
-        ASSERT_EQ(::mkdir((logDir / "Log").c_str(), 0755), 0);
+        ASSERT_TRUE(std::filesystem::create_directory(logDir / "Log"));
         log.exeDir = logDir.path();
         log.exeName = "t_A_B";
         InitLogFile(log);
@@ -38,6 +43,74 @@ class CreateDirTest : public ::testing::Test {
     std::string header;
 };
 
+#ifdef _WIN32
+// Paths as the Windows build takes them: "\" separates, "/" is an ordinary character.
+std::string Below(const TempDir& dir, const std::string& relative) {
+    return dir.path() + "\\" + relative;
+}
+
+TEST(QualifyPath, OnlyABackslashAtTheEndCounts) {
+    LogFile log;
+    EXPECT_EQ(QualifyPath(log, "C:\\x"), "C:\\x\\");
+    EXPECT_EQ(QualifyPath(log, "C:\\x\\"), "C:\\x\\");
+    EXPECT_EQ(QualifyPath(log, "C:/x/"), "C:/x/\\");
+    EXPECT_EQ(QualifyPath(log, ""), "\\");
+}
+
+TEST_F(CreateDirTest, BackslashChainsAndWhatTheyNeverTest) {
+    EXPECT_TRUE(CreateDir(log, Below(dir, "a\\b\\")));
+    EXPECT_TRUE(CreateDir(log, Below(dir, "c\\d")));
+    EXPECT_TRUE(IsDir(Below(dir, "a\\b")) && IsDir(Below(dir, "c\\d")));
+    EXPECT_TRUE(CreateDir(log, Below(dir, "a\\b")));
+    for (const char* path : {"C:\\", "C:", ""}) {
+        EXPECT_TRUE(CreateDir(log, path)) << path;
+    }
+    // Forward slashes: the whole path is one element; nothing is tested or created.
+    std::string slashed = dir.path();
+    std::replace(slashed.begin(), slashed.end(), '\\', '/');
+    EXPECT_TRUE(CreateDir(log, slashed + "/s/t/"));
+    EXPECT_FALSE(Exists(Below(dir, "s")));
+    // Relative: a single element tests nothing; in a\b, "a" itself is never tested.
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    EXPECT_TRUE(CreateDir(log, "abc"));
+    EXPECT_FALSE(CreateDir(log, "e\\f"));
+    std::filesystem::current_path(cwd);
+    EXPECT_FALSE(Exists(Below(dir, "abc")) || Exists(Below(dir, "e")));
+    // A plain file on the chain counts as present.
+    test::WriteFile(Below(dir, "f"), "x");
+    EXPECT_TRUE(CreateDir(log, Below(dir, "f")));
+    EXPECT_FALSE(CreateDir(log, Below(dir, "f\\g\\h")));
+    EXPECT_EQ(Entries(), "");
+}
+
+TEST_F(CreateDirTest, HiddenAndSystemDirectoriesCountAsMissing) {
+    for (const DWORD attribute : {FILE_ATTRIBUTE_HIDDEN, FILE_ATTRIBUTE_SYSTEM}) {
+        const std::string marked = Below(dir, std::to_string(attribute));
+        ASSERT_TRUE(CreateDir(log, marked + "\\"));
+        ASSERT_TRUE(SetFileAttributesA(marked.c_str(), attribute));
+        // Its creation is refused, as it exists: false, and nothing below it is made.
+        EXPECT_FALSE(CreateDir(log, marked + "\\x\\")) << attribute;
+        EXPECT_FALSE(Exists(marked + "\\x"));
+    }
+    EXPECT_EQ(Entries(), "");
+}
+
+// \\server is a bare server name, no directory: the share is never reached. Loopback, as a
+// test may reach no other host.
+TEST_F(CreateDirTest, UncPathsStopAtTheServerName) {
+    EXPECT_FALSE(CreateDir(log, "\\\\127.0.0.1\\share\\dir\\"));
+}
+
+TEST_F(CreateDirTest, RejectedSearchIsLoggedInTheUtilitiesOwnLayout) {
+    // A name longer than any the file system takes.
+    EXPECT_FALSE(CreateDir(log, Below(dir, std::string(300, 'n') + "\\x")));
+    const std::string entries = Entries();
+    // Date-time, then "CreateDir", "ERROR", the Win32 code, its description, two empty values.
+    ASSERT_NE(entries.find("\tCreateDir\tERROR\t"), std::string::npos) << entries;
+    EXPECT_EQ(entries.substr(entries.size() - 4), "\t\t\r\n");
+}
+#else
 TEST(QualifyPath, OnlyASlashAtTheEndCounts) {
     LogFile log;
     EXPECT_EQ(QualifyPath(log, "/x"), "/x/");
@@ -142,6 +215,7 @@ TEST_F(CreateDirTest, TooManyElementsOverflowTheLoopIndex) {
         EXPECT_EQ(Exists(tree / "x"), c.elements < 32768);
     }
 }
+#endif
 
 }  // namespace
 }  // namespace brimlet

@@ -55,6 +55,15 @@ TEST(DateTimeText, BlankPaddedDayLocaleStillGivesItsDot) {
     EXPECT_EQ(DateTimeText(LocalTimeOf(2026, 12, 9, 14, 5, 9)), "12/09.2026 14:05:09");
 }
 
+#ifdef _WIN32
+// The user's short date and long time, as scripts/test-windows sets it up: US English.
+TEST(GeneralDateText, UserLocaleShortDateAndLongTimeDateAloneAtMidnight) {
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 0)), "12/7/2026");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 1)), "12/7/2026 12:00:01 AM");
+    EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 9, 21, 7, 39)), "12/9/2026 9:07:39 PM");
+    EXPECT_EQ(LocaleDateSeparator(), '/');
+}
+#else
 TEST(GeneralDateText, DateAloneAtMidnightOnly) {
     LocaleScope c("C");
     EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 7, 0, 0, 0)), "12/07/2026");
@@ -78,6 +87,7 @@ TEST(GeneralDateText, FourDigitYearUnderTheCLocales) {
         EXPECT_EQ(GeneralDateText(LocalTimeOf(2026, 12, 9, 21, 7, 39)), expected) << name;
     }
 }
+#endif
 
 TEST(DateDigits, DayMonthYearWithLeadingZeros) {
     EXPECT_EQ(DateDigits(LocalTimeOf(2027, 3, 5, 12, 0, 0)), "05032027");

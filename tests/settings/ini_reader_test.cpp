@@ -1,8 +1,5 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <string>
 
@@ -150,6 +147,8 @@ TEST_F(GetIniValueFile, LongLinesAndRepeatedKeys) {
     EXPECT_EQ(GetIniValue("Brimlet", "surl", m_ini), "s1");
 }
 
+// The bounds and special files of our own reader; Windows reads with the platform's.
+#ifndef _WIN32
 TEST_F(GetIniValueFile, AFifoDoesNotBlock) {
     const std::string fifo = m_dir / "fifo.Ini";
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
@@ -167,6 +166,7 @@ TEST_F(GetIniValueFile, OnlyTheBoundedHeadOfAHugeFileIsRead) {
     EXPECT_EQ(GetIniValue("Brimlet", "surl", m_ini), "");
     EXPECT_EQ(GetIniValue("Brimlet", "cmdtimeoutsec", m_ini), "");
 }
+#endif
 
 }  // namespace
 }  // namespace brimlet

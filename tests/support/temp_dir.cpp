@@ -7,11 +7,27 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace brimlet::test {
 
+#ifdef _WIN32
+// No mkdtemp: a random name, created only when it was not there.
+TempDir::TempDir() {
+    const std::filesystem::path base = std::filesystem::temp_directory_path();
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const auto path = base / ("brimlet-test-" + std::to_string(random()));
+        if (std::filesystem::create_directory(path)) {
+            m_path = path.string();
+            return;
+        }
+    }
+    throw std::runtime_error("no temporary directory");
+}
+#else
 TempDir::TempDir() {
     const char* base = std::getenv("BRIMLET_TEST_TMP");
     std::string pattern = std::string(base != nullptr ? base : "/tmp") + "/brimlet-test-XXXXXX";
@@ -21,6 +37,7 @@ TempDir::TempDir() {
     ::chmod(pattern.c_str(), 0755);
     m_path = pattern;
 }
+#endif
 
 TempDir::~TempDir() {
     const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
@@ -29,6 +46,7 @@ TempDir::~TempDir() {
         return;
     }
     std::error_code ec;
+#ifndef _WIN32
     // Restore permissions a test may have taken away, so the tree can be removed.
     for (auto it = std::filesystem::recursive_directory_iterator(
              m_path, std::filesystem::directory_options::skip_permission_denied, ec);
@@ -38,6 +56,7 @@ TempDir::~TempDir() {
         }
     }
     ::chmod(m_path.c_str(), 0755);
+#endif
     std::filesystem::remove_all(m_path, ec);
 }
 
@@ -54,8 +73,8 @@ void WriteFile(const std::string& path, const std::string& content) {
 }
 
 bool Exists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
+    std::error_code ec;
+    return std::filesystem::exists(std::filesystem::symlink_status(path, ec));
 }
 
 }  // namespace brimlet::test

@@ -1,8 +1,11 @@
 #!/usr/bin/env python3
-"""Fails when a source file includes a header from a folder that ARCHITECTURE.md does not allow.
+"""Fails when a source file includes a header from a folder that ARCHITECTURE.md does not allow,
+or a platform header outside that platform's files.
 
 ARCHITECTURE.md's folder table names, per folder, the folders it may include in its last column
 as backticked names (`common`, `log`) or "nothing". A folder may always include its own headers.
+Windows headers belong in files named `*_win32.*` only; those include no POSIX header, and the
+`*_posix.*` files no Windows header.
 Usage: include_rules.py SOURCE_DIR
 """
 import pathlib
@@ -11,6 +14,13 @@ import sys
 
 ROW = re.compile(r"^\|\s*`(?P<folder>[a-z0-9_/]+)/`\s*\|.*\|(?P<allowed>[^|]*)\|\s*$")
 INCLUDE = re.compile(r'^\s*#\s*include\s+"(?P<path>[^"]+)"', re.MULTILINE)
+SYSTEM_INCLUDE = re.compile(r"^\s*#\s*include\s+<(?P<path>[^>]+)>", re.MULTILINE)
+WINDOWS_HEADERS = re.compile(
+    r"^(windows|win[a-z0-9]*|bcrypt|ncrypt|io|direct|aclapi|accctrl|sddl|shlobj|shlwapi|"
+    r"[a-z]+api|lmcons|tlhelp32|versionhelpers)\.h$", re.IGNORECASE)
+POSIX_HEADERS = re.compile(
+    r"^(unistd|fcntl|dlfcn|langinfo|dirent|pthread|poll|pwd|grp|spawn|syslog|termios)\.h$"
+    r"|^(sys|netinet|arpa|openssl)/")
 SOURCES = (".cpp", ".h", ".c")
 
 
@@ -30,6 +40,19 @@ def folder_of(rel: pathlib.PurePosixPath, table: dict[str, set[str]]) -> str | N
         if rel.as_posix().startswith(folder + "/") and (best is None or len(folder) > len(best)):
             best = folder
     return best
+
+
+def platform_faults(rel: pathlib.PurePosixPath, text: str) -> list[str]:
+    stem = rel.name.rsplit(".", 1)[0]
+    win32 = stem.endswith("_win32")
+    faults = []
+    for m in SYSTEM_INCLUDE.finditer(text):
+        header = m["path"]
+        if WINDOWS_HEADERS.match(header) and not win32:
+            faults.append(f"{rel}: includes <{header}>, a Windows header, outside a *_win32 file")
+        elif POSIX_HEADERS.match(header) and win32:
+            faults.append(f"{rel}: includes <{header}>, a POSIX header, in a Windows file")
+    return faults
 
 
 def main() -> int:
@@ -59,6 +82,7 @@ def main() -> int:
                 allowed = ", ".join(sorted(table[own]))
                 bad.append(f"{rel}: includes {m['path']}, but {own}/ may include "
                            + (f"only {allowed}" if allowed else "nothing"))
+        bad.extend(platform_faults(rel, path.read_text(encoding="utf-8", errors="replace")))
     for line in bad:
         print(line, file=sys.stderr)
     print(f"{checked} files checked, {len(bad)} includes against ARCHITECTURE.md")
