@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "held_body.h"
 #include "run/publisher.h"
 #include "xml/xml_body.h"
 
@@ -79,16 +80,8 @@ int main(int argc, char** argv) {
     ctx.surl = "https://mirror.example.invalid/agent/secondary";
     ctx.xmlPath = std::string(argv[2]) + "/Brimlet_A_B.xml";
     start = std::chrono::steady_clock::now();
-    brimlet::PublishDocument(
-        ctx,
-        [&](brimlet::RunContext&) {
-            brimlet::BodyOutcome outcome;
-            outcome.status = brimlet::BodyStatus::Rows;
-            outcome.writeBody = [&body](const brimlet::TextSink& sink) { sink(body); };
-            outcome.bodyBytes = body.size();
-            return outcome;
-        },
-        brimlet::DocumentCipher());
+    HeldBody held(body);
+    brimlet::PublishDocument(ctx, held, brimlet::DocumentCipher());
     const double publishSeconds = Since(start);
 
     std::printf(

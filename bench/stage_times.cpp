@@ -21,8 +21,10 @@
 #include "common/text.h"
 #include "db/odbc.h"
 #include "fsutil/fsutil.h"
+#include "held_body.h"
 #include "log/log.h"
 #include "run/checksum.h"
+#include "run/checksum_update.h"
 #include "run/component_query.h"
 #include "run/connection_procs.h"
 #include "run/publisher.h"
@@ -108,17 +110,16 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     }
     watch.Lap();
 
-    brimlet::BodyOutcome outcome = brimlet::CreateXmlBody(ctx);
+    brimlet::ComponentBody produced = brimlet::CreateXmlBody(ctx);
     // The program streams the body into the cipher; held whole here so that building it and
     // encrypting it can be timed apart (this driver's memory is therefore not the program's).
     std::string body;
-    if (outcome.writeBody) {
-        body.reserve(outcome.bodyBytes);
-        outcome.writeBody([&body](std::string_view piece) { body.append(piece); });
-        outcome.writeBody = [&body](const brimlet::TextSink& sink) { sink(body); };
+    if (produced.Status() == brimlet::BodyStatus::Rows) {
+        body.reserve(produced.SizeHint());
+        produced.WriteTo([&body](std::string_view piece) { body.append(piece); });
     }
     Report("fetch_sort_body", watch.Lap());
-    if (outcome.status != brimlet::BodyStatus::Rows) {
+    if (produced.Status() != brimlet::BodyStatus::Rows) {
         std::fprintf(stderr, "the body procedure gave no rows; see the log\n");
         return 1;
     }
@@ -135,8 +136,8 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     Report("encryption", watch.Lap());
     std::printf("encrypted_bytes %zu\n", encoded);
 
-    brimlet::PublishDocument(
-        ctx, [&outcome](brimlet::RunContext&) { return std::move(outcome); }, cipher);
+    HeldBody held(body);
+    brimlet::PublishDocument(ctx, held, cipher);
     Report("encryption_write", watch.Lap());
     if (!ctx.published) {
         std::fprintf(stderr, "the document was not published; see the log\n");

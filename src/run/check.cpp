@@ -132,11 +132,11 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
 }
 
 // The document as a run would encrypt it, counted instead of written.
-std::size_t EncryptedBytes(RunContext& ctx, BodyOutcome& body) {
+std::size_t EncryptedBytes(RunContext& ctx, DocumentBody& body) {
     std::size_t bytes = 0;
     EncryptStream stream(DocumentCipher(), [&](std::string_view chunk) { bytes += chunk.size(); });
     stream.Update(DocumentHead(DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl));
-    body.writeBody([&stream](std::string_view piece) { stream.Update(piece); });
+    body.WriteTo([&stream](std::string_view piece) { stream.Update(piece); });
     stream.Update(kDocumentTail);
     stream.Finish();
     return bytes + 2;  // the CR LF after the text
@@ -148,8 +148,8 @@ void CheckDatabase(RunContext& ctx, Report& report) {
         return;
     }
     report.Line("database: connected");
-    BodyOutcome body = CreateXmlBody(ctx);
-    switch (body.status) {
+    ComponentBody body = CreateXmlBody(ctx);
+    switch (body.Status()) {
         case BodyStatus::Failed:
             report.Problem("the component query failed (the line above says why)");
             return;

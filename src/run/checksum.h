@@ -1,5 +1,5 @@
 #pragma once
-// The checksum of the published document and its recording in the database.
+// Checksum: the MD5 of the published document through the library.
 #include <string>
 
 #include "checksum/md5_library.h"
@@ -13,12 +13,5 @@ namespace brimlet {
 // "File not found: VelGnMD5" only when the library cannot be loaded.
 std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& filePath,
                      std::string& errorText);
-
-// Hashes ctx.xmlPath and records the checksum, release date and URLs through
-// USP_MstAgentXmlCheckSum_IU on ctx.connection. Never throws; logs under
-// "SubUpdateXmlCheckSum". An empty checksum is never sent. Sets ctx.checksumAccepted when the
-// database reported 1; then settles ctx.publication: kept when recorded, else rolled back
-// (a call that timed out or lost its connection counts as of unknown outcome).
-void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library);
 
 }  // namespace brimlet

@@ -1,3 +1,5 @@
+#include "run/checksum_update.h"
+
 #include <sys/stat.h>
 
 #include "common/clock.h"

@@ -10,6 +10,7 @@
 #include "common/failure.h"
 #include "fsutil/atomic_file.h"
 #include "log/log.h"
+#include "run/component_query.h"
 #include "run/run_watchdog.h"
 #include "run/stop_signals.h"
 #include "xml/xml_body.h"
@@ -29,55 +30,55 @@ bool EntryExists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
+// A failed write of the temporary file from inside the encryption, reported at step 180.
+struct WriteFailure {
+    Failure failure;
+};
+
+// From before the document changes until its record is made or undone, runs of other links for
+// the same document wait here.
+void LockDocument(RunContext& ctx) {
+    if (!ctx.publication || ctx.publication->Settled()) {
+        ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+    }
+    const auto wait = std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
+    switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,
+                                            [] { return StopSignalReceived() != 0; })) {
+        case DocumentLock::Result::Acquired:
+        case DocumentLock::Result::NothingToGuard:
+        case DocumentLock::Result::Stopped:  // reported below
+            break;
+        case DocumentLock::Result::TimedOut:
+            throw Failure(-1, "Another run still writes " + ctx.xmlPath + " after " +
+                                  std::to_string(wait.count()) + " s; the old document is kept");
+    }
+    ThrowIfStopped(ctx);
+}
+
 }  // namespace
 
-void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext&)>& createBody,
-                     const Cipher& cipher) noexcept {
-    int step = 10;
-    try {
-        step = 20;
-        Msg(ctx, "Creating Brimlet xml...");
+void SubCreateBrimletXML(RunContext& ctx) noexcept {
+    Msg(ctx, "Creating Brimlet xml...");
+    ComponentBody body = CreateXmlBody(ctx);
+    PublishDocument(ctx, body, DocumentCipher());
+}
 
-        step = 70;
-        BodyOutcome outcome = createBody(ctx);
-        step = 80;
-        if (outcome.status == BodyStatus::Failed) {
+void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) noexcept {
+    int step = 80;
+    try {
+        if (body.Status() == BodyStatus::Failed) {
             // The query has logged why; the published document stays as it is.
             return;
         }
-        if (outcome.status == BodyStatus::NoUsableRows) {
+        if (body.Status() == BodyStatus::NoUsableRows) {
             throw Failure(-1,
                           "No xml file written: no row has a usable component type; the "
                           "old document is kept");
         }
         ThrowIfStopped(ctx);
-        // From before the document changes until its record is made or undone, runs of other
-        // links for the same document wait here.
-        const auto lockDocument = [&] {
+        if (body.Status() == BodyStatus::NoRows) {
             step = 160;
-            if (!ctx.publication || ctx.publication->Settled()) {
-                ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
-            }
-            const auto wait =
-                std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
-            switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,
-                                                    [] { return StopSignalReceived() != 0; })) {
-                case DocumentLock::Result::Acquired:
-                case DocumentLock::Result::NothingToGuard:
-                    break;
-                case DocumentLock::Result::Stopped:
-                    ThrowIfStopped(ctx);
-                    break;
-                case DocumentLock::Result::TimedOut:
-                    throw Failure(-1, "Another run still writes " + ctx.xmlPath + " after " +
-                                          std::to_string(wait.count()) +
-                                          " s; the old document is kept");
-            }
-            ThrowIfStopped(ctx);
-        };
-
-        if (outcome.status == BodyStatus::NoRows) {
-            lockDocument();
+            LockDocument(ctx);
             step = 40;
             if (::unlink(ctx.xmlPath.c_str()) == 0) {
                 step = 50;
@@ -103,20 +104,21 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         if (!cipher.Ready()) {
             throw Failure(-1, "Encryption failed: no key set; the old document is kept");
         }
-        lockDocument();
+        step = 160;
+        LockDocument(ctx);
         step = 170;
         AtomicFile file(ctx.xmlPath);
         step = 150;
         EncryptStream stream(cipher, [&](std::string_view chunk) {
             ThrowIfStopped(ctx);
-            step = 180;
-            file.Write(chunk);
-            step = 150;
+            try {
+                file.Write(chunk);
+            } catch (...) {
+                throw WriteFailure{CurrentFailure()};
+            }
         });
         stream.Update(head);
-        outcome.writeBody([&stream](std::string_view piece) { stream.Update(piece); });
-        // Lets the rows go before the file is committed.
-        outcome.writeBody = nullptr;
+        body.WriteTo([&stream](std::string_view piece) { stream.Update(piece); });
         stream.Update(kDocumentTail);
         stream.Finish();
         step = 180;
@@ -141,7 +143,9 @@ void PublishDocument(RunContext& ctx, const std::function<BodyOutcome(RunContext
         ctx.published = true;
         Msg(ctx, "Created new xml file", ctx.xmlPath);
     } catch (const BodyAbandoned&) {
-        // The producer has logged why; the temporary file goes, the old document stays.
+        // The body has logged why; the temporary file goes, the old document stays.
+    } catch (const WriteFailure& write) {
+        WriteErrorEntry(ctx.log, kFunction, write.failure, 180);
     } catch (...) {
         WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);
     }

@@ -56,6 +56,19 @@ struct RunWatchdog::Impl {
     std::function<void(LogFile&)> exitHook;
     std::thread thread;
 
+    // Registers an innermost step; returns its id.
+    std::uint64_t Push(Deadline d) {
+        std::uint64_t id = 0;
+        {
+            const std::lock_guard lock(mutex);
+            id = d.id = nextId++;
+            steps.push_back(std::move(d));
+            StartLocked();
+        }
+        wake.notify_one();
+        return id;
+    }
+
     void StartLocked() {
         if (!thread.joinable()) {
             thread = std::thread([this] { Loop(); });
@@ -171,15 +184,7 @@ RunWatchdog::Step RunWatchdog::Arm(const LogFile& log, std::string_view function
     d.function = std::string(function);
     d.step = step;
     d.description = std::move(description);
-    std::uint64_t id = 0;
-    {
-        const std::lock_guard lock(m_impl->mutex);
-        id = d.id = m_impl->nextId++;
-        m_impl->steps.push_back(std::move(d));
-        m_impl->StartLocked();
-    }
-    m_impl->wake.notify_one();
-    return Step(m_impl.get(), id);
+    return Step(m_impl.get(), m_impl->Push(std::move(d)));
 }
 
 RunWatchdog::Step RunWatchdog::ArmForStop(const LogFile& log, std::string_view function, int step) {
@@ -189,15 +194,7 @@ RunWatchdog::Step RunWatchdog::ArmForStop(const LogFile& log, std::string_view f
     d.function = std::string(function);
     d.step = step;
     d.onStop = true;
-    std::uint64_t id = 0;
-    {
-        const std::lock_guard lock(m_impl->mutex);
-        id = d.id = m_impl->nextId++;
-        m_impl->steps.push_back(std::move(d));
-        m_impl->StartLocked();
-    }
-    m_impl->wake.notify_one();
-    return Step(m_impl.get(), id);
+    return Step(m_impl.get(), m_impl->Push(std::move(d)));
 }
 
 void RunWatchdog::SetExitHook(std::function<void(LogFile&)> hook) {

@@ -10,7 +10,7 @@
 
 #include "checksum_test_util.h"
 #include "common/text.h"
-#include "run/checksum.h"
+#include "run/checksum_update.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
 

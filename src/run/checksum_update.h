@@ -1,0 +1,15 @@
+#pragma once
+// SubUpdateXmlCheckSum: the published document's checksum recorded in the database.
+#include "checksum/md5_library.h"
+#include "run/run_context.h"
+
+namespace brimlet {
+
+// Hashes ctx.xmlPath and records the checksum, release date and URLs through
+// USP_MstAgentXmlCheckSum_IU on ctx.connection. Never throws; logs under
+// "SubUpdateXmlCheckSum". An empty checksum is never sent. Sets ctx.checksumAccepted when the
+// database reported 1; then settles ctx.publication: kept when recorded, else rolled back
+// (a call that timed out or lost its connection counts as of unknown outcome).
+void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library);
+
+}  // namespace brimlet
