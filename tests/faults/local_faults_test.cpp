@@ -272,27 +272,9 @@ TEST_F(LocalFaultTest, FileSizeLimitIsAWriteErrorNotAKill) {
 // The MD5 library beside a copy of the binary: missing, without functions, not trusted.
 class Md5FaultTest : public LocalFaultTest {
   protected:
-    // A copy of the binary in its own folder, with `library` (when not "") as the MD5
-    // library beside it and settings of its own; returns the folder.
-    std::string PrepareCopy(const std::string& library) {
-        std::string copy = site.dir / "copy";
-        ::mkdir(copy.c_str(), 0755);
-        const std::string exe = copy + "/" + site.name;
-        test::WriteFile(exe, test::ReadFile(test::BrimletBinary()));
-        ::chmod(exe.c_str(), 0755);
-        if (!library.empty()) {
-            test::WriteFile(copy + "/libVelGnMD5.so", library);
-        }
-        test::WriteIni(copy, {"KEMADDONDBstr=" + db->ConnectionString(), "conntimeoutsec=10",
-                              "cmdtimeoutsec=30", std::string("purl=") + kPurl,
-                              std::string("surl=") + kSurl, "srvpath=" + site.out});
-        logDir = copy;
-        return copy;
-    }
     test::ProcessResult RunCopy(const std::string& library) {
-        const std::string copy = PrepareCopy(library);
-        const std::string exe = copy + "/" + site.name;
-        return test::RunProgram(exe, exe, copy, {"LC_ALL=C"});
+        site.CopyBinary(library);
+        return site.Run();
     }
     // No checksum, so nothing recorded, and the new document (there was none before) goes.
     void ExpectChecksumFailed(const test::ProcessResult& r, const std::string& entry) {
@@ -300,7 +282,7 @@ class Md5FaultTest : public LocalFaultTest {
         EXPECT_FALSE(site.HasDocument());
         EXPECT_EQ(ChecksumRows(), 0u);
         EXPECT_TRUE(site.TempFiles().empty());
-        const auto log = test::ReadLog(test::FindLogFile(logDir));
+        const auto log = site.Log();
         const auto texts = test::EntryTexts(log);
         EXPECT_TRUE(HasEntry(texts, entry)) << log.raw;
         EXPECT_TRUE(HasEntry(texts,
@@ -310,7 +292,6 @@ class Md5FaultTest : public LocalFaultTest {
         EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
         ExpectCleanLog(log, db->ConnectionString());
     }
-    std::string logDir;
 };
 
 TEST_F(Md5FaultTest, MissingLibrary) {
@@ -328,13 +309,12 @@ TEST_F(Md5FaultTest, LibraryOthersCouldWriteIsNotLoaded) {
          {std::pair{"group-writable file", 0}, std::pair{"group-writable directory", 1}}) {
         SCOPED_TRACE(what);
         const std::string bin = test::BrimletBinary();
-        const std::string copy =
-            PrepareCopy(test::ReadFile(bin.substr(0, bin.rfind('/')) + "/libVelGnMD5.so"));
-        const std::string target = mode == 0 ? copy + "/libVelGnMD5.so" : copy;
+        site.CopyBinary(test::ReadFile(bin.substr(0, bin.rfind('/')) + "/libVelGnMD5.so"));
+        const std::string target = mode == 0 ? site.dir / "libVelGnMD5.so" : site.dir.path();
         struct stat st {};
         ASSERT_EQ(::stat(target.c_str(), &st), 0);
         ASSERT_EQ(::chmod(target.c_str(), (st.st_mode & 07777) | S_IWGRP), 0);
-        const auto r = RunBounded(copy + "/" + site.name, copy, 30);
+        const auto r = RunBounded(site.link, site.dir.path(), 30);
         ::chmod(target.c_str(), st.st_mode & 07777);
         ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
         EXPECT_NE(r.err.find("libVelGnMD5.so not loaded: "), std::string::npos) << r.err;
@@ -347,8 +327,8 @@ TEST_F(Md5FaultTest, LibraryOthersCouldWriteIsNotLoaded) {
 TEST_F(Md5FaultTest, FifosNamedLikeTheLibraryAreNotWaitedOn) {
     for (const bool besideTheBinary : {true, false}) {
         SCOPED_TRACE(besideTheBinary ? "beside the binary" : "on LD_LIBRARY_PATH");
-        const std::string copy = PrepareCopy("");
-        const std::string fifoDir = besideTheBinary ? copy : site.dir / "libpath";
+        site.CopyBinary("");
+        const std::string fifoDir = besideTheBinary ? site.dir.path() : site.dir / "libpath";
         ::mkdir(fifoDir.c_str(), 0755);
         ::unlink((fifoDir + "/libVelGnMD5.so").c_str());
         ASSERT_EQ(::mkfifo((fifoDir + "/libVelGnMD5.so").c_str(), 0644), 0);
@@ -356,7 +336,7 @@ TEST_F(Md5FaultTest, FifosNamedLikeTheLibraryAreNotWaitedOn) {
         if (!besideTheBinary) {
             env.push_back("LD_LIBRARY_PATH=" + fifoDir);
         }
-        const auto r = RunBounded(copy + "/" + site.name, copy, 30, env);
+        const auto r = RunBounded(site.link, site.dir.path(), 30, env);
         EXPECT_EQ(r.signal, 0);
         ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
         EXPECT_TRUE(OnlyOwnSession());

@@ -4,19 +4,29 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <filesystem>
 #include <regex>
 #include <thread>
 
 namespace brimlet::test {
 
-RunSite::RunSite(const std::string& name_, const std::string& agent_, const std::string& os_)
+RunSite::RunSite(const std::string& name_, const std::string& agent_, const std::string& os_,
+                 const std::string& outDir)
     : name(name_), agent(agent_), os(os_) {
-    out = dir / "out";
+    out = dir / outDir;
     agentDir = out + "/" + agent;
     xml = agentDir + "/Brimlet_" + agent + "_" + os + ".xml";
-    ::mkdir(out.c_str(), 0755);
-    ::mkdir(agentDir.c_str(), 0755);
+    std::filesystem::create_directories(agentDir);
     link = LinkBrimlet(dir.path(), name);
+}
+
+void RunSite::CopyBinary(const std::string& library) {
+    ::unlink(link.c_str());
+    WriteFile(link, ReadFile(BrimletBinary()));
+    ::chmod(link.c_str(), 0755);
+    if (!library.empty()) {
+        WriteFile(dir / "libVelGnMD5.so", library);
+    }
 }
 
 void RunSite::WriteSettings(const std::string& connectionString, const std::string& connTimeout,

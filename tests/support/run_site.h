@@ -1,6 +1,6 @@
 #pragma once
-// One run directory for every test that runs the real binary through a link: a directory
-// holding a prefix_AGENT_OS link, its Ini/ and Log/, and an output root whose agent folder
+// One run directory for every test that runs the real binary: a directory holding a
+// prefix_AGENT_OS link (or copy), its Ini/ and Log/, and an output root whose agent folder
 // receives the document.
 #include <string>
 #include <vector>
@@ -15,9 +15,13 @@ inline constexpr const char* kSurl = "http://second.invalid/dl/";
 
 class RunSite {
   public:
-    // A link named `name` ("pub_FA_LNX") in a fresh directory with out/<agent>/ created.
+    // A link named `name` ("pub_FA_LNX") in a fresh directory with <outDir>/<agent>/ created
+    // (parents too, so a test may lay out a tree above the output root).
     explicit RunSite(const std::string& name = "pub_FA_LNX", const std::string& agent = "FA",
-                     const std::string& os = "LNX");
+                     const std::string& os = "LNX", const std::string& outDir = "out");
+    // Replaces the link by a copy of the binary (the loader then looks beside the copy for
+    // the MD5 library), with `library` (when not "") as libVelGnMD5.so beside it.
+    void CopyBinary(const std::string& library);
 
     // Writes Ini/dbstring.Ini: the connection string and the usual values, `extra` lines
     // before them (a key given twice keeps its first value).
