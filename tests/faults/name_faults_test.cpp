@@ -53,7 +53,7 @@ TEST_F(NameFaultTest, PartsThatLeadOutOfTheAgentFolderAreRefused) {
         db->Exec(ComponentInserts(Backend::Pg, 2, agent, os));
     }
     for (const auto& [agent, os] : pairs) {
-        const std::string name = "p_" + agent + "_" + os;
+        const std::string name = std::string("p_").append(agent).append("_").append(os);
         SCOPED_TRACE(name);
         // The tree above the output root, with a document wherever such a run would write.
         RunSite site(name, agent, os, "www/out");
