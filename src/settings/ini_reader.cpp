@@ -1,5 +1,8 @@
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <vector>
 
 #include "common/text.h"
 #include "settings/settings.h"
@@ -23,16 +26,16 @@ std::string_view Unquote(std::string_view value) {
     return value;
 }
 
-}  // namespace
+using IniLine = std::pair<std::string_view, std::string_view>;  // key, value; both trimmed
 
-std::string IniValueFromText(std::string_view text, std::string_view section,
-                             std::string_view key) {
+// The "key=value" lines of the first section named `section` (ASCII case ignored), in order;
+// nullopt when there is no such section. Only the first section of that name counts, as with
+// the platform's profile reader.
+std::optional<std::vector<IniLine>> SectionLines(std::string_view text, std::string_view section) {
     if (text.substr(0, kUtf8Bom.size()) == kUtf8Bom) {
         text.remove_prefix(kUtf8Bom.size());
     }
-    // Only the first section of that name counts, as with the platform's profile reader.
-    bool seenSection = false;
-    bool inSection = false;
+    std::optional<std::vector<IniLine>> lines;
     while (!text.empty()) {
         const auto eol = text.find('\n');
         std::string_view line = text.substr(0, eol);
@@ -45,33 +48,51 @@ std::string IniValueFromText(std::string_view text, std::string_view section,
             continue;
         }
         if (line.front() == '[') {
-            if (inSection) {
-                return {};
+            if (lines) {
+                break;
             }
             std::string_view name = line.substr(1);
             name = name.substr(0, name.find(']'));
-            if (!seenSection && EqualsIgnoreCaseAscii(TrimBlanks(name), section)) {
-                seenSection = true;
-                inSection = true;
+            if (EqualsIgnoreCaseAscii(TrimBlanks(name), section)) {
+                lines.emplace();
             }
             continue;
         }
-        if (!inSection) {
-            continue;
-        }
         const auto eq = line.find('=');
-        if (eq == std::string_view::npos) {
-            continue;
+        if (lines && eq != std::string_view::npos) {
+            lines->emplace_back(TrimBlanks(line.substr(0, eq)), TrimBlanks(line.substr(eq + 1)));
         }
-        if (!EqualsIgnoreCaseAscii(TrimBlanks(line.substr(0, eq)), key)) {
-            continue;
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string IniValueFromText(std::string_view text, std::string_view section,
+                             std::string_view key) {
+    const auto lines = SectionLines(text, section);
+    for (const auto& [name, raw] : lines.value_or(std::vector<IniLine>{})) {
+        if (EqualsIgnoreCaseAscii(name, key)) {
+            std::string_view value = Unquote(raw);
+            // The platform hands the value back through a C buffer: it ends at the first NUL.
+            value = value.substr(0, value.find('\0'));
+            return std::string(value.substr(0, kIniValueMaxBytes));
         }
-        std::string_view value = Unquote(TrimBlanks(line.substr(eq + 1)));
-        // The platform hands the value back through a C buffer: it ends at the first NUL.
-        value = value.substr(0, value.find('\0'));
-        return std::string(value.substr(0, kIniValueMaxBytes));
     }
     return {};
+}
+
+std::optional<std::vector<std::string>> IniSectionKeys(std::string_view text,
+                                                       std::string_view section) {
+    const auto lines = SectionLines(text, section);
+    if (!lines) {
+        return std::nullopt;
+    }
+    std::vector<std::string> keys;
+    for (const auto& line : *lines) {
+        keys.emplace_back(line.first);
+    }
+    return keys;
 }
 
 }  // namespace brimlet

@@ -11,7 +11,7 @@
 #include "checksum_test_util.h"
 #include "common/text.h"
 #include "run/checksum_update.h"
-#include "support/temp_dir.h"
+#include "support/run_log.h"
 #include "support/test_db.h"
 
 namespace brimlet::test {
@@ -54,7 +54,6 @@ class ChecksumUpdateTest : public BackendTest {
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        InitTestRun(m_ctx, m_dir.path());
         m_ctx.agentType = "AGT";
         m_ctx.osType = "OS";
         m_ctx.purl = "https://p.example/dl";
@@ -80,7 +79,7 @@ class ChecksumUpdateTest : public BackendTest {
     // Entries of SubUpdateXmlCheckSum only, as (type, val1, val2, val3).
     std::vector<std::vector<std::string>> UpdateEntries() {
         std::vector<std::vector<std::string>> out;
-        for (const LogRow& r : ReadLogRows(m_ctx)) {
+        for (const LogRow& r : m_run.Rows()) {
             if (r.function == "SubUpdateXmlCheckSum") {
                 out.push_back({r.type, r.val1, r.val2, r.val3});
             }
@@ -91,8 +90,9 @@ class ChecksumUpdateTest : public BackendTest {
         return {"MSG", "Updating Checksum of " + m_ctx.xmlPath + " in the database...", "", ""};
     }
 
-    TempDir m_dir;
-    RunContext m_ctx;
+    LoggedRun m_run;
+    TempDir& m_dir = m_run.dir;
+    RunContext& m_ctx = m_run.ctx;
     Md5Library m_lib{m_dir.path()};
 };
 
@@ -188,9 +188,8 @@ INSTANTIATE_TEST_SUITE_P(Backends, ChecksumUpdateTest, ::testing::ValuesIn(AllBa
 // No database is needed: a missing document must not reach it (no connection is set, so any
 // attempt would log an error).
 TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
-    TempDir dir;
-    RunContext ctx;
-    InitTestRun(ctx, dir.path());
+    LoggedRun run;
+    auto& [dir, ctx] = run;
     ctx.cmdTimeoutSec = SecondsSetting("30");
     Md5Library lib(dir.path());
     ASSERT_EQ(::mkdir((dir / "adir").c_str(), 0700), 0);
@@ -200,7 +199,7 @@ TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
         SubUpdateXmlCheckSum(ctx, lib);
     }
     std::vector<std::vector<std::string>> entries;
-    for (const LogRow& r : ReadLogRows(ctx)) {
+    for (const LogRow& r : run.Rows()) {
         EXPECT_EQ(r.function, "SubUpdateXmlCheckSum");
         entries.push_back({r.type, r.val1, r.val2, r.val3});
     }
@@ -220,16 +219,15 @@ TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
 // A run that published nothing new: neither hashed (no library here would be an ERR entry)
 // nor recorded (no connection would be one), whatever is at the path.
 TEST(ChecksumUpdate, RunThatPublishedNothingLeavesTheRecordedChecksumAlone) {
-    TempDir dir;
-    RunContext ctx;
-    InitTestRun(ctx, dir.path());
+    LoggedRun run;
+    auto& [dir, ctx] = run;
     ctx.cmdTimeoutSec = SecondsSetting("30");
     Md5Library lib(dir.path());
     ctx.xmlPath = dir / "Brimlet_AGT_OS.xml";
     WriteFile(ctx.xmlPath, "the document served before");
     SubUpdateXmlCheckSum(ctx, lib);
     std::vector<std::vector<std::string>> entries;
-    for (const LogRow& r : ReadLogRows(ctx)) {
+    for (const LogRow& r : run.Rows()) {
         entries.push_back({r.function, r.type, r.val1, r.val2, r.val3});
     }
     EXPECT_EQ(entries, (std::vector<std::vector<std::string>>{

@@ -7,7 +7,7 @@
 
 #include "checksum_test_util.h"
 #include "run/checksum.h"
-#include "support/temp_dir.h"
+#include "support/run_log.h"
 
 namespace brimlet::test {
 namespace {
@@ -15,12 +15,11 @@ namespace {
 constexpr const char* kAbcMd5 = "900150983CD24FB0D6963F7D28E17F72";
 
 struct Search {
-    TempDir linkDir, binaryDir;
-    RunContext ctx;
-    Search() {
-        InitTestRun(ctx, linkDir.path());
-        WriteFile(linkDir / "doc.xml", "abc");
-    }
+    LoggedRun run;
+    TempDir& linkDir = run.dir;
+    TempDir binaryDir;
+    RunContext& ctx = run.ctx;
+    Search() { WriteFile(linkDir / "doc.xml", "abc"); }
     std::string Run(Md5Library& lib) {
         std::string errorText;
         ::alarm(20);  // a hang ends the test instead of the suite

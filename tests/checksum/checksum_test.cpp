@@ -8,7 +8,7 @@
 #include "checksum_test_util.h"
 #include "common/text.h"
 #include "run/checksum.h"
-#include "support/temp_dir.h"
+#include "support/run_log.h"
 
 namespace brimlet::test {
 namespace {
@@ -16,7 +16,6 @@ namespace {
 class ChecksumTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitTestRun(m_ctx, m_dir.path());
         m_file = m_dir / "doc.xml";
         WriteFile(m_file, "<doc/>");
     }
@@ -27,7 +26,7 @@ class ChecksumTest : public ::testing::Test {
     // Entries of this procedure only, as (type, val1); val2 and val3 must be empty.
     std::vector<std::pair<std::string, std::string>> Entries() {
         std::vector<std::pair<std::string, std::string>> out;
-        for (const LogRow& r : ReadLogRows(m_ctx)) {
+        for (const LogRow& r : m_run.Rows()) {
             EXPECT_EQ(r.module, "modMain");
             EXPECT_EQ(r.function, "Checksum");
             EXPECT_EQ(r.val2, "");
@@ -38,8 +37,9 @@ class ChecksumTest : public ::testing::Test {
     }
     std::string Start() const { return "Getting MD5 checksum of : " + m_file; }
 
-    TempDir m_dir;
-    RunContext m_ctx;
+    LoggedRun m_run;
+    TempDir& m_dir = m_run.dir;
+    RunContext& m_ctx = m_run.ctx;
     Md5Library m_lib{m_dir.path()};
     std::string m_file;
     std::string m_errorText;

@@ -1,15 +1,14 @@
 // The whole run through the real binary under a prefix_AGENT_OS link, on both servers.
 #include <gtest/gtest.h>
-#include <openssl/evp.h>
-#include <openssl/md5.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <ctime>
 #include <regex>
 
 #include "cipher/cipher.h"
-#include "support/e2e.h"
+#include "common/text.h"
+#include "support/md5.h"
+#include "support/run_site.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
 
@@ -18,24 +17,10 @@ namespace {
 
 using test::BackendTest;
 using test::EntryTexts;
-using test::TempDir;
 
 std::string SqlDir(test::Backend b) {
     return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
            (b == test::Backend::Pg ? "postgresql" : "mariadb");
-}
-
-std::string Md5Upper(const std::string& data) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int len = 0;
-    EVP_Digest(data.data(), data.size(), digest, &len, EVP_md5(), nullptr);
-    std::string hex;
-    char buf[3];
-    for (unsigned int i = 0; i < len; ++i) {
-        std::snprintf(buf, sizeof buf, "%02X", digest[i]);
-        hex += buf;
-    }
-    return hex;
 }
 
 class FullRunTest : public BackendTest {
@@ -54,21 +39,16 @@ class FullRunTest : public BackendTest {
             "is_reg_required) VALUES ('E2A', 'LNX', ' DLL', 'a.dll', 'bin', 'm', 'A', '3.4', "
             "'1.2', 'd', 'c', " +
             std::string(backend() == test::Backend::Pg ? "true" : "1") + ")");
-        ASSERT_EQ(::mkdir((dir / "out").c_str(), 0755), 0);
-        ASSERT_EQ(::mkdir((dir / "out/E2A").c_str(), 0755), 0);
-        test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=10",
-                                    "cmdtimeoutsec=30", "purl=http://primary.invalid/dl/",
-                                    "surl=http://second.invalid/dl/", "srvpath=" + (dir / "out")});
-        link = test::LinkBrimlet(dir.path(), "pub_E2A_LNX");
-        xml = dir / "out/E2A/Brimlet_E2A_LNX.xml";
+        site.WriteSettings(Db().ConnectionString());
     }
     test::ProcessResult Run(const std::vector<std::string>& args = {}) {
-        return test::RunProgram(link, link, dir.path(), {"LC_ALL=C"}, args);
+        return site.Run({}, args);
     }
 
-    TempDir dir;
-    std::string link;
-    std::string xml;
+    test::RunSite site{"pub_E2A_LNX", "E2A", "LNX"};
+    const test::TempDir& dir = site.dir;
+    const std::string& link = site.link;
+    const std::string& xml = site.xml;
 };
 
 TEST_P(FullRunTest, PublishesRecordsAndLogsExactlyTheTypicalRun) {
@@ -84,8 +64,8 @@ TEST_P(FullRunTest, PublishesRecordsAndLogsExactlyTheTypicalRun) {
     const std::string file = test::ReadFile(xml);
     ASSERT_GE(file.size(), 2u);
     EXPECT_EQ(file.substr(file.size() - 2), "\r\n");
-    const std::string md5 = Md5Upper(file);
-    const auto log = test::ReadLog(test::FindLogFile(dir.path()));
+    const std::string md5 = ToUpperAscii(test::Md5Hex(file));
+    const auto log = site.Log();
     const std::vector<std::string> typical = {
         "modMain|Main|MSG|START||",
         "modMain|SubCreateBrimletXML|MSG|Creating Brimlet xml...||",
@@ -140,32 +120,15 @@ TEST_P(FullRunTest, PublishesRecordsAndLogsExactlyTheTypicalRun) {
               "</dependencychk></dll></dllfiles>");
 }
 
-TEST_P(FullRunTest, NoRowsRemovesTheDocumentAndEndsWithStatusOne) {
-    ASSERT_EQ(Run().exitStatus, 0);
-    ASSERT_TRUE(test::Exists(xml));
-    Db().Exec("DELETE FROM mst_agent_component");
-    EXPECT_EQ(Run().exitStatus, 1);
-    EXPECT_FALSE(test::Exists(xml));
-    const auto texts = EntryTexts(test::ReadLog(test::FindLogFile(dir.path())));
-    EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "modMain|SubCreateBrimletXML|MSG|No Data available for LNX|E2A|"),
-              texts.end());
-    EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "modMain|SubUpdateXmlCheckSum|MSG|File not found|" + xml + "|"),
-              texts.end());
-}
-
 // A plain file is accepted as the output root; below it no document can exist.
 TEST_P(FullRunTest, NoRowsUnderAPlainFileRootIsNoData) {
     const std::string root = dir / "rootfile";
     test::WriteFile(root, "not a folder\n");
-    test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=10",
-                                "cmdtimeoutsec=30", "purl=http://primary.invalid/dl/",
-                                "surl=http://second.invalid/dl/", "srvpath=" + root});
+    site.WriteSettings(Db().ConnectionString(), "10", "30", {"srvpath=" + root});
     Db().Exec("DELETE FROM mst_agent_component");
     EXPECT_EQ(Run().exitStatus, 1);
     EXPECT_EQ(test::ReadFile(root), "not a folder\n");
-    const auto log = test::ReadLog(test::FindLogFile(dir.path()));
+    const auto log = site.Log();
     const auto texts = EntryTexts(log);
     const std::string doc = root + "/E2A/Brimlet_E2A_LNX.xml";
     const std::vector<std::string> tail = {
@@ -177,20 +140,6 @@ TEST_P(FullRunTest, NoRowsUnderAPlainFileRootIsNoData) {
     ASSERT_GE(texts.size(), tail.size()) << log.raw;
     EXPECT_EQ(std::vector<std::string>(texts.end() - 4, texts.end()), tail) << log.raw;
     EXPECT_EQ(log.raw.find("\tERR\t"), std::string::npos) << log.raw;
-}
-
-TEST_P(FullRunTest, MissingMd5LibraryIsReportedAndTheRunFails) {
-    // Run a copy of the binary from a directory without the library, and no path to one.
-    const std::string copy = dir / "pub_E2A_LNX";
-    ASSERT_EQ(::unlink(link.c_str()), 0);
-    test::WriteFile(copy, test::ReadFile(test::BrimletBinary()));
-    ASSERT_EQ(::chmod(copy.c_str(), 0755), 0);
-    EXPECT_EQ(test::RunProgram(copy, copy, dir.path(), {"LC_ALL=C"}).exitStatus, 1);
-    const auto texts = EntryTexts(test::ReadLog(test::FindLogFile(dir.path())));
-    EXPECT_NE(std::find(texts.begin(), texts.end(),
-                        "modMain|Checksum|ERR|53 (File not found: VelGnMD5) in procedure Checksum "
-                        "of Module||"),
-              texts.end());
 }
 
 // Everything a run needs is tried; nothing a run writes is written.
@@ -254,9 +203,7 @@ TEST_P(FullRunTest, ARunLeavesNoDriverLogInTmp) {
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(driverLogs(r.pid, start), "");
     // The string's own CommLog wins, which also shows that the file would be found.
-    test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString() + ";CommLog=1",
-                                "conntimeoutsec=10", "cmdtimeoutsec=30", "purl=http://p/",
-                                "surl=http://s/", "srvpath=" + (dir / "out")});
+    site.WriteSettings(Db().ConnectionString() + ";CommLog=1");
     const auto logged = Run();
     const std::string found = driverLogs(logged.pid, start);
     EXPECT_NE(found, "");

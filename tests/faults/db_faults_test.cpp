@@ -29,13 +29,13 @@ class DbFaultTest : public test::BackendTest {
         return Db().Query("SELECT md5_string FROM mst_agent_xml_checksum").size();
     }
 
-    Site site;
+    RunSite site;
 };
 
 // What every failed connection leaves: exit 1, the previous document untouched, no temporary
 // file, no checksum recorded, an ERR entry of getConnected and the run's end.
-void ExpectNotConnected(const Site& site, const std::string& previous, const test::ProcessResult& r,
-                        const std::string& conn) {
+void ExpectNotConnected(const RunSite& site, const std::string& previous,
+                        const test::ProcessResult& r, const std::string& conn) {
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(site.Document(), previous);
     EXPECT_TRUE(site.TempFiles().empty());
@@ -53,7 +53,7 @@ TEST_P(DbFaultTest, NothingListeningOnThePortFailsTheRunAndKeepsTheDocument) {
     const std::string conn =
         WithKey(Db().ConnectionString(), "Port", std::to_string(test::UnusedPort()));
     site.WriteSettings(conn, "5");
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     const auto r = site.Run();
     ExpectNotConnected(site, previous, r, conn);
     EXPECT_LT(r.seconds, 5.0);  // refused at once, no waiting for the time-out
@@ -63,7 +63,7 @@ TEST_P(DbFaultTest, NothingListeningOnThePortFailsTheRunAndKeepsTheDocument) {
 TEST_P(DbFaultTest, WrongPasswordFailsTheRunWithoutLoggingThePassword) {
     const std::string conn = WithKey(Db().ConnectionString(), "Pwd", "Wr0ngSecretMarker7731");
     site.WriteSettings(conn);
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     const auto r = site.Run();
     ExpectNotConnected(site, previous, r, conn);
     EXPECT_EQ(site.Log().raw.find("Wr0ngSecretMarker7731"), std::string::npos);
@@ -75,7 +75,7 @@ TEST_P(DbFaultTest, SilentServerEndsTheRunWithinTheLoginTimeOut) {
     const std::string conn =
         WithKey(Db().ConnectionString(), "Port", std::to_string(listener.port()));
     site.WriteSettings(conn, "3");
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     const auto r = site.Run();
     EXPECT_GE(listener.accepted(), 1);
     EXPECT_GE(r.seconds, 2.5) << "gave up before the login time-out";
@@ -88,10 +88,10 @@ TEST_P(DbFaultTest, SilentServerEndsTheRunWithinTheLoginTimeOut) {
 TEST_P(DbFaultTest, ProcedurePastTheCommandTimeOutKeepsTheDocumentAndItsChecksum) {
     for (const int sleep : {30, 3}) {
         SCOPED_TRACE(sleep);
-        Site run;
+        RunSite run;
         MakeComponentQuerySleep(Db(), backend(), sleep);
         run.WriteSettings(Db().ConnectionString(), "10", "2");
-        const std::string previous = run.SeedPrevious();
+        const std::string previous = SeedPrevious(run);
         const auto r = run.Run();
         // 2 s limit (+0.5 s grace of the layer), the 2 s pause, the checksum, a margin.
         EXPECT_LT(r.seconds, 2.0 + 0.5 + 2.0 + 5.0) << "command time-out not kept";
@@ -144,7 +144,7 @@ TEST_P(DbFaultTest, RecordNotMadePutsThePreviousDocumentBack) {
                 "SIGNAL SQLSTATE '45000' SET MESSAGE_TEXT = 'checksum table offline';");
         }
         ::unlink(site.xml.c_str());
-        const std::string previous = c.previousDocument ? site.SeedPrevious() : "";
+        const std::string previous = c.previousDocument ? SeedPrevious(site) : "";
         ::unlink(test::FindLogFile(site.dir.path()).c_str());
         std::thread killer([&] {
             if (c.killInThePause &&

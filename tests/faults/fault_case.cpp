@@ -1,14 +1,7 @@
 #include "fault_case.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-
-#include <openssl/evp.h>
-
 #include <algorithm>
-#include <chrono>
 #include <regex>
-#include <thread>
 
 #include "cipher/cipher.h"
 
@@ -122,19 +115,6 @@ std::string RecordedMd5(test::TestDatabase& db) {
     return rows.empty() ? std::string() : rows.front().at(0).value_or("");
 }
 
-std::string Md5Hex(const std::string& bytes) {
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_md5(), nullptr);
-    static const char* hex = "0123456789ABCDEF";
-    std::string out;
-    for (unsigned int i = 0; i < length; ++i) {
-        out += hex[digest[i] >> 4];
-        out += hex[digest[i] & 15];
-    }
-    return out;
-}
-
 void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent, const std::string& os) {
     db.ExecFile(SqlDir(db.backend()) + "/schema.sql");
     db.ExecFile(SqlDir(db.backend()) + "/procedures.sql");
@@ -171,89 +151,13 @@ std::string WithKey(const std::string& connectionString, const std::string& key,
     return out;
 }
 
-Site::Site(const std::string& name_, const std::string& agent_, const std::string& os_)
-    : name(name_), agent(agent_), os(os_) {
-    out = dir / "out";
-    agentDir = out + "/" + agent;
-    xml = agentDir + "/Brimlet_" + agent + "_" + os + ".xml";
-    ::mkdir(out.c_str(), 0755);
-    ::mkdir(agentDir.c_str(), 0755);
-    link = test::LinkBrimlet(dir.path(), name);
-}
-
-void Site::WriteSettings(const std::string& connectionString, const std::string& connTimeout,
-                         const std::string& cmdTimeout, const std::vector<std::string>& extra) {
-    std::vector<std::string> lines = {
-        "KEMADDONDBstr=" + connectionString, "conntimeoutsec=" + connTimeout,
-        "cmdtimeoutsec=" + cmdTimeout,       std::string("purl=") + kPurl,
-        std::string("surl=") + kSurl,        "srvpath=" + out};
-    // The first occurrence of a key wins, so overrides go first.
-    lines.insert(lines.begin(), extra.begin(), extra.end());
-    test::WriteIni(dir.path(), lines);
-}
-
-test::ProcessResult Site::Run(const std::vector<std::string>& extraEnv) const {
-    std::vector<std::string> env = {"LC_ALL=C"};
-    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
-    return test::RunProgram(link, link, dir.path(), env);
-}
-
-std::string Site::SeedPrevious() const {
-    const std::string doc =
-        DocumentCipher().Encrypt(
-            "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
-            "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
-        "\r\n";
-    test::WriteFile(xml, doc);
+std::string SeedPrevious(const RunSite& site) {
+    std::string doc = DocumentCipher().Encrypt(
+                          "<brimlet><createdatetime>01/01/2020 00:00:00</createdatetime><purl><!"
+                          "[CDATA[prev]]></purl><surl><![CDATA[prev]]></surl></brimlet>") +
+                      "\r\n";
+    test::WriteFile(site.xml, doc);
     return doc;
-}
-
-bool Site::HasDocument() const {
-    struct stat st {};
-    return ::stat(xml.c_str(), &st) == 0;
-}
-
-std::string Site::Document() const {
-    return HasDocument() ? test::ReadFile(xml) : std::string();
-}
-
-test::LogFileContent Site::Log() const {
-    const std::string path = test::FindLogFile(dir.path());
-    return path.empty() ? test::LogFileContent{} : test::ReadLog(path);
-}
-
-std::vector<std::string> Site::Texts() const {
-    return test::EntryTexts(Log());
-}
-
-std::vector<std::string> Site::TempFiles() const {
-    std::vector<std::string> found;
-    const std::regex temp(R"(\.Brimlet_.*\.xml\..*|\.brimlet_.*\.prom\..*)");
-    const std::regex lock(R"(\.Brimlet_.*\.xml\.lock)");
-    for (const std::string& folder : {agentDir, out, dir.path(), dir / "metrics"}) {
-        DIR* d = ::opendir(folder.c_str());
-        if (d == nullptr) {
-            continue;
-        }
-        while (dirent* e = ::readdir(d)) {
-            if (std::regex_match(e->d_name, temp) && !std::regex_match(e->d_name, lock)) {
-                found.push_back(folder + "/" + e->d_name);
-            }
-        }
-        ::closedir(d);
-    }
-    return found;
-}
-
-bool Site::AwaitEntry(const std::string& prefix, double seconds) const {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
-    while (std::chrono::steady_clock::now() < until) {
-        if (HasEntry(Texts(), prefix)) {
-            return true;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return false;
 }
 
 bool HasEntry(const std::vector<std::string>& texts, const std::string& prefix) {

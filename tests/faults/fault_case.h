@@ -1,21 +1,20 @@
 #pragma once
-// One run site for the fault cases: a directory holding a prefix_AGENT_OS link to the real
-// binary, its Ini/ and Log/, and an output root whose agent folder receives the document;
-// plus the checks every case makes on what a run left behind.
+// The fault cases' databases, earlier documents and the checks every case makes on what a run
+// (in a test::RunSite) left behind.
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "support/e2e.h"
+#include "common/text.h"
+#include "support/md5.h"
+#include "support/run_site.h"
 #include "support/temp_dir.h"
 #include "support/test_db.h"
 
 namespace brimlet::faults {
 
 inline constexpr const char* kPassPhrase = "Qm7RtX2bLw9PzK4nHc8VjE5sYa3FdU6g";
-inline constexpr const char* kPurl = "http://primary.invalid/dl/";
-inline constexpr const char* kSurl = "http://second.invalid/dl/";
 
 // sql/postgresql or sql/mariadb of the source tree.
 std::string SqlDir(test::Backend backend);
@@ -34,8 +33,6 @@ void PrefixChecksumProcedure(test::TestDatabase& db, const std::string& pg,
 void KillOtherSessions(test::TestDatabase& db);
 // The MD5 recorded for FA/LNX in upper-case hex, "" when there is no record.
 std::string RecordedMd5(test::TestDatabase& db);
-// Upper-case hex MD5 of bytes, as the MD5 library writes it.
-std::string Md5Hex(const std::string& bytes);
 // The component rows of LoadSchema as INSERT statements (for a server of one's own).
 std::string ComponentInserts(test::Backend backend, int rows, const std::string& agent,
                              const std::string& os);
@@ -43,38 +40,13 @@ std::string ComponentInserts(test::Backend backend, int rows, const std::string&
 std::string WithKey(const std::string& connectionString, const std::string& key,
                     const std::string& value);
 
-class Site {
-  public:
-    // A link named `name` ("pub_FA_LNX") in a fresh directory with out/<agent>/ created.
-    explicit Site(const std::string& name = "pub_FA_LNX", const std::string& agent = "FA",
-                  const std::string& os = "LNX");
+using test::kPurl;
+using test::kSurl;
+using test::Md5Hex;
+using test::RunSite;
 
-    // Writes Ini/dbstring.Ini: the connection string and the usual values, `extra` lines
-    // after them (a key given twice keeps its first value).
-    void WriteSettings(const std::string& connectionString, const std::string& connTimeout = "10",
-                       const std::string& cmdTimeout = "30",
-                       const std::vector<std::string>& extra = {});
-    // Runs the link, as a scheduler would, with LC_ALL=C and the extra environment.
-    test::ProcessResult Run(const std::vector<std::string>& extraEnv = {}) const;
-
-    // Writes a valid earlier document over xml and returns its bytes.
-    std::string SeedPrevious() const;
-    // The document's bytes, or "" when there is none.
-    std::string Document() const;
-    bool HasDocument() const;
-    // Entries of the log (empty when there is no log file).
-    test::LogFileContent Log() const;
-    std::vector<std::string> Texts() const;
-    // Names of temporary and kept documents (.Brimlet_*.xml.*, not the lock file) left in the
-    // agent folder, and of temporary metrics files (.brimlet_*.prom.*) left in metrics/.
-    std::vector<std::string> TempFiles() const;
-
-    test::TempDir dir;
-    std::string name, agent, os;
-    std::string link, out, agentDir, xml;
-    // Polls the log until an entry starts with prefix (true), or `seconds` pass (false).
-    bool AwaitEntry(const std::string& prefix, double seconds = 30) const;
-};
+// Writes a valid earlier document over the site's xml and returns its bytes.
+std::string SeedPrevious(const RunSite& site);
 
 // True when some entry's "Module|Function|Type|Val1|Val2|Val3" starts with prefix.
 bool HasEntry(const std::vector<std::string>& texts, const std::string& prefix);

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <ctime>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -14,7 +13,6 @@
 #include <vector>
 
 #include "cipher/cipher.h"
-#include "common/clock.h"
 #include "fault_case.h"
 
 namespace brimlet::faults {
@@ -67,12 +65,6 @@ class LocalFaultTest : public ::testing::Test {
         }
         return false;
     }
-    // Today's log of the site's link (Log/ created when missing).
-    std::string DayLog() {
-        ::mkdir((site.dir / "Log").c_str(), 0755);
-        return site.dir / ("Log/" + site.name + "_" + DateDigits(std::time(nullptr)) + ".log");
-    }
-
     // The shim comes before the sanitizer runtime in the library list; the runtime must be
     // told that this is wanted, in the environment the child inherits.
     test::ProcessResult RunOnFullDisk(const std::string& mode) {
@@ -89,7 +81,7 @@ class LocalFaultTest : public ::testing::Test {
     }
 
     std::unique_ptr<test::TestDatabase> db;
-    Site site;
+    RunSite site;
 };
 
 // Publications that fail after a successful connection. The old document stays byte for
@@ -129,7 +121,7 @@ TEST_P(FailedPublicationTest, KeepsTheDocumentAndItsRecordedChecksum) {
         "'2020-01-02 03:04:05', 'http://old.invalid/', 'http://old2.invalid/')");
     const auto recorded = ChecksumTable();
     const std::string previous =
-        c.fault == PublicationFault::FolderMissing ? "" : site.SeedPrevious();
+        c.fault == PublicationFault::FolderMissing ? "" : SeedPrevious(site);
     test::ProcessResult r;
     switch (c.fault) {
         case PublicationFault::QueryFails:
@@ -201,7 +193,7 @@ TEST_F(LocalFaultTest, ReadOnlyLogFolderWithoutTodaysLogEndsTheRunUntouched) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only folders; run as an unprivileged user";
     }
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     const std::string logDir = site.dir / "Log";
     ASSERT_EQ(::mkdir(logDir.c_str(), 0555), 0);
     const auto r = site.Run();
@@ -216,7 +208,7 @@ TEST_F(LocalFaultTest, UnwritableLogDropsEntriesTheRunGoesOnAndFails) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root writes into read-only files; run as an unprivileged user";
     }
-    site.SeedPrevious();
+    SeedPrevious(site);
     ASSERT_EQ(site.Run().exitStatus, 0);  // creates today's log
     const std::string logFile = test::FindLogFile(site.dir.path());
     const std::string before = test::ReadFile(logFile);
@@ -258,75 +250,12 @@ TEST_F(LocalFaultTest, TooFewDescriptorsForTheLogStillFailTheRun) {
     }
 }
 
-// Anything but a regular file at the day's log path ends the run at its start, as a missing log
-// folder does: nothing followed, nothing waited on, no settings read, no database work.
-struct DayLogCase {
-    const char* name;
-    void (*make)(const std::string& path, const std::string& elsewhere);
-    mode_t type;  // what lstat still shows there afterwards
-};
-
-void PrintTo(const DayLogCase& c, std::ostream* os) {
-    *os << c.name;
-}
-
-class SpecialDayLogTest : public LocalFaultTest,
-                          public ::testing::WithParamInterface<DayLogCase> {};
-
-TEST_P(SpecialDayLogTest, RunEndsAtItsStartWithStatusOne) {
-    const std::string previous = site.SeedPrevious();
-    const std::string elsewhere = site.dir / "elsewhere.log";
-    test::WriteFile(elsewhere, "someone else's file\n");
-    const std::string dayLog = DayLog();
-    GetParam().make(dayLog, elsewhere);
-    const auto r = RunBounded(site.link, site.dir.path(), 20);
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_LT(r.seconds, 10.0);
-    EXPECT_EQ(test::ReadFile(elsewhere), "someone else's file\n");
-    EXPECT_EQ(site.Document(), previous);
-    EXPECT_EQ(ChecksumRows(), 0u);
-    struct stat st {};
-    ASSERT_EQ(::lstat(dayLog.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & S_IFMT, GetParam().type);
-}
-
-INSTANTIATE_TEST_SUITE_P(DayLog, SpecialDayLogTest,
-                         ::testing::Values(DayLogCase{"Fifo",
-                                                      [](const std::string& p, const std::string&) {
-                                                          ::mkfifo(p.c_str(), 0644);
-                                                      },
-                                                      S_IFIFO},
-                                           DayLogCase{
-                                               "SymlinkToAFileElsewhere",
-                                               [](const std::string& p, const std::string& e) {
-                                                   (void)::symlink(e.c_str(), p.c_str());
-                                               },
-                                               S_IFLNK},
-                                           DayLogCase{"Directory",
-                                                      [](const std::string& p, const std::string&) {
-                                                          ::mkdir(p.c_str(), 0755);
-                                                      },
-                                                      S_IFDIR}),
-                         [](const auto& info) { return std::string(info.param.name); });
-
-TEST_F(LocalFaultTest, EmptyDayLogGetsItsHeader) {
-    test::WriteFile(DayLog(), "");
-    const auto r = site.Run();
-    EXPECT_EQ(r.exitStatus, 0);
-    const auto log = site.Log();
-    ASSERT_EQ(log.header.size(), 5u) << log.raw;
-    EXPECT_EQ(log.header[0], "#Software: TULO.KEM.DC." + site.name);
-    ASSERT_FALSE(site.Texts().empty());
-    EXPECT_EQ(site.Texts().front(), "modMain|Main|MSG|START||");
-}
-
 // A file-size limit below the document's size: the write fails with its entry instead of the
 // kernel killing the run with SIGXFSZ; the log (smaller than the limit) keeps working.
 TEST_F(LocalFaultTest, FileSizeLimitIsAWriteErrorNotAKill) {
     db->Exec("DELETE FROM mst_agent_component");
     db->Exec(ComponentInserts(Backend::Pg, 400, "FA", "LNX"));  // a document of about 200 KB
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     const auto r = RunBounded(site.link, site.dir.path(), 60, {}, "--fsize=32768");
     EXPECT_EQ(r.signal, 0);
     EXPECT_EQ(r.exitStatus, 1);
@@ -340,30 +269,12 @@ TEST_F(LocalFaultTest, FileSizeLimitIsAWriteErrorNotAKill) {
     ExpectCleanLog(site.Log(), db->ConnectionString());
 }
 
-// The MD5 library beside a copy of the binary: missing, without functions, not a library.
+// The MD5 library beside a copy of the binary: missing, without functions, not trusted.
 class Md5FaultTest : public LocalFaultTest {
   protected:
-    // A copy of the binary in its own folder, with `library` (when not "") as the MD5
-    // library beside it and settings of its own; returns the folder.
-    std::string PrepareCopy(const std::string& library) {
-        std::string copy = site.dir / "copy";
-        ::mkdir(copy.c_str(), 0755);
-        const std::string exe = copy + "/" + site.name;
-        test::WriteFile(exe, test::ReadFile(test::BrimletBinary()));
-        ::chmod(exe.c_str(), 0755);
-        if (!library.empty()) {
-            test::WriteFile(copy + "/libVelGnMD5.so", library);
-        }
-        test::WriteIni(copy, {"KEMADDONDBstr=" + db->ConnectionString(), "conntimeoutsec=10",
-                              "cmdtimeoutsec=30", std::string("purl=") + kPurl,
-                              std::string("surl=") + kSurl, "srvpath=" + site.out});
-        logDir = copy;
-        return copy;
-    }
     test::ProcessResult RunCopy(const std::string& library) {
-        const std::string copy = PrepareCopy(library);
-        const std::string exe = copy + "/" + site.name;
-        return test::RunProgram(exe, exe, copy, {"LC_ALL=C"});
+        site.CopyBinary(library);
+        return site.Run();
     }
     // No checksum, so nothing recorded, and the new document (there was none before) goes.
     void ExpectChecksumFailed(const test::ProcessResult& r, const std::string& entry) {
@@ -371,7 +282,7 @@ class Md5FaultTest : public LocalFaultTest {
         EXPECT_FALSE(site.HasDocument());
         EXPECT_EQ(ChecksumRows(), 0u);
         EXPECT_TRUE(site.TempFiles().empty());
-        const auto log = test::ReadLog(test::FindLogFile(logDir));
+        const auto log = site.Log();
         const auto texts = test::EntryTexts(log);
         EXPECT_TRUE(HasEntry(texts, entry)) << log.raw;
         EXPECT_TRUE(HasEntry(texts,
@@ -381,7 +292,6 @@ class Md5FaultTest : public LocalFaultTest {
         EXPECT_EQ(texts.back(), "modMain|Main|MSG|END||");
         ExpectCleanLog(log, db->ConnectionString());
     }
-    std::string logDir;
 };
 
 TEST_F(Md5FaultTest, MissingLibrary) {
@@ -393,24 +303,18 @@ TEST_F(Md5FaultTest, LibraryWithoutTheFunctions) {
                          "modMain|Checksum|ERR|453 (Can't find DLL entry point");
 }
 
-TEST_F(Md5FaultTest, FileThatIsNotALibrary) {
-    ExpectChecksumFailed(RunCopy("this is not an ELF file\n"),
-                         "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
-}
-
 // A library that another account could have written or replaced runs no code: not found.
 TEST_F(Md5FaultTest, LibraryOthersCouldWriteIsNotLoaded) {
     for (const auto& [what, mode] :
          {std::pair{"group-writable file", 0}, std::pair{"group-writable directory", 1}}) {
         SCOPED_TRACE(what);
         const std::string bin = test::BrimletBinary();
-        const std::string copy =
-            PrepareCopy(test::ReadFile(bin.substr(0, bin.rfind('/')) + "/libVelGnMD5.so"));
-        const std::string target = mode == 0 ? copy + "/libVelGnMD5.so" : copy;
+        site.CopyBinary(test::ReadFile(bin.substr(0, bin.rfind('/')) + "/libVelGnMD5.so"));
+        const std::string target = mode == 0 ? site.dir / "libVelGnMD5.so" : site.dir.path();
         struct stat st {};
         ASSERT_EQ(::stat(target.c_str(), &st), 0);
         ASSERT_EQ(::chmod(target.c_str(), (st.st_mode & 07777) | S_IWGRP), 0);
-        const auto r = RunBounded(copy + "/" + site.name, copy, 30);
+        const auto r = RunBounded(site.link, site.dir.path(), 30);
         ::chmod(target.c_str(), st.st_mode & 07777);
         ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
         EXPECT_NE(r.err.find("libVelGnMD5.so not loaded: "), std::string::npos) << r.err;
@@ -423,8 +327,8 @@ TEST_F(Md5FaultTest, LibraryOthersCouldWriteIsNotLoaded) {
 TEST_F(Md5FaultTest, FifosNamedLikeTheLibraryAreNotWaitedOn) {
     for (const bool besideTheBinary : {true, false}) {
         SCOPED_TRACE(besideTheBinary ? "beside the binary" : "on LD_LIBRARY_PATH");
-        const std::string copy = PrepareCopy("");
-        const std::string fifoDir = besideTheBinary ? copy : site.dir / "libpath";
+        site.CopyBinary("");
+        const std::string fifoDir = besideTheBinary ? site.dir.path() : site.dir / "libpath";
         ::mkdir(fifoDir.c_str(), 0755);
         ::unlink((fifoDir + "/libVelGnMD5.so").c_str());
         ASSERT_EQ(::mkfifo((fifoDir + "/libVelGnMD5.so").c_str(), 0644), 0);
@@ -432,7 +336,7 @@ TEST_F(Md5FaultTest, FifosNamedLikeTheLibraryAreNotWaitedOn) {
         if (!besideTheBinary) {
             env.push_back("LD_LIBRARY_PATH=" + fifoDir);
         }
-        const auto r = RunBounded(copy + "/" + site.name, copy, 30, env);
+        const auto r = RunBounded(site.link, site.dir.path(), 30, env);
         EXPECT_EQ(r.signal, 0);
         ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
         EXPECT_TRUE(OnlyOwnSession());
@@ -461,7 +365,7 @@ TEST_F(SettingsFaultTest, UnreadableFile) {
     if (::geteuid() == 0) {
         GTEST_SKIP() << "root reads mode-000 files; run as an unprivileged user";
     }
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     ASSERT_EQ(::chmod(Ini().c_str(), 0), 0);
     ExpectSettingsRefused(site.Run(), previous);
 }
@@ -469,7 +373,7 @@ TEST_F(SettingsFaultTest, UnreadableFile) {
 // The settings name the driver library the driver manager loads: judged like the MD5 library,
 // through a symlinked Ini by the file it leads to.
 TEST_F(SettingsFaultTest, FileOthersCouldWriteIsRefused) {
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     const std::string shared = site.dir / "shared";
     ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
     ASSERT_EQ(::rename(Ini().c_str(), (shared + "/dbstring.Ini").c_str()), 0);
@@ -488,7 +392,7 @@ TEST_F(SettingsFaultTest, FileOthersCouldWriteIsRefused) {
 }
 
 TEST_F(SettingsFaultTest, BinaryFile) {
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     std::string junk;
     for (int i = 0; i < 65536; ++i) {
         junk += static_cast<char>((i * 7919 + 13) % 256);

@@ -158,7 +158,7 @@ class MetricsRunTest : public test::BackendTest {
         return n;
     }
 
-    Site site;
+    RunSite site;
 };
 
 TEST_P(MetricsRunTest, ScrapedValuesAreThoseOfEachRunAndTheSuccessOutlivesFailures) {
@@ -259,7 +259,7 @@ TEST_P(MetricsRunTest, ScrapedValuesAreThoseOfEachRunAndTheSuccessOutlivesFailur
 TEST_P(MetricsRunTest, UnwritableMetricsDirectoryFailsTheRunOtherwiseAsWithoutTheKey) {
     const bool root = ::geteuid() == 0;
     // Module|Function|Type of each entry: the values hold paths and checksums of each site.
-    auto shape = [](const Site& site) {
+    auto shape = [](const RunSite& site) {
         std::vector<std::string> out;
         for (const auto& cols : site.Log().entries) {
             if (cols.size() > 3 && cols[2] != "WriteRunMetrics") {
@@ -283,7 +283,7 @@ TEST_P(MetricsRunTest, UnwritableMetricsDirectoryFailsTheRunOtherwiseAsWithoutTh
             std::cout << "read-only case skipped: root writes into a read-only directory\n";
             continue;
         }
-        Site other;
+        RunSite other;
         if (c.mode != 0) {
             ASSERT_EQ(::mkdir((other.dir / c.dir).c_str(), c.mode), 0);
         }

@@ -53,26 +53,19 @@ TEST_F(NameFaultTest, PartsThatLeadOutOfTheAgentFolderAreRefused) {
         db->Exec(ComponentInserts(Backend::Pg, 2, agent, os));
     }
     for (const auto& [agent, os] : pairs) {
-        const std::string name = "p_" + agent + "_" + os;
+        const std::string name = std::string("p_").append(agent).append("_").append(os);
         SCOPED_TRACE(name);
-        test::TempDir dir;
-        const std::string link = test::LinkBrimlet(dir.path(), name);
         // The tree above the output root, with a document wherever such a run would write.
-        const std::string www = dir / "www";
-        const std::string out = www + "/out";
-        for (const std::string& d : {www, out, out + "/A"}) {
-            ASSERT_EQ(::mkdir(d.c_str(), 0755), 0);
-        }
-        const std::string target = out + "/" + agent + "/Brimlet_" + agent + "_" + os + ".xml";
-        test::WriteFile(target, "previous document\r\n");
-        test::WriteIni(dir.path(), {"KEMADDONDBstr=" + db->ConnectionString(), "conntimeoutsec=10",
-                                    "cmdtimeoutsec=30", std::string("purl=") + kPurl,
-                                    std::string("surl=") + kSurl, "srvpath=" + out});
+        RunSite site(name, agent, os, "www/out");
+        const std::string www = site.dir / "www";
+        std::filesystem::create_directories(site.out + "/A");
+        test::WriteFile(site.xml, "previous document\r\n");
+        site.WriteSettings(db->ConnectionString());
         const auto before = Snapshot(www);
-        const auto r = test::RunProgram(link, link, dir.path(), {"LC_ALL=C"});
+        const auto r = site.Run();
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(Snapshot(www), before);
-        const auto log = test::ReadLog(test::FindLogFile(dir.path()));
+        const auto log = site.Log();
         EXPECT_EQ(
             test::EntryTexts(log),
             (std::vector<std::string>{"modMain|Main|MSG|START||",
@@ -86,7 +79,7 @@ TEST_F(NameFaultTest, PartsThatLeadOutOfTheAgentFolderAreRefused) {
 TEST_F(NameFaultTest, DotsBelongToTheOsPart) {
     db->Exec(ComponentInserts(Backend::Pg, 2, "KA", "WIN.64"));
     db->Exec(ComponentInserts(Backend::Pg, 4, "KA", "WIN"));
-    Site site("pub_KA_WIN.64", "KA", "WIN.64");
+    RunSite site("pub_KA_WIN.64", "KA", "WIN.64");
     site.WriteSettings(db->ConnectionString());
     const std::string other = site.agentDir + "/Brimlet_KA_WIN.xml";
     test::WriteFile(other, "the KA/WIN document\r\n");
@@ -110,7 +103,7 @@ TEST_F(NameFaultTest, DotsBelongToTheOsPart) {
 
 TEST_F(NameFaultTest, RelativeSrvpathIsBesideTheProgramNotTheWorkingDirectory) {
     db->Exec(ComponentInserts(Backend::Pg, 3, "FA", "LNX"));
-    Site site;
+    RunSite site;
     site.WriteSettings(db->ConnectionString(), "10", "30", {"srvpath=out"});
     // A working directory with an output tree of the same relative name.
     const std::string cwd = site.dir / "elsewhere";

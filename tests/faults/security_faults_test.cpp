@@ -22,7 +22,7 @@ TEST_P(SecurityFaultTest, SqlInNamesSettingsAndRowsStaysPlainValues) {
     Db().Exec(ComponentInserts(backend(), 2, agent, os));
     Db().Exec(ComponentInserts(backend(), 5, "OTHER", os));  // matched only by an injection
     Db().Exec("UPDATE mst_agent_component SET name = 'n''; DROP TABLE victim; --'");
-    Site site("pub_" + agent + "_" + os, agent, os);
+    RunSite site("pub_" + agent + "_" + os, agent, os);
     const std::string purl = "http://p.invalid/'); DROP TABLE victim; --";
     site.WriteSettings(Db().ConnectionString(), "10", "30", {"purl=" + purl});
     const auto r = site.Run();
@@ -50,7 +50,7 @@ TEST_P(SecurityFaultTest, PasswordNeverReachesTheLog) {
         Db().Exec("CREATE USER '" + user + "'@'127.0.0.1' IDENTIFIED BY '" + marker + "'");
         Db().Exec("GRANT ALL ON " + Db().Name() + ".* TO '" + user + "'@'127.0.0.1'");
     }
-    Site site;
+    RunSite site;
     const std::string good = WithKey(WithKey(Db().ConnectionString(), "Uid", user), "Pwd", marker);
     site.WriteSettings(good);
     EXPECT_EQ(site.Run().exitStatus, 0) << site.Log().raw;

@@ -22,9 +22,9 @@ TEST(ServerFaultTest, StoppedAndKilledServerKeepTheDocument) {
     server.ExecScript(ComponentInserts(Backend::Pg, 100000, "FA", "LNX"));
 
     // Stopped: the run finds nothing on the port.
-    Site site;
+    RunSite site;
     site.WriteSettings(server.ConnectionString());
-    const std::string previous = site.SeedPrevious();
+    const std::string previous = SeedPrevious(site);
     server.Stop();
     auto r = site.Run();
     EXPECT_EQ(r.exitStatus, 1);

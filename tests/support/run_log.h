@@ -11,6 +11,10 @@
 
 namespace brimlet::test {
 
+struct LogRow {
+    std::string module, function, type, val1, val2, val3;
+};
+
 struct LoggedRun {
     TempDir dir;
     RunContext ctx;
@@ -23,6 +27,14 @@ struct LoggedRun {
     }
     // Module..Val3 of every entry so far, "|"-joined.
     std::vector<std::string> Entries() const { return EntryTexts(ReadLog(ctx.log.logFilePath)); }
+    // The entries without their DateTime column, each checked for CR LF and seven columns.
+    std::vector<LogRow> Rows() const {
+        std::vector<LogRow> rows;
+        for (const LogColumns& c : CheckedEntries(ReadLog(ctx.log.logFilePath))) {
+            rows.push_back(LogRow{c[0], c[1], c[2], c[3], c[4], c[5]});
+        }
+        return rows;
+    }
     std::string Raw() const { return ReadFile(ctx.log.logFilePath); }
 };
 

@@ -12,7 +12,7 @@
 #else
 #include <unistd.h>
 
-#include "checksum_test_util.h"
+#include "support/md5.h"
 #endif
 
 namespace {

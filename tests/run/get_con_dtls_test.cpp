@@ -107,28 +107,25 @@ TEST_F(GetConDtls, RelativePathIsTakenFromTheExecutableDirectory) {
     }
 }
 
-TEST_F(GetConDtls, MissingOrBlankPathFallsBackToTheExecutableDirectory) {
-    for (const std::string line : {"", "srvpath=\n", "srvpath=    \n"}) {
+// A missing or blank path is "not available", one that leads nowhere "not found"; both fall
+// back to the executable's directory.
+TEST_F(GetConDtls, MissingBlankOrDeadPathFallsBackToTheExecutableDirectory) {
+    WriteFile(m_dir / "plain", "x");
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "Path not available"},
+        {"srvpath=\n", "Path not available"},
+        {"srvpath=    \n", "Path not available"},
+        {"srvpath=" + (m_dir / "nothing") + "\n", "Path not found"},
+        {"srvpath=" + (m_dir / "nothing/below") + "\n", "Path not found"},
+        {"srvpath=" + (m_dir / "plain/below") + "\n", "Path not found"},
+    };
+    for (const auto& [line, text] : cases) {
         SCOPED_TRACE(line);
         ::unlink(m_ctx.log.logFilePath.c_str());
         WriteIni(line);
         ASSERT_TRUE(getConDtls(m_ctx));
         EXPECT_EQ(m_ctx.srvPath, m_ctx.log.exeDir + "/");
-        EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", "Path not available"),
-                                                 Msg("MSG", "Default Path ::", m_ctx.log.exeDir)}));
-    }
-}
-
-TEST_F(GetConDtls, PathThatLeadsNowhereFallsBack) {
-    WriteFile(m_dir / "plain", "x");
-    for (const std::string& path :
-         {m_dir / "nothing", m_dir / "nothing/below", m_dir / "plain/below"}) {
-        SCOPED_TRACE(path);
-        ::unlink(m_ctx.log.logFilePath.c_str());
-        WriteIni("srvpath=" + path + "\n");
-        ASSERT_TRUE(getConDtls(m_ctx));
-        EXPECT_EQ(m_ctx.srvPath, m_ctx.log.exeDir + "/");
-        EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", "Path not found"),
+        EXPECT_EQ(Entries(), (std::vector<Entry>{Msg("ERR", text),
                                                  Msg("MSG", "Default Path ::", m_ctx.log.exeDir)}));
     }
 }
