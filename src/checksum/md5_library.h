@@ -8,7 +8,11 @@
 
 namespace brimlet {
 
+#ifdef _WIN32
+inline constexpr std::string_view kMd5LibraryFile = "VelGnMD5.dll";
+#else
 inline constexpr std::string_view kMd5LibraryFile = "libVelGnMD5.so";
+#endif
 inline constexpr std::string_view kMd5LibraryMissing = "File not found: VelGnMD5";
 
 class Md5Library {

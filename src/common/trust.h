@@ -5,6 +5,11 @@
 
 namespace brimlet {
 
+#ifdef _WIN32
+// Why the open file `handle` (a HANDLE) may not be trusted, or "" when it may: neither the file
+// nor its directory may grant Everyone, Users or Authenticated Users a right to change it.
+std::string DistrustOf(void* handle);
+#else
 // Why the open regular file `fd` may not be trusted, or "" when it may: the file and its real
 // parent directory must each be owned by root or by the effective user and be writable by
 // neither group nor others (the rule SSH applies to its keys). The file is judged by what the
@@ -13,5 +18,6 @@ std::string DistrustOf(int fd);
 
 // The real path of an open descriptor ("" when it cannot be told).
 std::string RealPathOf(int fd);
+#endif
 
 }  // namespace brimlet

@@ -1,12 +1,10 @@
 #include "db/odbc.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <malloc.h>
+#ifdef _WIN32
+#include "db/sql_win32.h"
+#else
 #include <odbcinst.h>
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -16,10 +14,8 @@
 #include <mutex>
 #include <thread>
 
-#include "common/fd_io.h"
 #include "common/integer.h"
 #include "common/text.h"
-#include "common/unique_fd.h"
 #include "db/odbc_internal.h"
 
 namespace brimlet::db {
@@ -402,57 +398,6 @@ void Connection::Open() {
                                       charsetOptions, dsnOptions);
 }
 
-namespace {
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
-
-// psqlODBC logs its disconnect under the driver-wide CommLog of odbcinst.ini, whatever the
-// connection's own: a /tmp/psqlodbc_<exe>_<user><pid>.log holding one "PQfinish" line. A file
-// of that name that is ours and holds nothing else is removed; any other is left alone.
-void RemoveDisconnectLog() noexcept {
-    try {
-        const passwd* user = ::getpwuid(::getuid());
-        if (user == nullptr) {
-            return;
-        }
-        const std::string suffix = std::string(user->pw_name) + std::to_string(::getpid()) + ".log";
-        const std::unique_ptr<DIR, DirCloser> tmp(::opendir("/tmp"));
-        if (!tmp) {
-            return;
-        }
-        const int dirFd = ::dirfd(tmp.get());
-        while (const dirent* entry = ::readdir(tmp.get())) {
-            const std::string_view name = entry->d_name;
-            if (name.rfind("psqlodbc_", 0) != 0 || name.size() < suffix.size() ||
-                name.substr(name.size() - suffix.size()) != suffix) {
-                continue;
-            }
-            const UniqueFd fd(
-                ::openat(dirFd, entry->d_name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-            struct stat st {};
-            std::string text;
-            if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) ||
-                st.st_uid != ::getuid() || st.st_size > 4096 || !ReadUpTo(fd.get(), 4096, text)) {
-                continue;
-            }
-            bool onlyDisconnect = !text.empty();
-            for (const std::string_view line : Split(text, '\n')) {
-                onlyDisconnect =
-                    onlyDisconnect && (line.empty() || line.rfind("PQfinish: ", 0) == 0);
-            }
-            if (onlyDisconnect) {
-                (void)::unlinkat(dirFd, entry->d_name, 0);
-            }
-        }
-    } catch (...) {
-        // Litter is no failure of the run.
-    }
-}
-
-}  // namespace
-
 void Connection::Close() {
     Impl& d = impl();
     if (!d.open) {
@@ -738,7 +683,7 @@ RecordSet Command::Execute() {
                 // The driver has just freed its copy of the rows, a heap as large as ours
                 // (psqlODBC keeps every value in a block of its own). Give those pages back
                 // now, before the document is built beside our copy.
-                malloc_trim(0);
+                ReleaseFreedHeap();
             }
             // Output values are set only once every result of the call has been consumed.
             rc = SQLMoreResults(stmt.get());

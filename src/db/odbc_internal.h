@@ -1,8 +1,12 @@
 #pragma once
 // Internals of the ODBC layer shared by its source files: handle ownership, the one return-code
 // checker, and the Impl structs behind the public classes.
+#ifdef _WIN32
+#include "db/sql_win32.h"
+#else
 #include <sql.h>
 #include <sqlext.h>
+#endif
 
 #include <cstdint>
 #include <optional>
@@ -23,6 +27,12 @@ inline constexpr std::int32_t kErrItemNotFound = 3265;
 inline constexpr std::int32_t kErrObjectClosed = 3704;
 inline constexpr std::int32_t kErrObjectOpen = 3705;
 inline constexpr std::int32_t kErrConnectionUnusable = 3709;
+
+// Platform parts (odbc_posix.cpp, odbc_win32.cpp). Both are best effort and never throw.
+// Removes the disconnect log psqlODBC leaves behind when we turned its CommLog off.
+void RemoveDisconnectLog() noexcept;
+// Hands the heap the driver has just freed back to the system.
+void ReleaseFreedHeap() noexcept;
 
 // Upper bound of diagnostic records read for one failure.
 inline constexpr SQLSMALLINT kMaxDiagRecords = 10;
