@@ -17,11 +17,6 @@
 namespace brimlet::test {
 namespace {
 
-std::string SqlDir(Backend backend) {
-    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
-           (backend == Backend::Pg ? "postgresql" : "mariadb");
-}
-
 // A stand-in procedure with the real one's seven parameters that only sets its status.
 std::string StatusProcedure(Backend backend, const std::string& status) {
     if (backend == Backend::Pg) {

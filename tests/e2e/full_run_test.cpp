@@ -18,10 +18,7 @@ namespace {
 using test::BackendTest;
 using test::EntryTexts;
 
-std::string SqlDir(test::Backend b) {
-    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
-           (b == test::Backend::Pg ? "postgresql" : "mariadb");
-}
+using test::SqlDir;
 
 class FullRunTest : public BackendTest {
   protected:

@@ -7,11 +7,6 @@
 
 namespace brimlet::faults {
 
-std::string SqlDir(test::Backend backend) {
-    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
-           (backend == test::Backend::Pg ? "postgresql" : "mariadb");
-}
-
 namespace {
 std::string Quoted(const std::string& value) {
     std::string out = "'";

@@ -16,8 +16,7 @@ namespace brimlet::faults {
 
 inline constexpr const char* kPassPhrase = "Qm7RtX2bLw9PzK4nHc8VjE5sYa3FdU6g";
 
-// sql/postgresql or sql/mariadb of the source tree.
-std::string SqlDir(test::Backend backend);
+using test::SqlDir;
 // Loads the schema and both procedures, and `rows` component rows for agent/os.
 void LoadSchema(test::TestDatabase& db, int rows, const std::string& agent = "FA",
                 const std::string& os = "LNX");

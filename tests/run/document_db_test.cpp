@@ -28,8 +28,7 @@ class DocumentDbTest : public test::BackendTest {
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        const std::string dir = std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
-                                (backend() == Backend::Pg ? "postgresql" : "mariadb");
+        const std::string dir = test::SqlDir(backend());
         Db().ExecFile(dir + "/schema.sql");
         Db().ExecFile(dir + "/procedures.sql");
         RunContext& ctx = m_run.ctx;

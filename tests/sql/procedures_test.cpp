@@ -145,8 +145,7 @@ class SqlProcedures : public test::BackendTest {
         if (IsSkipped() || HasFatalFailure()) {
             return;
         }
-        const std::string dir = std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
-                                (backend() == Backend::Pg ? "postgresql" : "mariadb");
+        const std::string dir = test::SqlDir(backend());
         for (const char* file : {"/schema.sql", "/procedures.sql", "/sample.sql"}) {
             Db().ExecFile(dir + file);
         }

@@ -240,6 +240,11 @@ std::string BackendName(Backend backend) {
     return backend == Backend::Pg ? "Pg" : "MariaDb";
 }
 
+std::string SqlDir(Backend backend) {
+    return std::string(BRIMLET_SOURCE_DIR) + "/sql/" +
+           (backend == Backend::Pg ? "postgresql" : "mariadb");
+}
+
 std::string BackendParamName(const ::testing::TestParamInfo<Backend>& info) {
     return BackendName(info.param);
 }

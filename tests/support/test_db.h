@@ -52,6 +52,8 @@ enum class Backend { Pg, MariaDb };
 
 // "Pg" or "MariaDb" (usable in test names).
 std::string BackendName(Backend backend);
+// The checkout's sql/postgresql or sql/mariadb: the schema and procedures as shipped.
+std::string SqlDir(Backend backend);
 // For INSTANTIATE_TEST_SUITE_P: names the instance after its backend.
 std::string BackendParamName(const ::testing::TestParamInfo<Backend>& info);
 // Both backends, configured or not (instantiate with these, so a missing one is reported).
