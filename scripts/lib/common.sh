@@ -19,7 +19,8 @@ brimlet_as_root() {
 #          the node exporter, promtool and curl for the metrics files
 #   lint:  clang-format, clang-tidy, shellcheck
 #   windows: the mingw-w64 cross compiler (posix threads), Wine, GoogleTest's sources, CMake,
-#          openssl for the cross-decrypt check
+#          openssl for the cross-decrypt check, the database servers and the host's ODBC
+#          drivers that Wine's odbc32 hands the calls to
 brimlet_install_packages() {
     local pkgs=()
     local group
@@ -34,7 +35,8 @@ brimlet_install_packages() {
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
             lint) pkgs+=(clang-format clang-tidy shellcheck python3) ;;
             windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest cmake make openssl
-                            python3) ;;
+                            python3 unixodbc postgresql odbc-postgresql mariadb-server
+                            odbc-mariadb) ;;
         esac
     done
     local missing=()

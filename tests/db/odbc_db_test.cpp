@@ -1,9 +1,4 @@
 // The ODBC layer against the private PostgreSQL and MariaDB servers: one body per case for both.
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdio>
 #include <optional>
@@ -12,7 +7,6 @@
 
 #include <gtest/gtest.h>
 
-#include "common/unique_fd.h"
 #include "db/odbc.h"
 #include "db/odbc_testing.h"
 #include "support/fault_listener.h"
@@ -121,15 +115,8 @@ TEST_P(OdbcDbTest, RefusedLoginsFailInOpenWithTheDriversText) {
     }
     {
         // A port where nothing listens: refused at once, not after the time-out.
-        UniqueFd probe(::socket(AF_INET, SOCK_STREAM, 0));
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof addr;
-        ASSERT_EQ(::bind(probe.get(), reinterpret_cast<sockaddr*>(&addr), len), 0);
-        ASSERT_EQ(::getsockname(probe.get(), reinterpret_cast<sockaddr*>(&addr), &len), 0);
         Connection c = Configured(
-            WithItem(Db().ConnectionString(), "Port", std::to_string(ntohs(addr.sin_port))));
+            WithItem(Db().ConnectionString(), "Port", std::to_string(test::UnusedPort())));
         auto start = Clock::now();
         Failure f = FailureOf([&] { c.Open(); });
         EXPECT_LT(Clock::now() - start, std::chrono::seconds(5));

@@ -2,6 +2,7 @@
 // A TCP listener on 127.0.0.1 that accepts every connection and never sends a byte: a server
 // that hangs during the login, for time-out tests.
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 namespace brimlet::test {
@@ -22,8 +23,13 @@ class SilentListener {
   private:
     void Loop();
 
+#ifdef _WIN32
+    std::uintptr_t m_listenSocket = ~std::uintptr_t{0};  // a SOCKET
+    std::atomic<bool> m_stop{false};
+#else
     int m_listenFd = -1;
     int m_stopPipe[2] = {-1, -1};
+#endif
     int m_port = 0;
     std::atomic<int> m_accepted{0};
     std::thread m_thread;

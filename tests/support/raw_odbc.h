@@ -3,8 +3,13 @@
 // from the layer under test on purpose: a fault of the layer must not hide in the code that
 // prepares or checks its data. Header only, so that the benchmark builds without the tests.
 // Failures throw std::runtime_error with the driver's diagnostics.
+#ifdef _WIN32
+#include <windows.h>  // before the ODBC headers, which need its types
+#endif
+// clang-format off
 #include <sql.h>
 #include <sqlext.h>
+// clang-format on
 
 #include <stdexcept>
 #include <string>

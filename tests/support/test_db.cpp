@@ -1,6 +1,10 @@
 #include "support/test_db.h"
 
+#ifdef _WIN32
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <cctype>
@@ -122,11 +126,19 @@ std::string WithDatabase(const std::string& connectionString, const std::string&
     return out;
 }
 
+int ProcessId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return ::getpid();
+#endif
+}
+
 std::string UniqueName() {
     std::random_device rd;
     auto now = std::chrono::steady_clock::now().time_since_epoch().count();
     std::ostringstream name;
-    name << "brimlet_t_" << ::getpid() << "_" << std::hex
+    name << "brimlet_t_" << ProcessId() << "_" << std::hex
          << (static_cast<unsigned long long>(now) & 0xffffffffULL) << "_" << rd();
     return name.str();
 }
