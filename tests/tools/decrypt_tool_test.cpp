@@ -1,21 +1,30 @@
-#include <dirent.h>
-#include <fcntl.h>
 #include <gtest/gtest.h>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
+#include <algorithm>
 #include <cstdlib>
+#include <filesystem>
 #include <set>
 #include <string>
 
 #include "cipher/cipher.h"
 #include "common/failure.h"
-#include "common/fd_io.h"
-#include "common/unique_fd.h"
 #include "decrypt/decrypt_tool.h"
 #include "support/temp_dir.h"
+#ifdef _WIN32
+#include "common/handle_win32.h"
+#else
+#include "common/fd_io.h"
+#include "common/unique_fd.h"
+#endif
 
 namespace brimlet::test {
 namespace {
@@ -28,12 +37,73 @@ struct ToolResult {
     std::string err;
 };
 
+#ifdef _WIN32
+// One argument of a command line, as the C runtime splits it (no path here ends in "\\").
+std::string Quoted(const std::string& arg) {
+    return "\"" + arg + "\"";
+}
+
+// The system's texts for the files that cannot be read or written.
+const std::string kNoSuchFile = SystemErrorText(ERROR_FILE_NOT_FOUND);
+const std::string kNoSuchFolder = SystemErrorText(ERROR_PATH_NOT_FOUND);
+const std::string kFolderNotFile = SystemErrorText(ERROR_ACCESS_DENIED);
+// Standard error stays in text mode, standard output takes the document's bytes unchanged.
+const std::string kErrLineEnd = "\r\n";
+
+// A new file that a child process may inherit as its standard output or error.
+UniqueHandle InheritableFile(const std::string& path) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    return UniqueHandle(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// Runs the built brimlet-decrypt in `dir` with `args` (already quoted), capturing both streams.
+// Started directly: Wine's cmd.exe does not run a quoted program with arguments after "&&".
+ToolResult RunTool(const TempDir& dir, const std::string& args) {
+    ToolResult result;
+    {
+        const UniqueHandle out = InheritableFile(dir / "out");
+        const UniqueHandle err = InheritableFile(dir / "err");
+        EXPECT_TRUE(out && err) << SystemErrorText(GetLastError());
+        STARTUPINFOA start{};
+        start.cb = sizeof start;
+        start.dwFlags = STARTF_USESTDHANDLES;
+        start.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        start.hStdOutput = out.get();
+        start.hStdError = err.get();
+        std::string command = Quoted("brimlet-decrypt") + " " + args;
+        PROCESS_INFORMATION process{};
+        if (!CreateProcessA(DECRYPT_TOOL, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                            dir.path().c_str(), &start, &process)) {
+            ADD_FAILURE() << "CreateProcess: " << SystemErrorText(GetLastError());
+            return result;
+        }
+        const UniqueHandle child(process.hProcess);
+        const UniqueHandle thread(process.hThread);
+        DWORD code = 0;
+        WaitForSingleObject(child.get(), INFINITE);
+        GetExitCodeProcess(child.get(), &code);
+        result.status = static_cast<int>(code);
+    }
+    result.out = ReadFile(dir / "out");
+    result.err = ReadFile(dir / "err");
+    return result;
+}
+#else
+std::string Quoted(const std::string& arg) {
+    return "'" + arg + "'";
+}
+
+const std::string kNoSuchFile = "No such file or directory";
+const std::string kNoSuchFolder = kNoSuchFile;
+const std::string kFolderNotFile = "Is a directory";
+const std::string kErrLineEnd = "\n";
+
 // Runs the built brimlet-decrypt in `dir` with `args` (already shell-quoted), capturing both
 // streams.
 ToolResult RunTool(const TempDir& dir, const std::string& args) {
-    const std::string command = "cd '" + dir.path() +
-                                "' && '" BRIMLET_BINARY_DIR "/bin/brimlet-decrypt' " + args +
-                                " >'" + (dir / "out") + "' 2>'" + (dir / "err") + "'";
+    const std::string command = "cd '" + dir.path() + "' && '" DECRYPT_TOOL "' " + args + " >'" +
+                                (dir / "out") + "' 2>'" + (dir / "err") + "'";
     const int raw = std::system(command.c_str());
     ToolResult result;
     result.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -46,6 +116,7 @@ int Shell(const std::string& command) {
     const int raw = std::system(command.c_str());
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
+#endif
 
 // SHA-256 of kDocumentPassPhrase: printf '%s' PASS | openssl dgst -sha256.
 const std::string kKeyHex = "3f0b06648622068f9cf8021892ad6b79b7e489123dd2cce9a82bacd6317779e4";
@@ -64,12 +135,14 @@ const std::string kPlain =
 TEST(DecryptTool, PrintsThePlainDocumentOfTheProjectsCipher) {
     TempDir dir;
     WriteFile(dir / "Brimlet_KA_WIN64.xml", DocumentCipher().Encrypt(kPlain) + "\r\n");
-    const ToolResult r = RunTool(dir, "'" + (dir / "Brimlet_KA_WIN64.xml") + "'");
+    const ToolResult r = RunTool(dir, Quoted(dir / "Brimlet_KA_WIN64.xml"));
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, kPlain);
     EXPECT_EQ(r.err, "");
 }
 
+#ifndef _WIN32
+// Under Wine the host's openssl checks the Windows build (Cipher.StockToolOnTheHost...).
 TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
     TempDir dir;
     ASSERT_EQ(Shell("command -v openssl >/dev/null"), 0) << "openssl is not installed";
@@ -92,6 +165,7 @@ TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
         0);
     EXPECT_EQ(ReadFile(dir / "back"), kPlain);
 }
+#endif
 
 TEST(DecryptTool, EachBadDocumentGivesStatusOneAndOneLine) {
     TempDir dir;
@@ -129,7 +203,7 @@ TEST(DecryptTool, EachBadDocumentGivesStatusOneAndOneLine) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         WriteFile(dir / c.name, c.content);
-        const ToolResult r = RunTool(dir, "'" + (dir / c.name) + "'");
+        const ToolResult r = RunTool(dir, Quoted(dir / c.name));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         EXPECT_EQ(r.err.rfind("brimlet-decrypt: " + (dir / c.name) + ": " + c.expectedText, 0), 0u)
@@ -139,23 +213,25 @@ TEST(DecryptTool, EachBadDocumentGivesStatusOneAndOneLine) {
     }
 
     const std::vector<std::pair<std::string, std::string>> unreadable = {
-        {dir / "missing.xml", "No such file or directory"},
-        {dir.path(), "Is a directory"},
+        {dir / "missing.xml", kNoSuchFile},
+        {dir.path(), kFolderNotFile},
     };
     for (const auto& [path, reason] : unreadable) {
         SCOPED_TRACE(path);
-        const ToolResult r = RunTool(dir, "'" + path + "'");
+        const ToolResult r = RunTool(dir, Quoted(path));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, "brimlet-decrypt: " + path + ": " + reason + "\n");
+        EXPECT_EQ(r.err, "brimlet-decrypt: " + path + ": " + reason + kErrLineEnd);
     }
+#ifndef _WIN32
     if (::geteuid() != 0) {
         WriteFile(dir / "locked", good + "\r\n");
         ::chmod((dir / "locked").c_str(), 0);
-        const ToolResult r = RunTool(dir, "'" + (dir / "locked") + "'");
+        const ToolResult r = RunTool(dir, Quoted(dir / "locked"));
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.err, "brimlet-decrypt: " + (dir / "locked") + ": Permission denied\n");
     }
+#endif
 }
 
 TEST(DecryptTool, UsageErrorsAreStatusTwo) {
@@ -164,7 +240,7 @@ TEST(DecryptTool, UsageErrorsAreStatusTwo) {
     EXPECT_EQ(RunTool(dir, "a b").status, 2);
     const ToolResult unknown = RunTool(dir, "--pretty x");
     EXPECT_EQ(unknown.status, 2);
-    EXPECT_EQ(unknown.err, "brimlet-decrypt: unknown option --pretty (try --help)\n");
+    EXPECT_EQ(unknown.err, "brimlet-decrypt: unknown option --pretty (try --help)" + kErrLineEnd);
     // A file whose name starts with "-" is reachable after "--".
     WriteFile(dir / "-doc", DocumentCipher().Encrypt("<a/>") + "\r\n");
     EXPECT_EQ(RunTool(dir, "-doc").status, 2);
@@ -205,11 +281,9 @@ std::string LargePlain(std::size_t bytes) {
 
 std::set<std::string> Names(const std::string& dir) {
     std::set<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (const dirent* e = ::readdir(d)) {
-            names.insert(e->d_name);
-        }
-        ::closedir(d);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        names.insert(entry.path().filename().string());
     }
     return names;
 }
@@ -242,7 +316,7 @@ TEST(DecryptTool, LateFaultsLeaveNoWholeLookingOutput) {
         const std::string doc = dir / ("doc" + std::to_string(i));
         WriteFile(doc, cases[i].first + "\r\n");
         const std::string expected = "brimlet-decrypt: " + doc + ": " + cases[i].second;
-        const ToolResult toStdout = RunTool(dir, "'" + doc + "'");
+        const ToolResult toStdout = RunTool(dir, Quoted(doc));
         EXPECT_EQ(toStdout.status, 1);
         EXPECT_EQ(toStdout.err.rfind(expected, 0), 0u) << toStdout.err;
         EXPECT_EQ(toStdout.err.find('\n'), toStdout.err.size() - 1) << toStdout.err;
@@ -250,7 +324,7 @@ TEST(DecryptTool, LateFaultsLeaveNoWholeLookingOutput) {
         EXPECT_EQ(plain.compare(0, toStdout.out.size(), toStdout.out), 0);
 
         const std::set<std::string> before = Names(dir.path());
-        const ToolResult toFile = RunTool(dir, "-o kept.xml '" + doc + "'");
+        const ToolResult toFile = RunTool(dir, "-o kept.xml " + Quoted(doc));
         EXPECT_EQ(toFile.status, 1);
         EXPECT_EQ(toFile.err.rfind(expected, 0), 0u) << toFile.err;
         EXPECT_EQ(toFile.out, "");
@@ -263,16 +337,18 @@ TEST(DecryptTool, LateFaultsLeaveNoWholeLookingOutput) {
     EXPECT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(ok.out, "");
     EXPECT_TRUE(ReadFile(dir / "kept.xml") == plain);
+#ifndef _WIN32
     const mode_t mask = ::umask(0);
     ::umask(mask);
     struct stat st {};
     ASSERT_EQ(::stat((dir / "kept.xml").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0666 & ~mask);
+#endif
     EXPECT_EQ(RunTool(dir, "-o").status, 2);
     EXPECT_EQ(RunTool(dir, "-o a -o b good").status, 2);
     const ToolResult noDir = RunTool(dir, "-o missing/x.xml good");
     EXPECT_EQ(noDir.status, 1);
-    EXPECT_EQ(noDir.err, "brimlet-decrypt: missing/x.xml: No such file or directory\n");
+    EXPECT_EQ(noDir.err, "brimlet-decrypt: missing/x.xml: " + kNoSuchFolder + kErrLineEnd);
 }
 
 // Pieces of the plain text end inside multi-byte sequences; the text check joins them.
@@ -296,6 +372,7 @@ TEST(DecryptDocumentText, ChecksSequencesSplitBetweenPieces) {
     }
 }
 
+#ifndef _WIN32
 // The tool streams: its peak memory does not grow with the document.
 TEST(DecryptTool, PeakMemoryStaysSmallOnALargeDocument) {
 #if defined(__SANITIZE_ADDRESS__)
@@ -322,8 +399,7 @@ TEST(DecryptTool, PeakMemoryStaysSmallOnALargeDocument) {
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
-        ::execl(BRIMLET_BINARY_DIR "/bin/brimlet-decrypt", "brimlet-decrypt", doc.c_str(),
-                static_cast<char*>(nullptr));
+        ::execl(DECRYPT_TOOL, "brimlet-decrypt", doc.c_str(), static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;
@@ -332,6 +408,7 @@ TEST(DecryptTool, PeakMemoryStaysSmallOnALargeDocument) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_LT(usage.ru_maxrss, kLimitKib) << "peak RSS KiB on a 140 MB document";
 }
+#endif
 
 }  // namespace
 }  // namespace brimlet::test

@@ -1,18 +1,11 @@
 #include "decrypt/decrypt_tool.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
 #include <optional>
 #include <ostream>
 
 #include "common/failure.h"
-#include "common/fd_io.h"
-#include "common/unique_fd.h"
 #include "common/utf8.h"
+#include "decrypt/tool_files.h"
 
 namespace brimlet::tools {
 
@@ -125,66 +118,6 @@ class HeldBackWriter {
     std::string m_pending;
 };
 
-// A fault whose stderr line is complete: the input's carry its path, the output's theirs.
-struct ToolFault {
-    std::string line;
-};
-
-ToolFault ErrnoFault(int err, const std::string& path) {
-    return ToolFault{ErrnoFailure(err, path).description()};
-}
-
-// A file written beside `path` under a temporary name, which replaces `path` only on Commit;
-// removed when dropped uncommitted.
-class ReplacingFile {
-  public:
-    explicit ReplacingFile(std::string path) : m_path(std::move(path)) {
-        const std::size_t slash = m_path.rfind('/');
-        const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-        m_temp = m_path.substr(0, base) + "." + m_path.substr(base) + ".XXXXXX";
-        m_fd = UniqueFd(::mkostemp(m_temp.data(), O_CLOEXEC));
-        if (!m_fd) {
-            throw ErrnoFault(errno, m_path);
-        }
-        // mkostemp creates 0600; the plain text gets the mode a new file would get.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        if (::fchmod(m_fd.get(), 0666 & ~mask) != 0) {
-            const int err = errno;
-            Remove();
-            throw ErrnoFault(err, m_path);
-        }
-    }
-    ReplacingFile(const ReplacingFile&) = delete;
-    ReplacingFile& operator=(const ReplacingFile&) = delete;
-    ~ReplacingFile() { Remove(); }
-
-    void Write(std::string_view data) {
-        if (!WriteAll(m_fd.get(), data)) {
-            throw ErrnoFault(errno, m_path);
-        }
-    }
-    void Commit() {
-        if (m_fd.Close() != 0 || ::rename(m_temp.c_str(), m_path.c_str()) != 0) {
-            throw ErrnoFault(errno, m_path);
-        }
-        m_temp.clear();
-    }
-
-  private:
-    void Remove() {
-        m_fd.Close();
-        if (!m_temp.empty()) {
-            ::unlink(m_temp.c_str());
-            m_temp.clear();
-        }
-    }
-
-    std::string m_path;
-    std::string m_temp;
-    UniqueFd m_fd;
-};
-
 void Usage(std::ostream& stream) {
     stream << "usage: " << kProgram << " [-o OUTPUT] FILE\n"
            << "Prints the plain XML of a published document (base64 of AES-256-CBC).\n"
@@ -267,10 +200,7 @@ int RunDecryptTool(const std::vector<std::string>& args, std::ostream& out, std:
     }
     const std::string& path = files.front();
     try {
-        UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-        if (!fd) {
-            throw ErrnoFault(errno, path);
-        }
+        DocumentFile input(path);
         std::optional<ReplacingFile> file;
         if (output) {
             file.emplace(*output);
@@ -285,15 +215,12 @@ int RunDecryptTool(const std::vector<std::string>& args, std::ostream& out, std:
         DocumentDecryption decryption([&writer](std::string_view plain) { writer.Add(plain); });
         std::string buffer(kReadBytes, '\0');
         for (;;) {
-            const ssize_t n = ReadSome(fd.get(), buffer.data(), buffer.size());
-            if (n < 0) {
-                throw ErrnoFault(errno, path);
-            }
+            const std::size_t n = input.Read(buffer.data(), buffer.size());
             if (n == 0) {
                 break;
             }
             try {
-                decryption.Update(std::string_view(buffer.data(), static_cast<std::size_t>(n)));
+                decryption.Update(std::string_view(buffer.data(), n));
             } catch (const Failure& f) {
                 throw ToolFault{path + ": " + f.description()};
             }
