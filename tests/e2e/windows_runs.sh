@@ -1,0 +1,241 @@
+#!/usr/bin/env bash
+# Whole runs of the Windows exe under Wine beside the Linux build, on the private servers of
+# scripts/test-windows: each case runs both builds in the same layout (a copy of the program
+# named pub_KA_WIN64, its MD5 library, Ini/dbstring.Ini, an output root) against databases of
+# their own holding the sample rows of sql/, and wants the same exit status and the same log,
+# apart from dates and times, the run directory, the path separator and each document's own
+# checksum. The Linux e2e tests hold the Linux build to the expected entries; this holds the
+# Windows build to the Linux one. The typical run also wants its document decrypted by openssl
+# on the host to the Linux build's body and its checksum recorded in the database.
+# Usage: windows_runs.sh SOURCE_DIR WINE64 BRIMLET_EXE VELGNMD5_DLL LINUX_BRIMLET LINUX_VELGNMD5
+# Needs BRIMLET_TEST_PG, BRIMLET_TEST_PG_PORT, BRIMLET_TEST_MARIADB, BRIMLET_TEST_MARIADB_PORT.
+set -euo pipefail
+src="$1" wine="$2" win_exe="$3" win_dll="$4" lnx_exe="$5" lnx_lib="$6"
+for f in "$win_exe" "$win_dll" "$lnx_exe" "$lnx_lib"; do
+    [[ -f "$f" ]] || { echo "missing: $f" >&2; exit 1; }
+done
+
+pass="$(sed -n 's/.*kDocumentPassPhrase = "\(.*\)";/\1/p' "$src/src/cipher/cipher.h")"
+[[ -n "$pass" ]] || { echo "no pass phrase found in cipher.h" >&2; exit 1; }
+key="$(printf '%s' "$pass" | sha256sum | cut -d' ' -f1)"
+
+# The servers' account, from the admin connection string.
+item() { sed -n "s/.*$1=\([^;]*\).*/\1/p" <<<"$BRIMLET_TEST_PG"; }
+user="$(item Uid)" password="$(item Pwd)"
+psql_() {
+    PGPASSWORD="$password" psql -X -q -v ON_ERROR_STOP=1 -h 127.0.0.1 -p "$BRIMLET_TEST_PG_PORT" \
+        -U "$user" "$@"
+}
+mariadb_() {
+    mariadb --no-defaults --protocol=TCP -h 127.0.0.1 -P "$BRIMLET_TEST_MARIADB_PORT" -u "$user" \
+        -p"$password" "$@"
+}
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/brimlet-winrun-XXXXXX")"
+databases=()
+# shellcheck disable=SC2317 # called by the trap
+cleanup() {
+    local db
+    for db in "${databases[@]}"; do
+        case "$db" in
+            pg:*) psql_ -d postgres -c "DROP DATABASE IF EXISTS ${db#pg:} WITH (FORCE)" || true ;;
+            maria:*) mariadb_ -e "DROP DATABASE IF EXISTS ${db#maria:}" || true ;;
+        esac
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+failed=0
+fail() {
+    echo "FAIL: $*" >&2
+    failed=1
+}
+
+# A fresh database with the schema, the procedures and the sample rows; its connection
+# string in $conn.
+new_database() {
+    local backend="$1" name="brimlet_w_$$_${#databases[@]}"
+    if [[ "$backend" == pg ]]; then
+        databases+=("pg:$name")
+        psql_ -d brimlet_admin -c "CREATE DATABASE $name"
+        for f in schema procedures sample; do
+            psql_ -d "$name" -f "$src/sql/postgresql/$f.sql" >/dev/null
+        done
+        conn="${BRIMLET_TEST_PG/Database=brimlet_admin/Database=$name}"
+    else
+        databases+=("maria:$name")
+        mariadb_ -e "CREATE DATABASE $name"
+        for f in schema procedures sample; do
+            mariadb_ "$name" <"$src/sql/mariadb/$f.sql"
+        done
+        conn="${BRIMLET_TEST_MARIADB/Database=brimlet_admin/Database=$name}"
+    fi
+}
+
+recorded_md5() {
+    local conn="$1" name
+    name="$(sed -n 's/.*Database=\([^;]*\).*/\1/p' <<<"$conn")"
+    if [[ "$conn" == *PostgreSQL* ]]; then
+        psql_ -d "$name" -At -c "SELECT md5_string FROM mst_agent_xml_checksum"
+    else
+        mariadb_ -N -B "$name" -e "SELECT md5_string FROM mst_agent_xml_checksum"
+    fi
+}
+
+# A run directory for build KIND (lnx or win) in DIR: the program copied as NAME, the MD5
+# library unless LIB is "nolib", the settings for CONN unless CONN is "".
+lay_out() {
+    local kind="$1" dir="$2" name="$3" conn="$4" lib="${5:-}" root
+    mkdir -p "$dir/out/KA"
+    if [[ "$kind" == win ]]; then
+        cp "$win_exe" "$dir/$name.exe"
+        [[ "$lib" == nolib ]] || cp "$win_dll" "$dir/VelGnMD5.dll"
+        # Wine's drive Z: is the host's root.
+        root="Z:${dir//\//\\}\\out"
+    else
+        cp "$lnx_exe" "$dir/$name"
+        [[ "$lib" == nolib ]] || cp "$lnx_lib" "$dir/libVelGnMD5.so"
+        root="$dir/out"
+    fi
+    if [[ -n "$conn" ]]; then
+        mkdir -p "$dir/Ini"
+        printf '[Brimlet]\r\nKEMADDONDBstr=%s\r\nconntimeoutsec=10\r\ncmdtimeoutsec=30\r\npurl=http://primary.invalid/dl/\r\nsurl=http://second.invalid/dl/\r\nsrvpath=%s\r\n' \
+            "$conn" "$root" >"$dir/Ini/dbstring.Ini"
+    fi
+}
+
+# Runs the program of DIR as a scheduler would (output to files: Wine's services would hold
+# a pipe); prints its exit status.
+run() {
+    local kind="$1" dir="$2" name="$3" status=0
+    if [[ "$kind" == win ]]; then
+        (cd "$dir" && "$wine" "./$name.exe" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
+    else
+        (cd "$dir" && LC_ALL=C "./$name" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
+    fi
+    echo "$status"
+}
+
+# The day's log of DIR with dates and times, the run directory, the separator and the given
+# checksums replaced by names.
+normal_log() {
+    local kind="$1" dir="$2"
+    shift 2
+    local logs=("$dir"/Log/*.log)
+    if [[ ! -f "${logs[0]}" ]]; then
+        echo "(no log)"
+        return
+    fi
+    python3 - "$kind" "$dir" "${logs[0]}" "$@" <<'EOF'
+import sys
+kind, run_dir, path, *md5s = sys.argv[1:]
+text = open(path, encoding="latin-1", newline="").read()
+if kind == "win":
+    run_dir = "Z:" + run_dir.replace("/", "\\")
+out = []
+for line in text.split("\r\n"):
+    if line.startswith("#Date: "):
+        line = "#Date: <date>"
+    elif "\t" in line:
+        line = "<date time>" + line[line.index("\t"):]
+    line = line.replace(run_dir, "<dir>")
+    if kind == "win":
+        line = line.replace("\\", "/")
+    for md5 in md5s:
+        line = line.replace(md5, "<md5>")
+    out.append(line)
+sys.stdout.write("\n".join(out))
+EOF
+}
+
+md5_of() { md5sum "$1" | cut -d' ' -f1 | tr 'a-f' 'A-F'; }
+
+# The plain document with its creation time replaced (its form checked on the way).
+plain_body() {
+    tr -d '\r\n' <"$1" |
+        openssl enc -d -aes-256-cbc -a -A -K "$key" -iv 00000000000000000000000000000000 |
+        sed -E 's#<createdatetime>[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}</createdatetime>#<createdatetime/>#'
+}
+
+# Compares one case's two runs: statuses and normalised logs.
+compare() {
+    local what="$1" lnx="$2" win="$3" want="$4"
+    shift 4
+    local ls ws
+    ls="$(cat "$lnx/status")" ws="$(cat "$win/status")"
+    [[ "$ls" == "$want" ]] || fail "$what: the Linux build ended with $ls, not $want"
+    [[ "$ws" == "$ls" ]] || fail "$what: the Windows exe ended with $ws, the Linux build with $ls"
+    if ! diff -u <(normal_log lnx "$lnx" "$@") <(normal_log win "$win" "$@") >"$work/diff"; then
+        fail "$what: the logs differ (- Linux, + Windows):"
+        cat "$work/diff" >&2
+        echo "--- stderr of the Windows exe:" >&2
+        cat "$win/stderr" >&2
+    fi
+}
+
+xml="out/KA/Brimlet_KA_WIN64.xml"
+for backend in pg maria; do
+    # The typical run, twice: the second replaces the first run's document.
+    md5s=()
+    for kind in lnx win; do
+        dir="$work/typical-$backend-$kind"
+        new_database "$backend"
+        lay_out "$kind" "$dir" pub_KA_WIN64 "$conn"
+        run "$kind" "$dir" pub_KA_WIN64 >"$dir/status"
+        [[ -f "$dir/$xml" ]] && md5s+=("$(md5_of "$dir/$xml")")
+        run "$kind" "$dir" pub_KA_WIN64 >"$dir/status2"
+        if [[ ! -f "$dir/$xml" ]]; then
+            fail "typical $backend $kind: no document"
+            continue
+        fi
+        md5="$(md5_of "$dir/$xml")"
+        md5s+=("$md5")
+        [[ "$(cat "$dir/status2")" == 0 ]] || fail "typical $backend $kind: second run ended with $(cat "$dir/status2")"
+        recorded="$(recorded_md5 "$conn")"
+        [[ "$recorded" == "$md5" ]] ||
+            fail "typical $backend $kind: the database holds '$recorded', the file's MD5 is $md5"
+        plain_body "$dir/$xml" >"$dir/plain" || fail "typical $backend $kind: openssl does not decrypt the document"
+    done
+    lnx="$work/typical-$backend-lnx" win="$work/typical-$backend-win"
+    compare "typical $backend" "$lnx" "$win" 0 "${md5s[@]}"
+    grep -q '<createdatetime/>' "$win/plain" || fail "typical $backend: no creation time of the Linux form in the Windows document"
+    [[ -s "$lnx/plain" ]] || fail "typical $backend: the Linux document decrypted to nothing"
+    cmp -s "$lnx/plain" "$win/plain" || {
+        fail "typical $backend: the Windows document's body differs from the Linux build's"
+        diff <(fold -w 100 "$lnx/plain") <(fold -w 100 "$win/plain") >&2 || true
+    }
+done
+
+# The refusals, on PostgreSQL.
+new_database pg
+for kind in lnx win; do
+    lay_out "$kind" "$work/name-$kind" pub_SPEC "$conn"
+    run "$kind" "$work/name-$kind" pub_SPEC >"$work/name-$kind/status"
+    lay_out "$kind" "$work/noini-$kind" pub_KA_WIN64 ""
+    run "$kind" "$work/noini-$kind" pub_KA_WIN64 >"$work/noini-$kind/status"
+done
+compare "refused name" "$work/name-lnx" "$work/name-win" 1
+grep -q $'\tOS Type and Agent Type not supplied.\t' "$work"/name-lnx/Log/*.log ||
+    fail "refused name: the Linux log does not say so"
+compare "missing settings" "$work/noini-lnx" "$work/noini-win" 1
+grep -q $'\tDBConnection Data missing for Brimlet\t' "$work"/noini-lnx/Log/*.log ||
+    fail "missing settings: the Linux log does not say so"
+
+# No MD5 library: each build on a database of its own, the record is never made.
+md5s=()
+for kind in lnx win; do
+    dir="$work/nolib-$kind"
+    new_database pg
+    lay_out "$kind" "$dir" pub_KA_WIN64 "$conn" nolib
+    run "$kind" "$dir" pub_KA_WIN64 >"$dir/status"
+    [[ -f "$dir/$xml" ]] && md5s+=("$(md5_of "$dir/$xml")")
+done
+compare "missing MD5 library" "$work/nolib-lnx" "$work/nolib-win" 1 "${md5s[@]}"
+grep -q 'File not found: VelGnMD5' "$work"/nolib-lnx/Log/*.log ||
+    fail "missing MD5 library: the Linux log does not say so"
+[[ -f "$work/nolib-lnx/$xml" ]] && lnx_doc=kept || lnx_doc=none
+[[ -f "$work/nolib-win/$xml" ]] && win_doc=kept || win_doc=none
+[[ "$lnx_doc" == "$win_doc" ]] ||
+    fail "missing MD5 library: the Linux build leaves $lnx_doc document, the Windows exe $win_doc"
+
+exit "$failed"
