@@ -37,9 +37,8 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
                 run.publishedTime = st.st_mtime;
             }
         }
-        const std::string dir =
-            ctx.metricsDir.front() == '/' ? ctx.metricsDir : ctx.log.exeDir + "/" + ctx.metricsDir;
-        failure = metrics::WriteMetricsFile(dir, run);
+        failure = metrics::WriteMetricsFile(
+            metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir), run);
     } catch (...) {
         failure = CurrentFailure();
     }
