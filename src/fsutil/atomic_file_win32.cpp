@@ -6,6 +6,7 @@
 
 #include "common/failure.h"
 #include "common/handle_win32.h"
+#include "common/move_win32.h"
 #include "fsutil/atomic_file.h"
 
 namespace brimlet {
@@ -24,11 +25,6 @@ bool MarkForDeletion(HANDLE file, bool deleteIt) {
     return SetFileInformationByHandle(file, FileDispositionInfo, &disposition,
                                       sizeof disposition) != 0;
 }
-
-// A reader holding the document open (a scanner looking at it, a web server sending it)
-// refuses its replacement; such a hold is brief, so the rename is tried again for a second.
-constexpr int kRenameAttempts = 20;
-constexpr DWORD kRenamePauseMs = 50;
 
 }  // namespace
 
@@ -96,20 +92,10 @@ void AtomicFile::Commit() {
     if (!m_file->file.Close()) {
         throw SystemFailure(GetLastError(), "close " + TempName());
     }
-    // Replaces in one step, as rename(2) does, and returns once the new directory entry is
-    // on disk. ReplaceFile would keep the old document's security and attributes instead of
+    // Not ReplaceFile: it would keep the old document's security and attributes instead of
     // the new file's, and can fail half done with the old document moved aside.
-    for (int attempt = 1;; ++attempt) {
-        if (MoveFileExA(m_tempPath.c_str(), m_path.c_str(),
-                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            break;
-        }
-        const DWORD code = GetLastError();
-        if ((code != ERROR_SHARING_VIOLATION && code != ERROR_ACCESS_DENIED) ||
-            attempt == kRenameAttempts) {
-            throw SystemFailure(code, "rename " + m_tempPath + " to " + m_path);
-        }
-        Sleep(kRenamePauseMs);
+    if (!MoveReplacing(m_tempPath, m_path)) {
+        throw SystemFailure(GetLastError(), "rename " + m_tempPath + " to " + m_path);
     }
     m_committed = true;
 }

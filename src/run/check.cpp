@@ -193,7 +193,7 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Line("output directory: " + agentDir + " (writable)");
         }
         if (!ctx.metricsDir.empty()) {
-            const std::string dir = BesideProgram(ctx.log.exeDir, ctx.metricsDir);
+            const std::string dir = metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir);
             if (const std::string problem = WritableDirectory(dir); !problem.empty()) {
                 report.Line("warning: metricsdir " + dir + ": " + problem +
                             "; a run would log \"Metrics not written\"");

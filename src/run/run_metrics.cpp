@@ -6,7 +6,6 @@
 #include "log/log.h"
 #include "metrics/metrics.h"
 #include "run/files.h"
-#include "run/identity.h"
 
 namespace brimlet {
 
@@ -36,7 +35,8 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
                 run.publishedTime = facts->modified;
             }
         }
-        failure = metrics::WriteMetricsFile(BesideProgram(ctx.log.exeDir, ctx.metricsDir), run);
+        failure = metrics::WriteMetricsFile(
+            metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir), run);
     } catch (...) {
         failure = CurrentFailure();
     }
