@@ -1,16 +1,8 @@
 #include "metrics/metrics.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <random>
 
-#include "common/fd_io.h"
-#include "common/unique_fd.h"
+#include "metrics/metrics_file.h"
 
 namespace brimlet::metrics {
 
@@ -18,8 +10,6 @@ namespace {
 
 constexpr std::string_view kLastSuccess = "brimlet_last_success_timestamp_seconds";
 constexpr std::string_view kLastPublished = "brimlet_last_published_timestamp_seconds";
-// We write a few hundred bytes; anything much larger is not ours.
-constexpr std::size_t kPreviousMaxBytes = std::size_t{64} * 1024;
 
 void AppendMetric(std::string& out, std::string_view name, std::string_view help,
                   const std::string& labels, std::int64_t value) {
@@ -55,100 +45,6 @@ std::optional<std::int64_t> SampleValue(std::string_view text, std::string_view 
         }
     }
     return found;
-}
-
-std::string WithoutTrailingSlashes(std::string path) {
-    // "dir/" would follow a symlink named dir in spite of O_NOFOLLOW.
-    while (path.size() > 1 && path.back() == '/') {
-        path.pop_back();
-    }
-    return path;
-}
-
-// The previous file's text, or "" when there is none that is a regular file.
-std::string ReadPrevious(int dirFd, const std::string& name) {
-    struct stat st {};
-    if (::fstatat(dirFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(st.st_mode)) {
-        return {};
-    }
-    const UniqueFd fd(
-        ::openat(dirFd, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return {};
-    }
-    // A read error keeps what came before it, as the end of the file would.
-    std::string text;
-    (void)ReadUpTo(fd.get(), kPreviousMaxBytes, text);
-    return text;
-}
-
-// Removes the temporary file unless it was renamed.
-class TempEntry {
-  public:
-    TempEntry(int dirFd, std::string name) : m_dirFd(dirFd), m_name(std::move(name)) {}
-    ~TempEntry() {
-        if (!m_name.empty()) {
-            ::unlinkat(m_dirFd, m_name.c_str(), 0);
-        }
-    }
-    TempEntry(const TempEntry&) = delete;
-    TempEntry& operator=(const TempEntry&) = delete;
-    void Keep() { m_name.clear(); }
-
-  private:
-    int m_dirFd;
-    std::string m_name;
-};
-
-void Replace(const std::string& directory, const RunFigures& run) {
-    const std::string dir = WithoutTrailingSlashes(directory);
-    const UniqueFd dirFd(
-        ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!dirFd) {
-        throw ErrnoFailure(errno, "open " + dir);
-    }
-    const std::string name = MetricsFileName(run.link);
-    const std::string text =
-        RenderMetrics(run, ReadCarriedOver(ReadPrevious(dirFd.get(), name), run));
-
-    // Not ending in ".prom", so the collector never reads a half-written file.
-    std::random_device random;
-    std::string tempName;
-    UniqueFd fd;
-    for (int attempt = 0; attempt < 100 && !fd; ++attempt) {
-        char suffix[16];
-        std::snprintf(suffix, sizeof suffix, "%06x", random() & 0xffffffu);
-        tempName = "." + name + "." + suffix;
-        fd = UniqueFd(::openat(dirFd.get(), tempName.c_str(),
-                               O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                               0644));
-        if (!fd && errno != EEXIST) {
-            throw ErrnoFailure(errno,
-                               std::string("create ").append(dir).append("/").append(tempName));
-        }
-    }
-    if (!fd) {
-        throw ErrnoFailure(EEXIST, "create temporary file in " + dir);
-    }
-    TempEntry temp(dirFd.get(), tempName);
-    // The collector may run as another user; the umask must not hide the file from it.
-    if (::fchmod(fd.get(), 0644) != 0) {
-        throw ErrnoFailure(errno, "chmod " + tempName);
-    }
-    if (!WriteAll(fd.get(), text)) {
-        throw ErrnoFailure(errno, "write " + tempName);
-    }
-    if (::fsync(fd.get()) != 0) {
-        throw ErrnoFailure(errno, "fsync " + tempName);
-    }
-    if (fd.Close() != 0) {
-        throw ErrnoFailure(errno, "close " + tempName);
-    }
-    if (::renameat(dirFd.get(), tempName.c_str(), dirFd.get(), name.c_str()) != 0) {
-        throw ErrnoFailure(errno, "rename " + tempName + " to " + name + " in " + dir);
-    }
-    temp.Keep();
-    (void)::fsync(dirFd.get());
 }
 
 }  // namespace
@@ -247,10 +143,22 @@ std::string MetricsFileName(std::string_view link) {
     return "brimlet_" + std::string(link) + ".prom";
 }
 
+std::string MetricsDirectory(const std::string& setting, const std::string& exeDir) {
+#ifdef _WIN32
+    const bool absolute = !setting.empty() && (setting.front() == '\\' || setting.front() == '/' ||
+                                               (setting.size() > 1 && setting[1] == ':'));
+    constexpr char kJoin = '\\';
+#else
+    const bool absolute = !setting.empty() && setting.front() == '/';
+    constexpr char kJoin = '/';
+#endif
+    return absolute ? setting : exeDir + kJoin + setting;
+}
+
 std::optional<Failure> WriteMetricsFile(const std::string& directory,
                                         const RunFigures& run) noexcept {
     try {
-        Replace(directory, run);
+        ReplaceMetricsFile(directory, run);
         return std::nullopt;
     } catch (...) {
         return CurrentFailure();

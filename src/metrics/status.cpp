@@ -1,26 +1,14 @@
 #include "metrics/status.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <charconv>
 #include <cstdio>
-#include <memory>
 
 #include "common/clock.h"
-#include "common/failure.h"
-#include "common/fd_io.h"
-#include "common/unique_fd.h"
 
 namespace brimlet::metrics {
 
 namespace {
-
-constexpr std::size_t kFileMaxBytes = std::size_t{64} * 1024;
 
 // The value of label `name` in a label set `{a="x",b="y"}`, unescaped.
 std::optional<std::string> LabelValue(std::string_view labels, std::string_view name) {
@@ -81,10 +69,6 @@ std::string Padded(std::string text, std::size_t width) {
     }
     return text;
 }
-
-struct DirCloser {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-};
 
 }  // namespace
 
@@ -180,47 +164,6 @@ std::string StatusReport(std::vector<PairStatus> pairs, std::int64_t now, bool& 
         out += line + "\n";
     }
     return out;
-}
-
-std::vector<PairStatus> ReadStatusDir(const std::string& directory) {
-    const UniqueFd dirFd(
-        ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_NONBLOCK | O_CLOEXEC));
-    if (!dirFd) {
-        throw ErrnoFailure(errno, directory);
-    }
-    const int listFd = ::dup(dirFd.get());
-    const std::unique_ptr<DIR, DirCloser> dir(listFd >= 0 ? ::fdopendir(listFd) : nullptr);
-    if (!dir) {
-        const int err = errno;
-        if (listFd >= 0) {
-            ::close(listFd);
-        }
-        throw ErrnoFailure(err, directory);
-    }
-    std::vector<std::string> names;
-    while (const dirent* entry = ::readdir(dir.get())) {
-        const std::string_view name = entry->d_name;
-        if (name.substr(0, 8) == "brimlet_" && name.size() > 13 &&
-            name.substr(name.size() - 5) == ".prom") {
-            names.emplace_back(name);
-        }
-    }
-    std::sort(names.begin(), names.end());
-    std::vector<PairStatus> pairs;
-    for (const std::string& name : names) {
-        const UniqueFd fd(::openat(dirFd.get(), name.c_str(),
-                                   O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-        struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            continue;
-        }
-        std::string text;
-        (void)ReadUpTo(fd.get(), kFileMaxBytes, text);
-        for (PairStatus& pair : ParsePairs(text)) {
-            pairs.push_back(std::move(pair));
-        }
-    }
-    return pairs;
 }
 
 }  // namespace brimlet::metrics

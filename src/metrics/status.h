@@ -9,8 +9,14 @@
 
 namespace brimlet::metrics {
 
-// The node exporter's textfile directory on Debian, where the packaged unit writes.
+// The exporter's textfile directory: the node exporter's on Debian, where the packaged unit
+// writes; on Windows windows_exporter's default, beside its executable.
+#ifdef _WIN32
+inline constexpr std::string_view kDefaultStatusDir =
+    "C:\\Program Files\\windows_exporter\\textfile_inputs";
+#else
 inline constexpr std::string_view kDefaultStatusDir = "/var/lib/prometheus/node-exporter";
+#endif
 // Expected seconds between runs for a pair that exports no brimlet_expected_interval_seconds:
 // the packaged timer's hourly schedule.
 inline constexpr std::int64_t kDefaultIntervalSeconds = 3600;

@@ -1,26 +1,19 @@
 #include "run/check.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "cipher/cipher.h"
 #include "common/clock.h"
 #include "common/failure.h"
-#include "common/fd_io.h"
 #include "common/text.h"
-#include "common/unique_fd.h"
 #include "fsutil/fsutil.h"
 #include "metrics/metrics.h"
 #include "run/checksum.h"
 #include "run/component_query.h"
 #include "run/connection_procs.h"
+#include "run/files.h"
 #include "run/get_con_dtls.h"
 #include "settings/settings.h"
 #include "xml/xml_body.h"
@@ -49,41 +42,8 @@ class Report {
     int m_problems = 0;
 };
 
-// The settings text, as the run's reader would see it, or why there is none.
-std::string ReadSettings(const std::string& path, std::string& why) {
-    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0) {
-        why = std::strerror(errno);
-        return {};
-    }
-    if (!S_ISREG(st.st_mode)) {
-        why = "not a regular file";
-        return {};
-    }
-    std::string text;
-    if (!ReadUpTo(fd.get(), kIniFileMaxBytes, text)) {
-        why = std::strerror(errno);
-    }
-    return text;
-}
-
-// "" when `dir` is a directory the process may create files in, else why not.
-std::string WritableDirectory(const std::string& dir) {
-    struct stat st {};
-    if (::stat(dir.c_str(), &st) != 0) {
-        return std::strerror(errno);
-    }
-    if (!S_ISDIR(st.st_mode)) {
-        return "not a directory";
-    }
-    if (::access(dir.c_str(), W_OK | X_OK) != 0) {
-        return std::strerror(errno);
-    }
-    return {};
-}
-
-// Every key problem of the settings text, named after the file.
+// Every key problem of the settings text, named after the file. The values are read as the
+// run reads them (on Windows the platform's reader, whose rules may differ from ours).
 void CheckKeys(Report& report, const std::string& file, std::string_view text) {
     const std::optional<std::vector<std::string>> keys = IniSectionKeys(text, kSection);
     if (!keys) {
@@ -91,7 +51,7 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
         return;
     }
     const auto value = [&](std::string_view key) {
-        return std::string(TrimSpaces(IniValueFromText(text, kSection, key)));
+        return std::string(TrimSpaces(GetIniValue(kSection, key, file)));
     };
     for (const char* key : {"KEMADDONDBstr", "purl", "surl", "srvpath"}) {
         if (value(key).empty()) {
@@ -178,20 +138,19 @@ void CheckDatabase(RunContext& ctx, Report& report) {
 
 ExecutableIdentity CheckTarget(std::string_view arg, std::string_view linkRoot,
                                std::string_view cwd) {
-    if (arg.find('/') != std::string_view::npos) {
-        return ResolveInvokedExecutable(arg, cwd, "");
+    if (arg.find_first_of(kPathSeparators) != std::string_view::npos) {
+        return IdentityOfPath(arg, cwd);
     }
-    const std::string link =
-        std::string(linkRoot) + "/" + std::string(arg) + "/" + std::string(arg);
-    return ResolveInvokedExecutable(link, cwd, "");
+    const std::string link = std::string(linkRoot) + kPathSeparator + std::string(arg) +
+                             kPathSeparator + std::string(arg) + std::string(kProgramSuffix);
+    return IdentityOfPath(link, cwd);
 }
 
 int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
     Report report(out);
     try {
-        struct stat st {};
-        if (::lstat(self.path.c_str(), &st) != 0) {
-            report.Problem("link " + self.path + ": " + std::strerror(errno));
+        if (const std::string why = MissingReason(self.path); !why.empty()) {
+            report.Problem("link " + self.path + ": " + why);
             return 1;
         }
         const std::vector<std::string> parts = Split(self.name, '_');
@@ -206,12 +165,12 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
         ctx.log.exeName = self.name;
         ctx.agentType = parts[1];
         ctx.osType = parts[2];
-        ctx.iniPath = self.dir + "/Ini/dbstring.Ini";
+        ctx.iniPath = SettingsFilePath(self.dir);
         report.Line("pair: " + self.name + " (agent " + ctx.agentType + ", OS " + ctx.osType +
                     "), link " + self.path);
 
         std::string why;
-        const std::string text = ReadSettings(ctx.iniPath, why);
+        const std::string text = ReadSettingsText(ctx.iniPath, why);
         if (!why.empty()) {
             report.Problem("settings file " + ctx.iniPath + ": " + why);
             return 1;
@@ -227,16 +186,14 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
         }
         report.Line("settings: " + ctx.iniPath);
 
-        const std::string agentDir = ctx.srvPath + ctx.agentType + "/";
+        const std::string agentDir = ctx.srvPath + ctx.agentType + kPathSeparator;
         if (const std::string problem = WritableDirectory(agentDir); !problem.empty()) {
             report.Problem("output directory " + agentDir + ": " + problem);
         } else {
             report.Line("output directory: " + agentDir + " (writable)");
         }
         if (!ctx.metricsDir.empty()) {
-            const std::string dir = ctx.metricsDir.front() == '/'
-                                        ? ctx.metricsDir
-                                        : ctx.log.exeDir + "/" + ctx.metricsDir;
+            const std::string dir = metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir);
             if (const std::string problem = WritableDirectory(dir); !problem.empty()) {
                 report.Line("warning: metricsdir " + dir + ": " + problem +
                             "; a run would log \"Metrics not written\"");
@@ -252,8 +209,7 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Problem("MD5 library " + std::string(kMd5LibraryFile) + ": " +
                            failure.description());
         }
-        ctx.xmlPath =
-            ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" + ctx.osType + ".xml";
+        ctx.xmlPath = DocumentFilePath(ctx.srvPath, ctx.agentType, ctx.osType);
         CheckDatabase(ctx, report);
         CloseConnection(ctx);
         if (report.problems() == 0 && ctx.log.errEntries > 0) {

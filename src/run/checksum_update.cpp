@@ -1,13 +1,12 @@
 #include "run/checksum_update.h"
 
-#include <sys/stat.h>
-
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
 #include "run/checksum.h"
+#include "run/files.h"
 #include "run/run_watchdog.h"
 #include "run/stop_signals.h"
 
@@ -29,12 +28,6 @@ bool OutcomeUnknown(const Failure& failure) {
         }
     }
     return false;
-}
-
-// Follows symlinks: a link to the document counts as the document; directories do not.
-bool IsPlainFile(const std::string& path) {
-    struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 // The steps of SubUpdateXmlCheckSum up to the call's outcome.

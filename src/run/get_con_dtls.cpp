@@ -1,16 +1,13 @@
 #include "run/get_con_dtls.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
 #include <string>
 
 #include "common/failure.h"
 #include "common/text.h"
-#include "common/trust.h"
-#include "common/unique_fd.h"
 #include "fsutil/fsutil.h"
 #include "log/log.h"
+#include "run/files.h"
+#include "run/identity.h"
 #include "settings/settings.h"
 
 namespace brimlet {
@@ -23,16 +20,6 @@ constexpr std::string_view kSection = "Brimlet";
 
 bool IsBlank(std::string_view s) {
     return TrimSpaces(s).empty();
-}
-
-// Why the settings file may not be used, or "" when it may (or is not there to be read).
-std::string SettingsDistrust(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    struct stat st {};
-    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-        return {};
-    }
-    return DistrustOf(fd.get());
 }
 
 }  // namespace
@@ -82,11 +69,8 @@ bool getConDtls(RunContext& ctx) noexcept {
             step = 150;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
         } else {
-            // Beside the program, like the settings and the log: cron and systemd start it
-            // from different working directories.
-            if (ctx.srvPath.front() != '/') {
-                ctx.srvPath = ctx.log.exeDir + "/" + ctx.srvPath;
-            }
+            // Beside the program, like the settings and the log.
+            ctx.srvPath = BesideProgram(ctx.log.exeDir, ctx.srvPath);
             step = 170;
             if (!PathExists(ctx.srvPath)) {
                 step = 180;
@@ -99,8 +83,8 @@ bool getConDtls(RunContext& ctx) noexcept {
         }
 
         step = 230;
-        if (ctx.srvPath.empty() || ctx.srvPath.back() != '/') {
-            ctx.srvPath += '/';
+        if (ctx.srvPath.empty() || ctx.srvPath.back() != kPathSeparator) {
+            ctx.srvPath += kPathSeparator;
         }
         step = 240;
         return true;

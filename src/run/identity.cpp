@@ -1,69 +1,26 @@
 #include "run/identity.h"
 
-#include <unistd.h>
-
 #include <filesystem>
-#include <string>
 
-#include "common/text.h"
+#include "fsutil/fsutil.h"
 
 namespace brimlet {
 
-namespace fs = std::filesystem;
-
-namespace {
-
-// Relative to `cwd`, "." and repeated "/" dropped, ".." kept: "sym/.." is where the kernel
-// goes (the target's parent), not where a text edit would.
-std::string Absolute(std::string_view p, std::string_view cwd) {
-    const bool relative = p.empty() || p.front() != '/';
-    std::string joined = relative && !cwd.empty() ? std::string(cwd) + "/" : std::string();
-    joined += p;
-    // No working directory known (getcwd failed): the path stays relative.
-    const bool absolute = !joined.empty() && joined.front() == '/';
-    std::string out;
-    for (const std::string& element : Split(joined, '/')) {
-        if (!element.empty() && element != ".") {
-            if (absolute || !out.empty()) {
-                out += "/";
-            }
-            out += element;
-        }
-    }
-    return out.empty() ? (absolute ? "/" : ".") : out;
+std::string SettingsFilePath(const std::string& exeDir) {
+    return exeDir + kPathSeparator + "Ini" + kPathSeparator + "dbstring.Ini";
 }
 
-}  // namespace
+std::string DocumentFilePath(const std::string& srvPath, const std::string& agent,
+                             const std::string& os) {
+    return srvPath + agent + kPathSeparator + "Brimlet_" + agent + "_" + os + ".xml";
+}
 
-ExecutableIdentity ResolveInvokedExecutable(std::string_view argv0, std::string_view cwd,
-                                            std::string_view pathEnv) {
-    std::string full;
-    if (argv0.find('/') != std::string_view::npos) {
-        full = Absolute(argv0, cwd);
-    } else {
-        for (const std::string& dir : Split(pathEnv, ':')) {
-            // An empty PATH entry means the working directory.
-            const std::string candidate =
-                Absolute((dir.empty() ? "." : dir) + "/" + std::string(argv0), cwd);
-            if (::access(candidate.c_str(), X_OK) == 0) {
-                full = candidate;
-                break;
-            }
-        }
-        if (full.empty()) {
-            full = Absolute(argv0, cwd);
-        }
+std::string BesideProgram(const std::string& exeDir, const std::string& path) {
+    const std::filesystem::path p(path);
+    if (p.has_root_name() || p.has_root_directory()) {
+        return path;
     }
-    ExecutableIdentity id;
-    id.path = full;
-    const fs::path p(full);
-    id.dir = p.parent_path().string();
-    while (!id.dir.empty() && id.dir.back() == '/') {
-        id.dir.pop_back();
-    }
-    // A Linux file name has no extension: the dot in `pub_KA_WIN.64` belongs to the OS part.
-    id.name = p.filename().string();
-    return id;
+    return exeDir + kPathSeparator + path;
 }
 
 }  // namespace brimlet

@@ -2,7 +2,7 @@
 // At most one running instance per invoked link, however its directory is reached.
 #include <string>
 
-#include "common/unique_fd.h"
+#include "run/lock_handle.h"
 
 namespace brimlet {
 
@@ -10,6 +10,8 @@ namespace brimlet {
 // mode 0600, so that no other account can even open it, let alone take the lock first. The lock
 // is atomic and released by the kernel when the process dies, however it dies; the file stays.
 // A directory alias reaches the same file; hard links under other names have files of their own.
+// On Windows the lock is LockFileEx's, and the file's access list names only the account and
+// Administrators.
 class InstanceGuard {
   public:
     enum class State {
@@ -22,11 +24,11 @@ class InstanceGuard {
     const std::string& Refusal() const { return m_refusal; }
 
   private:
-    UniqueFd m_lock;
+    LockHandle m_lock;
     std::string m_refusal;
 };
 
-// The lock file of a link: "<dir>/.<name>.lock".
+// The lock file of a link: "<dir>/.<name>.lock" ("\\" on Windows, the name with its ".exe").
 std::string InstanceLockPath(const std::string& executablePath);
 
 }  // namespace brimlet

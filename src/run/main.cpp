@@ -1,12 +1,7 @@
 // The scheduler starts the program with no arguments; everything it needs comes from the name
 // it was invoked by and the settings file beside it. The arguments are for a person at a shell,
 // and none of them creates a file or directory.
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <clocale>
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -19,8 +14,15 @@
 #include "metrics/status.h"
 #include "run/check.h"
 #include "run/identity.h"
+#include "run/process.h"
 #include "run/run_sequence.h"
 #include "run/stop_signals.h"
+
+#ifdef _WIN32
+#define BRIMLET_HELP_LINK_IN_ROOT "\\LINK\\LINK.exe"
+#else
+#define BRIMLET_HELP_LINK_IN_ROOT "/LINK/LINK"
+#endif
 
 namespace {
 
@@ -35,15 +37,22 @@ constexpr std::string_view kHelp =
     "document and records its MD5 checksum in the database.\n"
     "\n"
     "Run it, without arguments, through a link named prefix_AGENT_OS (three parts separated\n"
+#ifdef _WIN32
+    "by \"_\"): a copy or hard link of brimlet.exe, e.g. " BRIMLET_LINK_ROOT
+    "\\pub_KA_WIN64\\pub_KA_WIN64.exe.\n"
+    "The settings are read from Ini\\dbstring.Ini beside it, the day's log is written to\n"
+    "Log\\ there, and the document to <srvpath>\\AGENT\\Brimlet_AGENT_OS.xml. Every ERR entry\n"
+#else
     "by \"_\"), e.g. /var/lib/brimlet/pub_KA_LINUX/pub_KA_LINUX -> /usr/lib/brimlet/brimlet.\n"
     "The settings are read from Ini/dbstring.Ini beside the link, the day's log is written to\n"
     "Log/ there, and the document to <srvpath>/AGENT/Brimlet_AGENT_OS.xml. Every ERR entry\n"
+#endif
     "of the log also goes to standard error, and a failed run ends with one line there.\n"
     "Exit status: 0 published and recorded (or the same link already running), 1 otherwise.\n"
     "\n"
     "  --check        check the pair of the link (or of LINK: a path to a link, or a bare\n"
-    "                 name for " BRIMLET_LINK_ROOT
-    "/LINK/LINK): its settings, its output\n"
+    "                 name for " BRIMLET_LINK_ROOT BRIMLET_HELP_LINK_IN_ROOT
+    "): its settings, its output\n"
     "                 directory, the MD5 library, the connection and the component query;\n"
     "                 builds and encrypts the document in memory and says what a run would\n"
     "                 publish. Changes nothing: no log, document, database row or metrics.\n"
@@ -75,24 +84,6 @@ std::string Prefix(const std::string& link) {
     return "brimlet[" + link + "]: ";
 }
 
-// A root run in the service account's place would leave root-owned files (the day's log, the
-// lock) that every later run of that account fails on.
-bool RefusedAsRoot(const brimlet::ExecutableIdentity& self) {
-    struct stat st {};
-    if (::geteuid() != 0 || ::stat(self.dir.empty() ? "/" : self.dir.c_str(), &st) != 0 ||
-        st.st_uid == 0) {
-        return false;
-    }
-    const passwd* owner = ::getpwuid(st.st_uid);
-    const std::string user = owner != nullptr ? owner->pw_name : std::to_string(st.st_uid);
-    std::fprintf(stderr,
-                 "%snot run as root: %s belongs to %s; run it as that account, e.g. "
-                 "runuser -u %s -- %s\n",
-                 Prefix(self.name).c_str(), self.dir.c_str(), user.c_str(), user.c_str(),
-                 self.path.c_str());
-    return true;
-}
-
 int Status(const char* dirArg) {
     const std::string dir =
         dirArg != nullptr ? dirArg : std::string(brimlet::metrics::kDefaultStatusDir);
@@ -116,7 +107,7 @@ int Status(const char* dirArg) {
 }
 
 int Check(const brimlet::ExecutableIdentity& target) {
-    if (RefusedAsRoot(target)) {
+    if (brimlet::RefusedAsRoot(target, Prefix(target.name))) {
         return EXIT_FAILURE;
     }
     brimlet::RunContext ctx;
@@ -151,9 +142,7 @@ int main(int argc, char** argv) {
     const char* argv0 = (argc > 0 && argv[0] != nullptr) ? argv[0] : "brimlet";
     std::error_code ec;
     const std::string cwd = std::filesystem::current_path(ec).string();
-    const char* pathEnv = std::getenv("PATH");
-    const brimlet::ExecutableIdentity self =
-        brimlet::ResolveInvokedExecutable(argv0, cwd, pathEnv != nullptr ? pathEnv : "");
+    const brimlet::ExecutableIdentity self = brimlet::RunningExecutable(argv0, cwd);
     // A one-part name ("brimlet" on PATH) is the program itself, not a pair's link.
     const bool program = brimlet::Split(self.name, '_').size() == 1;
     if (arg == "--check") {
@@ -165,11 +154,10 @@ int main(int argc, char** argv) {
     if (program) {
         return Usage("this name is the program, not a pair's link");
     }
-    if (RefusedAsRoot(self)) {
+    if (brimlet::RefusedAsRoot(self, Prefix(self.name))) {
         return EXIT_FAILURE;
     }
-    // A file-size limit then makes a write fail (an error entry) instead of killing the run.
-    (void)std::signal(SIGXFSZ, SIG_IGN);
+    brimlet::PrepareRunProcess();
     // A stop is honoured at the run's next safe point, where the document stays whole.
     brimlet::InstallStopHandlers();
     brimlet::RunContext ctx;

@@ -8,13 +8,14 @@
 #include <functional>
 #include <string>
 
-#include "common/unique_fd.h"
 #include "log/log.h"
+#include "run/lock_handle.h"
 
 namespace brimlet {
 
 // ".<name>.lock" beside the document: a write lock (F_OFD_SETLK) on a file that only the
-// publishing account (or the group of a group-shared directory) can open.
+// publishing account (or the group of a group-shared directory) can open. On Windows the lock
+// is LockFileEx's, on a file whose access list names only the account and Administrators.
 class DocumentLock {
   public:
     // NothingToGuard: the document's directory is missing or not writable by this account, so
@@ -31,11 +32,11 @@ class DocumentLock {
     // Failure when the file cannot be used.
     Result Acquire(const std::string& documentPath, std::chrono::milliseconds wait,
                    const std::function<bool()>& stopped);
-    bool Held() const { return static_cast<bool>(m_fd); }
-    void Release() noexcept { m_fd.Close(); }
+    bool Held() const { return static_cast<bool>(m_lock); }
+    void Release() noexcept { m_lock.Close(); }
 
   private:
-    UniqueFd m_fd;
+    LockHandle m_lock;
 };
 
 // What became of the checksum call for the new document.
@@ -58,7 +59,8 @@ class Publication {
     const std::string& documentPath() const { return m_path; }
 
     // Before the rename: keeps what is at the document's path (if anything) as a hard link
-    // under the kept name, replacing a leftover of a killed run. Throws Failure.
+    // under the kept name (CreateHardLinkA on Windows: NTFS), replacing a leftover of a killed
+    // run. Throws Failure.
     void KeepPrevious();
     // The rename failed: the kept link goes, the document was never touched.
     void DropKept() noexcept;

@@ -1,9 +1,5 @@
 #include "run/publisher.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
 
 #include "common/clock.h"
@@ -11,6 +7,7 @@
 #include "fsutil/atomic_file.h"
 #include "log/log.h"
 #include "run/component_query.h"
+#include "run/files.h"
 #include "run/run_watchdog.h"
 #include "run/stop_signals.h"
 #include "xml/xml_body.h"
@@ -23,11 +20,6 @@ constexpr std::string_view kFunction = "SubCreateBrimletXML";
 
 void Msg(RunContext& ctx, std::string_view val1, std::string_view val2 = {}) {
     WriteLog(ctx.log, "modMain", kFunction, "MSG", val1, val2, "");
-}
-
-bool EntryExists(const std::string& path) {
-    struct stat st {};
-    return ::lstat(path.c_str(), &st) == 0;
 }
 
 // A failed write of the temporary file from inside the encryption, reported at step 180.
@@ -80,13 +72,9 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
             step = 160;
             LockDocument(ctx);
             step = 40;
-            if (::unlink(ctx.xmlPath.c_str()) == 0) {
+            if (RemoveFileIfPresent(ctx.xmlPath, "delete " + ctx.xmlPath)) {
                 step = 50;
                 Msg(ctx, "Deleted Old xml file");
-            } else if (errno != ENOENT && errno != ENOTDIR && errno != EISDIR) {
-                // ENOTDIR: a part of the path is a plain file, so no document can be there;
-                // EISDIR: a directory is there, which the search for a document does not find.
-                throw ErrnoFailure(errno, "delete " + ctx.xmlPath);
             }
             step = 220;
             ctx.noData = true;

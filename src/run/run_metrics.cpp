@@ -1,12 +1,11 @@
 #include "run/run_metrics.h"
 
-#include <sys/stat.h>
-
 #include <optional>
 
 #include "common/failure.h"
 #include "log/log.h"
 #include "metrics/metrics.h"
+#include "run/files.h"
 
 namespace brimlet {
 
@@ -31,15 +30,13 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
             run.published = true;
             run.publishedTime = run.endTime;
             run.componentsPublished = static_cast<std::int64_t>(ctx.bodyRows);
-            struct stat st {};
-            if (::stat(ctx.xmlPath.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-                run.documentBytes = st.st_size;
-                run.publishedTime = st.st_mtime;
+            if (const std::optional<FileFacts> facts = PlainFileFacts(ctx.xmlPath)) {
+                run.documentBytes = facts->bytes;
+                run.publishedTime = facts->modified;
             }
         }
-        const std::string dir =
-            ctx.metricsDir.front() == '/' ? ctx.metricsDir : ctx.log.exeDir + "/" + ctx.metricsDir;
-        failure = metrics::WriteMetricsFile(dir, run);
+        failure = metrics::WriteMetricsFile(
+            metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir), run);
     } catch (...) {
         failure = CurrentFailure();
     }

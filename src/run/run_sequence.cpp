@@ -6,6 +6,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "fsutil/fsutil.h"
+#include "log/day_file.h"
 #include "run/checksum_update.h"
 #include "run/connection_procs.h"
 #include "run/instance_guard.h"
@@ -62,7 +63,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         ctx.startTime = ctx.log.clock->Now();
 
         step = 50;
-        (void)CreateDir(ctx.log, ctx.log.exeDir + "/Log/");
+        (void)CreateDir(ctx.log, ctx.log.exeDir + std::string(kLogFolder));
         step = 60;
         InitLogFile(ctx.log);
         step = 70;
@@ -81,9 +82,9 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             std::fprintf(stderr,
                          "%s: not a name of the form prefix_AGENT_OS; run the program through a "
                          "link so named (three parts separated by \"_\"; the prefix is free, "
-                         "AGENT and OS are not empty, \".\" or \"..\"), e.g. pub_KA_LINUX -> "
-                         "/usr/lib/brimlet/brimlet\n",
-                         ctx.log.exeName.c_str());
+                         "AGENT and OS are not empty, \".\" or \"..\"), e.g. %.*s\n",
+                         ctx.log.exeName.c_str(), static_cast<int>(kLinkExample.size()),
+                         kLinkExample.data());
             step = 130;
             LogMain(ctx, "END");
             return kExitFailed;
@@ -94,13 +95,12 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         ctx.osType = parts[2];
 
         step = 160;
-        ctx.iniPath = ctx.log.exeDir + "/Ini/dbstring.Ini";
+        ctx.iniPath = SettingsFilePath(ctx.log.exeDir);
         step = 170;
         if (!StopRequested(ctx, "Main", 160) && OpenConnection(ctx) &&
             !StopRequested(ctx, "Main", step)) {
             step = 180;
-            ctx.xmlPath = ctx.srvPath + ctx.agentType + "/Brimlet_" + ctx.agentType + "_" +
-                          ctx.osType + ".xml";
+            ctx.xmlPath = DocumentFilePath(ctx.srvPath, ctx.agentType, ctx.osType);
             // Made before the hook, so that the watchdog's thread never sees it change.
             ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
             // A run ended by the watchdog from here on puts the previous document back first.

@@ -1,7 +1,5 @@
 #include "run/run_watchdog.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 
 #include <atomic>
@@ -11,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "run/process.h"
 #include "run/stop_signals.h"
 
 namespace brimlet {
@@ -129,7 +128,7 @@ struct RunWatchdog::Impl {
             // No unwinding: the main thread is stuck in a driver, and nothing it holds may be
             // released under it. The kernel closes the connection and drops the unnamed
             // temporary document.
-            ::_exit(1);
+            EndProcessNow(1);
         }
     }
 

@@ -1,12 +1,9 @@
 #include "metrics/metrics.h"
 
-#include <dirent.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -14,6 +11,11 @@
 
 #include "metrics/status.h"
 #include "support/temp_dir.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 namespace brimlet::metrics {
 namespace {
@@ -148,20 +150,69 @@ TEST(MetricsText, CarryOverIgnoresOtherLabelsAndForeignValues) {
 // Names in dir, "." and ".." aside.
 std::vector<std::string> Names(const std::string& dir) {
     std::vector<std::string> names;
-    if (DIR* d = ::opendir(dir.c_str())) {
-        while (dirent* e = ::readdir(d)) {
-            const std::string n = e->d_name;
-            if (n != "." && n != "..") {
-                names.push_back(n);
-            }
-        }
-        ::closedir(d);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, ec)) {
+        names.push_back(entry.path().filename().string());
     }
     std::sort(names.begin(), names.end());
     return names;
 }
 
-TEST(MetricsFile, ReplacedWholeReadableAndNeverThroughAFifoOrSymlink) {
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+#else
+constexpr char kSeparator = '/';
+#endif
+
+TEST(MetricsFile, ReplacedWholeAndCarriedOverInARealDirectoryOnly) {
+    test::TempDir dir;
+    const std::string prom = dir / "brimlet_pub_FA_LNX.prom";
+    ASSERT_EQ(WriteMetricsFile(dir.path(), Figures(0, true)), std::nullopt);
+    EXPECT_EQ(test::ReadFile(prom), RenderMetrics(Figures(0, true), {}));
+
+    // The next, failing run keeps the success of the file before it; a trailing separator is
+    // fine.
+    ASSERT_EQ(WriteMetricsFile(dir.path() + kSeparator, Figures(1, false)), std::nullopt);
+    const CarriedOver kept = ReadCarriedOver(test::ReadFile(prom), Figures(1, false));
+    EXPECT_EQ(kept.lastSuccess, 1700000007);
+    EXPECT_EQ(kept.lastPublished, 1700000004);
+    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"brimlet_pub_FA_LNX.prom"});
+
+    // A missing directory, or a plain file in its place, is refused without writing anything.
+    test::WriteFile(dir / "plain", "");
+    for (const std::string& bad : {dir / "missing", dir / "plain"}) {
+        const std::optional<Failure> failure = WriteMetricsFile(bad, Figures(0, true));
+        ASSERT_TRUE(failure.has_value()) << bad;
+        EXPECT_NE(failure->description().find(dir.path()), std::string::npos)
+            << failure->description();
+    }
+    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"brimlet_pub_FA_LNX.prom", "plain"}));
+}
+
+TEST(MetricsFile, RelativeDirectoriesLieBelowTheProgramsDirectory) {
+    struct Case {
+        const char* setting;
+        const char* expected;
+    } cases[] = {
+#ifdef _WIN32
+        {"C:\\metrics", "C:\\metrics"},
+        {"\\\\srv\\share\\m", "\\\\srv\\share\\m"},
+        {"\\metrics", "\\metrics"},
+        {"C:/metrics", "C:/metrics"},
+        {"metrics\\prom", "C:\\brimlet\\metrics\\prom"},
+#else
+        {"/var/lib/prometheus/node-exporter", "/var/lib/prometheus/node-exporter"},
+        {"metrics/prom", "C:\\brimlet/metrics/prom"},
+        {"C:\\metrics", "C:\\brimlet/C:\\metrics"},
+#endif
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(MetricsDirectory(c.setting, "C:\\brimlet"), c.expected) << c.setting;
+    }
+}
+
+#ifndef _WIN32
+TEST(MetricsFile, ReadableWhateverTheUmaskAndNeverThroughAFifoOrSymlink) {
     test::TempDir dir;
     const std::string prom = dir / "brimlet_pub_FA_LNX.prom";
 
@@ -172,14 +223,6 @@ TEST(MetricsFile, ReplacedWholeReadableAndNeverThroughAFifoOrSymlink) {
     struct stat st {};
     ASSERT_EQ(::stat(prom.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0644u);
-    EXPECT_EQ(test::ReadFile(prom), RenderMetrics(Figures(0, true), {}));
-
-    // The next, failing run keeps the success of the file before it; a trailing slash is fine.
-    ASSERT_EQ(WriteMetricsFile(dir.path() + "/", Figures(1, false)), std::nullopt);
-    const CarriedOver kept = ReadCarriedOver(test::ReadFile(prom), Figures(1, false));
-    EXPECT_EQ(kept.lastSuccess, 1700000007);
-    EXPECT_EQ(kept.lastPublished, 1700000004);
-    EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"brimlet_pub_FA_LNX.prom"});
 
     // A FIFO in the file's place is neither opened for reading nor blocked on: it is replaced.
     ASSERT_EQ(::unlink(prom.c_str()), 0);
@@ -201,12 +244,11 @@ TEST(MetricsFile, ReplacedWholeReadableAndNeverThroughAFifoOrSymlink) {
     EXPECT_EQ(ReadCarriedOver(test::ReadFile(prom), Figures(1, false)).lastSuccess, std::nullopt);
     EXPECT_EQ(test::ReadFile(target).substr(0, 7), "brimlet");
 
-    // A directory that is a symlink, missing, or a FIFO is refused without writing anything.
+    // A directory that is a symlink or a FIFO is refused without writing anything.
     ASSERT_EQ(::mkdir((dir / "real").c_str(), 0755), 0);
     ASSERT_EQ(::symlink((dir / "real").c_str(), (dir / "linked").c_str()), 0);
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0644), 0);
-    for (const std::string& bad :
-         {dir / "linked", dir / "linked/", dir / "missing", dir / "fifo"}) {
+    for (const std::string& bad : {dir / "linked", dir / "linked/", dir / "fifo"}) {
         const std::optional<Failure> failure = WriteMetricsFile(bad, Figures(0, true));
         ASSERT_TRUE(failure.has_value()) << bad;
         EXPECT_NE(failure->description().find(dir.path()), std::string::npos)
@@ -214,6 +256,7 @@ TEST(MetricsFile, ReplacedWholeReadableAndNeverThroughAFifoOrSymlink) {
     }
     EXPECT_TRUE(Names(dir / "real").empty());
 }
+#endif
 
 // `--status` over files as runs write them: failing and overdue pairs first, each by name.
 TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {

@@ -12,6 +12,15 @@
 namespace brimlet {
 namespace {
 
+// The stop the cases note, and how the entry names it.
+#ifdef _WIN32
+constexpr int kStop = 2;  // CTRL_BREAK_EVENT, plus one
+#define BRIMLET_TEST_STOP_NAME "CTRL_BREAK_EVENT"
+#else
+constexpr int kStop = SIGTERM;
+#define BRIMLET_TEST_STOP_NAME "SIGTERM"
+#endif
+
 TEST(RunBoundTest, SumsTheLimitsOrIsNoneWhenEitherIsZero) {
     EXPECT_EQ(RunBoundSeconds(10, 30), 10 + 4 * 30 + kLockWaitGraceSec + kRunBoundMarginSec);
     EXPECT_EQ(RunBoundSeconds(0, 30), 0);
@@ -52,7 +61,7 @@ TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
                     ? watchdog.ArmForStop(log, "SubUpdateXmlCheckSum", 180)
                     : RunWatchdog::Step();
             if (GetParam().stopInStepWithoutLimit) {
-                NoteStopSignal(SIGTERM);
+                NoteStopSignal(kStop);
             }
             std::this_thread::sleep_for(std::chrono::seconds(30));
         },
@@ -75,8 +84,8 @@ INSTANTIATE_TEST_SUITE_P(
                   "\tmodMain\tMain\tERR\t-1\tRun time limit of 1 s exceeded\t190\r\n"},
         // A call without a time-out is not waited for once a stop signal came.
         StallCase{"StopInAStepWithoutLimit", false, true,
-                  "\tmodMain\tSubUpdateXmlCheckSum\tERR\t-1\tStop signal SIGTERM "
-                  "received\t180\r\n"}),
+                  "\tmodMain\tSubUpdateXmlCheckSum\tERR\t-1\tStop signal " BRIMLET_TEST_STOP_NAME
+                  " received\t180\r\n"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StepWatchTest, StepPastItsLimitAndGraceGetsItsOwnEntry) {

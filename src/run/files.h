@@ -1,0 +1,53 @@
+#pragma once
+// The run's own steps on files and directories, in the platform's terms: the document and its
+// kept predecessor, the settings file as the run opens it, the directories --check looks at.
+// Failures carry the system's number and text (errno, or the Win32 error code).
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+
+#include "common/failure.h"
+
+namespace brimlet {
+
+// Whether anything is at `path`, not following a symlink there.
+bool EntryExists(const std::string& path);
+// Whether `path` leads to a regular file (a symlink to one counts; a directory does not).
+bool IsPlainFile(const std::string& path);
+
+struct FileFacts {
+    std::int64_t bytes = 0;
+    std::time_t modified = 0;
+};
+// Size and modification time of the regular file at `path`, or nothing.
+std::optional<FileFacts> PlainFileFacts(const std::string& path);
+
+// Removes the file at `path`; true when one was removed, false when none was there (nor could
+// be: a part of the path is a plain file, or a directory is there). Throws Failure, `context`
+// before the system's text, for any other refusal.
+bool RemoveFileIfPresent(const std::string& path, const std::string& context);
+// Removes the file at `path`, ignoring every failure.
+void RemoveFileQuietly(const std::string& path) noexcept;
+// Makes `link` a second name of the file at `target`; false when nothing is at `target`.
+// Throws Failure with `context` for any other failure.
+bool HardLinkIfPresent(const std::string& target, const std::string& link,
+                       const std::string& context);
+// Renames `from` over `to`; the failure (with `context`) when it cannot.
+std::optional<Failure> RenameOver(const std::string& from, const std::string& to,
+                                  const std::string& context) noexcept;
+// Removes `path`, a missing file counting as removed; the failure (with `context`) otherwise.
+std::optional<Failure> RemoveFile(const std::string& path, const std::string& context) noexcept;
+
+// "" when `dir` is a directory the process may create files in, else why not.
+std::string WritableDirectory(const std::string& dir);
+// "" when something is at `path` (not following a symlink), else the system's reason.
+std::string MissingReason(const std::string& path);
+
+// Why the settings file at `path` may not be used, or "" when it may (or is not there to be
+// read): the trust rule of common/trust.h on what was opened.
+std::string SettingsDistrust(const std::string& path);
+// The settings file's text (at most kIniFileMaxBytes), or why there is none in `why`.
+std::string ReadSettingsText(const std::string& path, std::string& why);
+
+}  // namespace brimlet

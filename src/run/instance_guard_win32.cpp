@@ -1,0 +1,33 @@
+#include <windows.h>
+
+#include "run/files_win32.h"
+#include "run/instance_guard.h"
+
+namespace brimlet {
+
+InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
+    const std::string path = InstanceLockPath(executablePath);
+    const auto refuse = [&](const std::string& why) {
+        m_refusal = path + ": " + why + "; the instance guard cannot be held";
+        return State::Refused;
+    };
+    LockHandle file = OpenLockFile(path);
+    if (!file) {
+        return refuse(SystemErrorText(GetLastError()));
+    }
+    // Whoever else may open the file can take the lock first.
+    if (const std::string why = ForeignLockFile(NativeHandle(file)); !why.empty()) {
+        return refuse(why);
+    }
+    const DWORD code = TryLockFile(NativeHandle(file));
+    if (code == ERROR_LOCK_VIOLATION) {
+        return State::HeldElsewhere;
+    }
+    if (code != ERROR_SUCCESS) {
+        return refuse(SystemErrorText(code));
+    }
+    m_lock = std::move(file);
+    return State::Held;
+}
+
+}  // namespace brimlet

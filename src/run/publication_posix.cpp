@@ -1,0 +1,94 @@
+#include "run/publication.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <thread>
+
+#include "common/failure.h"
+#include "common/unique_fd.h"
+
+namespace brimlet {
+
+namespace {
+
+constexpr auto kLockPoll = std::chrono::milliseconds(50);
+
+std::string DirectoryOf(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// Publishing accounts that share a directory through its group take turns on one lock file,
+// so it must be theirs to open; elsewhere nobody but the owner needs it.
+bool GroupShared(const struct stat& dir) {
+    return (dir.st_mode & (S_ISGID | S_IWGRP)) != 0;
+}
+
+}  // namespace
+
+DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
+                                           std::chrono::milliseconds wait,
+                                           const std::function<bool()>& stopped) {
+    const std::string path = PathFor(documentPath);
+    const std::string dirPath = DirectoryOf(documentPath);
+    struct stat dir {};
+    // No directory that this run can reach: the document's own write reports why.
+    if (::stat(dirPath.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
+        return Result::NothingToGuard;
+    }
+    const bool shared = GroupShared(dir);
+    const mode_t mode = shared ? 0660 : 0600;
+    // O_RDWR: a write lock needs a descriptor open for writing. O_NONBLOCK: a FIFO planted
+    // there is refused below instead of waited on.
+    UniqueFd fd(::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode));
+    if (!fd) {
+        const int error = errno;
+        // A directory this account cannot write holds no document it could change; a lock
+        // file it cannot open in a directory it can write is another account's.
+        if ((error == EACCES || error == EROFS) && ::access(dirPath.c_str(), W_OK) != 0) {
+            return Result::NothingToGuard;
+        }
+        throw ErrnoFailure(error, "lock " + path);
+    }
+    struct stat st {};
+    if (::fstat(fd.get(), &st) != 0) {
+        throw ErrnoFailure(errno, "lock " + path);
+    }
+    const bool ours = st.st_uid == ::geteuid();
+    const bool ourGroup = shared && st.st_gid == dir.st_gid && (st.st_mode & S_IWOTH) == 0;
+    if (!S_ISREG(st.st_mode) || st.st_nlink != 1 || !(ours || ourGroup)) {
+        throw Failure(-1, "lock " + path +
+                              ": not a lock file of this account (a regular file of its own "
+                              "with one link)");
+    }
+    // The umask may have taken the group's bits.
+    if (ours && (st.st_mode & 07777) != mode) {
+        (void)::fchmod(fd.get(), mode);
+    }
+    struct flock lock {};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (::fcntl(fd.get(), F_OFD_SETLK, &lock) != 0) {
+        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+            throw ErrnoFailure(errno, "lock " + path);
+        }
+        if (stopped && stopped()) {
+            return Result::Stopped;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return Result::TimedOut;
+        }
+        std::this_thread::sleep_for(kLockPoll);
+    }
+    m_lock = LockHandle(fd.Release());
+    return Result::Acquired;
+}
+
+}  // namespace brimlet

@@ -1,0 +1,177 @@
+// What the run does on Windows that has no Linux counterpart: the link's name without its
+// extension, LockFileEx on files with an access list of their own, the kept predecessor as an
+// NTFS hard link, the console's stop events.
+#include <windows.h>
+// clang-format off
+#include <aclapi.h>
+// clang-format on
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "run/check.h"
+#include "run/identity.h"
+#include "run/instance_guard.h"
+#include "run/publication.h"
+#include "run/stop_signals.h"
+#include "support/temp_dir.h"
+
+namespace brimlet {
+namespace {
+
+std::string In(const test::TempDir& d, const std::string& name) {
+    return d.path() + "\\" + name;
+}
+
+TEST(IdentityWin32, TheLinkIsTheFileNameWithoutItsExtension) {
+    struct Case {
+        const char* given;
+        const char* dir;
+        const char* name;
+    };
+    for (const Case& c : {Case{"C:\\pairs\\pub_KA_WIN64\\pub_KA_WIN64.exe",
+                               "C:\\pairs\\pub_KA_WIN64", "pub_KA_WIN64"},
+                          Case{"C:/pairs/pub_KA_WIN64.exe", "C:\\pairs", "pub_KA_WIN64"},
+                          Case{"C:\\p\\pub_KA_WIN.64.exe", "C:\\p", "pub_KA_WIN.64"},
+                          Case{"C:\\p\\pub_KA_WIN64", "C:\\p", "pub_KA_WIN64"}}) {
+        const ExecutableIdentity id = IdentityOfPath(c.given, "");
+        EXPECT_EQ(id.dir, c.dir) << c.given;
+        EXPECT_EQ(id.name, c.name) << c.given;
+    }
+    const ExecutableIdentity self = RunningExecutable("ignored", "");
+    EXPECT_EQ(self.name, "run_tests");
+    EXPECT_EQ(self.path, self.dir + "\\run_tests.exe");
+    EXPECT_EQ(CheckTarget("pub_KA_WIN64", "C:\\brimlet", "").path,
+              "C:\\brimlet\\pub_KA_WIN64\\pub_KA_WIN64.exe");
+    EXPECT_EQ(SettingsFilePath("C:\\p"), "C:\\p\\Ini\\dbstring.Ini");
+    EXPECT_EQ(DocumentFilePath("D:\\out\\", "KA", "WIN64"), "D:\\out\\KA\\Brimlet_KA_WIN64.xml");
+    EXPECT_EQ(BesideProgram("C:\\p", "out"), "C:\\p\\out");
+    for (const char* rooted : {"D:\\out", "\\\\srv\\share\\out", "\\out"}) {
+        EXPECT_EQ(BesideProgram("C:\\p", rooted), rooted);
+    }
+}
+
+// The SIDs of the allowed entries of the file's access list; false when it is not protected
+// from inheritance.
+bool OnlyAccountAndAdministrators(const std::string& path) {
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                              nullptr, &dacl, nullptr, &sd) != ERROR_SUCCESS) {
+        ADD_FAILURE() << "no access list for " << path;
+        return false;
+    }
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    bool ok = dacl != nullptr && GetSecurityDescriptorControl(sd, &control, &revision) &&
+              (control & SE_DACL_PROTECTED) != 0;
+    BYTE admins[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof admins;
+    ok = ok && CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
+    int adminEntries = 0;
+    for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        ok = GetAce(dacl, i, &ace) &&
+             static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE;
+        if (ok && EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, admins)) {
+            ++adminEntries;
+        }
+    }
+    ok = ok && dacl->AceCount == 2 && adminEntries == 1;
+    LocalFree(sd);
+    return ok;
+}
+
+// Gives Everyone full access to `path`, as a squatter's file would.
+void OpenToEveryone(const std::string& path) {
+    BYTE everyone[SECURITY_MAX_SID_SIZE];
+    DWORD size = sizeof everyone;
+    ASSERT_TRUE(CreateWellKnownSid(WinWorldSid, nullptr, everyone, &size));
+    EXPLICIT_ACCESS_A access{};
+    access.grfAccessPermissions = GENERIC_ALL;
+    access.grfAccessMode = GRANT_ACCESS;
+    access.Trustee.TrusteeForm = TRUSTEE_IS_SID;
+    access.Trustee.ptstrName = reinterpret_cast<LPSTR>(everyone);
+    PACL acl = nullptr;
+    ASSERT_EQ(SetEntriesInAclA(1, &access, nullptr, &acl), ERROR_SUCCESS);
+    std::string name = path;
+    EXPECT_EQ(SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                    nullptr, nullptr, acl, nullptr),
+              ERROR_SUCCESS);
+    LocalFree(acl);
+}
+
+TEST(LockFilesWin32, OneHolderPerLinkOnAFileOnlyTheAccountMayOpen) {
+    test::TempDir d;
+    const std::string exe = In(d, "pub_A_B.exe");
+    {
+        InstanceGuard first;
+        ASSERT_EQ(first.Acquire(exe), InstanceGuard::State::Held) << first.Refusal();
+        InstanceGuard second;
+        EXPECT_EQ(second.Acquire(exe), InstanceGuard::State::HeldElsewhere);
+        InstanceGuard other;
+        EXPECT_EQ(other.Acquire(In(d, "pub_A_C.exe")), InstanceGuard::State::Held);
+    }
+    InstanceGuard after;
+    EXPECT_EQ(after.Acquire(exe), InstanceGuard::State::Held);
+    EXPECT_TRUE(OnlyAccountAndAdministrators(In(d, ".pub_A_B.exe.lock")));
+
+    const std::string squatted = In(d, "pub_A_D.exe");
+    test::WriteFile(InstanceLockPath(squatted), "");
+    OpenToEveryone(InstanceLockPath(squatted));
+    InstanceGuard refused;
+    EXPECT_EQ(refused.Acquire(squatted), InstanceGuard::State::Refused);
+    EXPECT_NE(refused.Refusal().find("open to other accounts"), std::string::npos)
+        << refused.Refusal();
+}
+
+TEST(LockFilesWin32, TheDocumentsLockIsWaitedForAndNeedsItsDirectory) {
+    test::TempDir d;
+    const std::string doc = In(d, "Brimlet_A_B.xml");
+    DocumentLock first;
+    ASSERT_EQ(first.Acquire(doc, std::chrono::milliseconds(0), nullptr),
+              DocumentLock::Result::Acquired);
+    DocumentLock second;
+    EXPECT_EQ(second.Acquire(doc, std::chrono::milliseconds(120), nullptr),
+              DocumentLock::Result::TimedOut);
+    EXPECT_EQ(second.Acquire(doc, std::chrono::seconds(5), [] { return true; }),
+              DocumentLock::Result::Stopped);
+    first.Release();
+    EXPECT_EQ(second.Acquire(doc, std::chrono::milliseconds(0), nullptr),
+              DocumentLock::Result::Acquired);
+    EXPECT_TRUE(OnlyAccountAndAdministrators(DocumentLock::PathFor(doc)));
+    DocumentLock none;
+    EXPECT_EQ(none.Acquire(In(d, "missing\\Brimlet_A_B.xml"), std::chrono::milliseconds(0),
+                           nullptr),
+              DocumentLock::Result::NothingToGuard);
+}
+
+TEST(PublicationWin32, TheKeptHardLinkComesBackUnlessTheRecordIsMade) {
+    for (const RecordOutcome outcome : {RecordOutcome::NotMade, RecordOutcome::Made}) {
+        test::TempDir d;
+        const std::string doc = In(d, "Brimlet_A_B.xml");
+        test::WriteFile(doc, "old");
+        LogFile log;
+        Publication publication(doc);
+        publication.KeepPrevious();
+        EXPECT_EQ(test::ReadFile(Publication::KeptPathFor(doc)), "old");
+        // What the atomic file's commit does.
+        test::WriteFile(In(d, "new"), "new");
+        ASSERT_TRUE(MoveFileExA(In(d, "new").c_str(), doc.c_str(), MOVEFILE_REPLACE_EXISTING));
+        publication.MarkReplaced();
+        publication.Settle(log, outcome);
+        const bool made = outcome == RecordOutcome::Made;
+        EXPECT_EQ(test::ReadFile(doc), made ? "new" : "old");
+        EXPECT_EQ(publication.RolledBack(), !made);
+        EXPECT_FALSE(test::Exists(Publication::KeptPathFor(doc)));
+    }
+}
+
+TEST(StopSignalsWin32, TheConsoleEventsAreNamed) {
+    EXPECT_EQ(StopSignalText(CTRL_C_EVENT + 1), "Stop signal CTRL_C_EVENT received");
+    EXPECT_EQ(StopSignalText(CTRL_BREAK_EVENT + 1), "Stop signal CTRL_BREAK_EVENT received");
+    EXPECT_EQ(StopSignalText(CTRL_CLOSE_EVENT + 1), "Stop signal CTRL_CLOSE_EVENT received");
+}
+
+}  // namespace
+}  // namespace brimlet
