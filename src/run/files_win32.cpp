@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/move_win32.h"
 #include "common/trust.h"
 #include "run/files.h"
 #include "run/lock_handle.h"
@@ -239,7 +240,8 @@ bool HardLinkIfPresent(const std::string& target, const std::string& link,
 
 std::optional<Failure> RenameOver(const std::string& from, const std::string& to,
                                   const std::string& context) noexcept {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Put back the way the document was published: past a reader's brief hold.
+    if (MoveReplacing(from, to)) {
         return std::nullopt;
     }
     return SystemFailure(GetLastError(), context);
