@@ -8,6 +8,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/move_win32.h"
 #include "common/trust.h"
 #include "run/files.h"
 #include "run/lock_handle.h"
@@ -51,15 +52,18 @@ std::vector<BYTE> WellKnownSid(WELL_KNOWN_SID_TYPE type) {
     return sid;
 }
 
-// The accounts a lock file is for: this one and Administrators.
+// The accounts a lock file is for: this one and Administrators. LocalSystem may be named too:
+// it is the system itself, and Wine names it on every file, whatever list the file was made with.
 struct LockFileAccounts {
     std::vector<BYTE> user = TokenUserSid();
     std::vector<BYTE> admins = WellKnownSid(WinBuiltinAdministratorsSid);
+    std::vector<BYTE> system = WellKnownSid(WinLocalSystemSid);
 
-    bool Ours(PSID sid) const {
-        return (!user.empty() && EqualSid(sid, const_cast<BYTE*>(user.data()))) ||
-               (!admins.empty() && EqualSid(sid, const_cast<BYTE*>(admins.data())));
+    static bool Is(PSID sid, const std::vector<BYTE>& known) {
+        return !known.empty() && EqualSid(sid, const_cast<BYTE*>(known.data()));
     }
+    bool Owner(PSID sid) const { return Is(sid, user) || Is(sid, admins); }
+    bool Allowed(PSID sid) const { return Owner(sid) || Is(sid, system); }
 };
 
 // Whether GetFileInformationByHandle shows a regular file.
@@ -137,7 +141,7 @@ std::string ForeignLockFile(HANDLE file) {
         return "its access list cannot be read: " + SystemErrorText(rc);
     }
     const LockFileAccounts accounts;
-    if (owner == nullptr || !accounts.Ours(owner)) {
+    if (owner == nullptr || !accounts.Owner(owner)) {
         return "belongs to another account";
     }
     if (dacl == nullptr) {
@@ -153,7 +157,7 @@ std::string ForeignLockFile(HANDLE file) {
             continue;
         }
         auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-        if (!accounts.Ours(&allowed->SidStart)) {
+        if (!accounts.Allowed(&allowed->SidStart)) {
             return "open to other accounts (its access list must name only this account and "
                    "Administrators)";
         }
@@ -236,7 +240,8 @@ bool HardLinkIfPresent(const std::string& target, const std::string& link,
 
 std::optional<Failure> RenameOver(const std::string& from, const std::string& to,
                                   const std::string& context) noexcept {
-    if (MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    // Put back the way the document was published: past a reader's brief hold.
+    if (MoveReplacing(from, to)) {
         return std::nullopt;
     }
     return SystemFailure(GetLastError(), context);

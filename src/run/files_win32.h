@@ -27,7 +27,8 @@ inline HANDLE NativeHandle(const LockHandle& lock) {
 }
 
 // Why the open lock file may not be trusted, or "" when it may: a regular file with one name,
-// owned by this account (or Administrators), whose access list lets nobody else open it.
+// owned by this account (or Administrators), whose access list lets nobody else (but
+// LocalSystem) open it.
 std::string ForeignLockFile(HANDLE file);
 
 // Takes the lock without waiting: ERROR_SUCCESS, ERROR_LOCK_VIOLATION when another holds it,

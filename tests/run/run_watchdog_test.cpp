@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <thread>
 
 #include "run/stop_signals.h"
@@ -20,6 +22,41 @@ constexpr int kStop = 2;  // CTRL_BREAK_EVENT, plus one
 constexpr int kStop = SIGTERM;
 #define BRIMLET_TEST_STOP_NAME "SIGTERM"
 #endif
+
+// The log the dying process writes. On Windows a death test's statement runs in a new process
+// that runs the test's body again, so both need a path that is not a fresh temporary
+// directory's: one per test in the temporary directory.
+class DeathLog {
+  public:
+    DeathLog() {
+#ifdef _WIN32
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "." + info->name();
+        std::replace(name.begin(), name.end(), '/', '-');
+        m_path = (std::filesystem::temp_directory_path() / ("brimlet-" + name + ".log")).string();
+#else
+        m_path = m_dir.path() + "/run.log";
+#endif
+        test::WriteFile(m_path, "");
+    }
+#ifdef _WIN32
+    ~DeathLog() {
+        std::error_code ec;
+        std::filesystem::remove(m_path, ec);
+    }
+#endif
+    DeathLog(const DeathLog&) = delete;
+    DeathLog& operator=(const DeathLog&) = delete;
+    const std::string& path() const {
+        return m_path;
+    }
+
+  private:
+#ifndef _WIN32
+    test::TempDir m_dir;
+#endif
+    std::string m_path;
+};
 
 TEST(RunBoundTest, SumsTheLimitsOrIsNoneWhenEitherIsZero) {
     EXPECT_EQ(RunBoundSeconds(10, 30), 10 + 4 * 30 + kLockWaitGraceSec + kRunBoundMarginSec);
@@ -40,10 +77,9 @@ struct StallCase {
 class StallTest : public ::testing::TestWithParam<StallCase> {};
 
 TEST_P(StallTest, WritesTheEntryAndEndsTheProcess) {
-    test::TempDir dir;
+    const DeathLog file;
     LogFile log;
-    log.logFilePath = dir.path() + "/run.log";
-    test::WriteFile(log.logFilePath, "");
+    log.logFilePath = file.path();
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EXIT(
         {
@@ -89,10 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(StepWatchTest, StepPastItsLimitAndGraceGetsItsOwnEntry) {
-    test::TempDir dir;
+    const DeathLog file;
     LogFile log;
-    log.logFilePath = dir.path() + "/run.log";
-    test::WriteFile(log.logFilePath, "");
+    log.logFilePath = file.path();
     EXPECT_EXIT(
         {
             RunWatchdog watchdog;

