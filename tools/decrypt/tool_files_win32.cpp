@@ -5,6 +5,7 @@
 #include <random>
 
 #include "common/handle_win32.h"
+#include "common/move_win32.h"
 #include "decrypt/tool_files.h"
 
 namespace brimlet::tools {
@@ -97,8 +98,7 @@ void ReplacingFile::Write(std::string_view data) {
 
 void ReplacingFile::Commit() {
     Impl& f = *m_impl;
-    if (!f.file.Close() ||
-        !MoveFileExA(f.temp.c_str(), f.path.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    if (!f.file.Close() || !MoveReplacing(f.temp, f.path)) {
         throw SystemFault(GetLastError(), f.path);
     }
     f.temp.clear();
