@@ -7,9 +7,12 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <optional>
 #include <string>
 
 #include "run/check.h"
+#include "run/files.h"
 #include "run/identity.h"
 #include "run/instance_guard.h"
 #include "run/publication.h"
@@ -166,6 +169,31 @@ TEST(PublicationWin32, TheKeptHardLinkComesBackUnlessTheRecordIsMade) {
         EXPECT_EQ(publication.RolledBack(), !made);
         EXPECT_FALSE(test::Exists(Publication::KeptPathFor(doc)));
     }
+}
+
+// The file steps the publisher's tests show on Linux, which cannot run here.
+TEST(FilesWin32, NoDocumentIsNoFailureAndADirectoryIsNoDocument) {
+    test::TempDir d;
+    const std::string doc = In(d, "Brimlet_A_B.xml");
+    EXPECT_FALSE(RemoveFileIfPresent(doc, "delete"));
+    EXPECT_FALSE(RemoveFileIfPresent(In(d, "missing\\Brimlet_A_B.xml"), "delete"));
+    EXPECT_FALSE(HardLinkIfPresent(doc, In(d, "kept"), "keep"));
+    EXPECT_FALSE(PlainFileFacts(doc));
+    test::WriteFile(doc, "12345");
+    const std::optional<FileFacts> facts = PlainFileFacts(doc);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->bytes, 5);
+    EXPECT_NEAR(static_cast<double>(facts->modified), static_cast<double>(std::time(nullptr)), 60);
+    EXPECT_TRUE(IsPlainFile(doc));
+    EXPECT_TRUE(RemoveFileIfPresent(doc, "delete"));
+    EXPECT_FALSE(EntryExists(doc));
+    ASSERT_TRUE(CreateDirectoryA(doc.c_str(), nullptr));
+    EXPECT_FALSE(IsPlainFile(doc));
+    EXPECT_FALSE(RemoveFileIfPresent(doc, "delete"));
+    EXPECT_TRUE(EntryExists(doc));
+    EXPECT_EQ(WritableDirectory(d.path()), "");
+    EXPECT_EQ(WritableDirectory(doc), "");
+    EXPECT_NE(WritableDirectory(In(d, "missing")), "");
 }
 
 TEST(StopSignalsWin32, TheConsoleEventsAreNamed) {
