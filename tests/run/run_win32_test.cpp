@@ -49,7 +49,15 @@ TEST(IdentityWin32, TheLinkIsTheFileNameWithoutItsExtension) {
     EXPECT_EQ(SettingsFilePath("C:\\p"), "C:\\p\\Ini\\dbstring.Ini");
     EXPECT_EQ(DocumentFilePath("D:\\out\\", "KA", "WIN64"), "D:\\out\\KA\\Brimlet_KA_WIN64.xml");
     EXPECT_EQ(BesideProgram("C:\\p", "out"), "C:\\p\\out");
-    for (const char* rooted : {"D:\\out", "\\\\srv\\share\\out", "\\out"}) {
+    // Paths are in the ANSI code page: "Größe" in 1252 is no UTF-8.
+    EXPECT_EQ(BesideProgram("C:\\p",
+                            "Gr\xf6\xdf"
+                            "e"),
+              "C:\\p\\Gr\xf6\xdf"
+              "e");
+    for (const char* rooted : {"D:\\out", "\\\\srv\\share\\out", "\\out", "D:/out",
+                               "d:\\Gr\xf6\xdf"
+                               "e"}) {
         EXPECT_EQ(BesideProgram("C:\\p", rooted), rooted);
     }
 }
