@@ -5,6 +5,7 @@
 #include <aclapi.h>
 // clang-format on
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
