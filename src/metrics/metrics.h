@@ -61,10 +61,10 @@ std::string MetricsFileName(std::string_view link);
 std::string MetricsDirectory(const std::string& setting, const std::string& exeDir);
 
 // Reads the carried-over values from the directory's current file, then replaces the file with
-// RenderMetrics' text: a temporary file in the same directory, synced, mode 0644, renamed over
-// the name. Never follows a symlink or opens anything but a directory and regular files, so a
-// FIFO or device placed there cannot block the run. Empty on success, else why not; never
-// throws.
+// RenderMetrics' text: a temporary file in the same directory, synced, mode 0644 (on Windows
+// the security the directory passes on), renamed over the name. Never follows a symlink or
+// opens anything but a directory and regular files, so a FIFO or device placed there cannot
+// block the run. Empty on success, else why not; never throws.
 std::optional<Failure> WriteMetricsFile(const std::string& directory,
                                         const RunFigures& run) noexcept;
 

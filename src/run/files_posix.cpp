@@ -15,7 +15,7 @@
 namespace brimlet {
 
 void LockHandle::Close() noexcept {
-    const auto fd = static_cast<int>(std::exchange(m_native, kNone));
+    const int fd = std::exchange(m_native, kNone);
     if (fd >= 0) {
         ::close(fd);
     }

@@ -5,6 +5,7 @@
 #include <aclapi.h>
 // clang-format on
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -86,9 +87,9 @@ bool Missing(DWORD code) {
 }  // namespace
 
 void LockHandle::Close() noexcept {
-    const std::intptr_t native = std::exchange(m_native, kNone);
-    if (native != kNone && native != 0) {
-        CloseHandle(reinterpret_cast<HANDLE>(native));
+    const HANDLE native = std::exchange(m_native, kNone);
+    if (native != kNone) {
+        CloseHandle(native);
     }
 }
 
@@ -118,8 +119,7 @@ LockHandle OpenLockFile(const std::string& path) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE | READ_CONTROL,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_ALWAYS,
                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    return file == INVALID_HANDLE_VALUE ? LockHandle()
-                                        : LockHandle(reinterpret_cast<std::intptr_t>(file));
+    return file == INVALID_HANDLE_VALUE ? LockHandle() : LockHandle(file);
 }
 
 std::string ForeignLockFile(HANDLE file) {

@@ -23,7 +23,7 @@ inline Failure SystemFailure(DWORD code, const std::string& context) {
 LockHandle OpenLockFile(const std::string& path);
 
 inline HANDLE NativeHandle(const LockHandle& lock) {
-    return reinterpret_cast<HANDLE>(lock.native());
+    return lock.native();
 }
 
 // Why the open lock file may not be trusted, or "" when it may: a regular file with one name,

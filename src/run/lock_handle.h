@@ -1,15 +1,22 @@
 #pragma once
 // Owner of an open lock file (a descriptor, or a HANDLE on Windows): closing it releases the
 // lock, and so does the process's end, however it ends.
-#include <cstdint>
 #include <utility>
 
 namespace brimlet {
 
 class LockHandle {
   public:
+#ifdef _WIN32
+    using Native = void*;  // a HANDLE; an invalid one is kept as none
+    static constexpr Native kNone = nullptr;
+#else
+    using Native = int;
+    static constexpr Native kNone = -1;
+#endif
+
     LockHandle() = default;
-    explicit LockHandle(std::intptr_t native) : m_native(native) {}
+    explicit LockHandle(Native native) : m_native(native) {}
     LockHandle(const LockHandle&) = delete;
     LockHandle& operator=(const LockHandle&) = delete;
     LockHandle(LockHandle&& other) noexcept : m_native(std::exchange(other.m_native, kNone)) {}
@@ -20,16 +27,20 @@ class LockHandle {
         }
         return *this;
     }
-    ~LockHandle() { Close(); }
+    ~LockHandle() {
+        Close();
+    }
 
-    explicit operator bool() const { return m_native != kNone; }
-    std::intptr_t native() const { return m_native; }
+    explicit operator bool() const {
+        return m_native != kNone;
+    }
+    Native native() const {
+        return m_native;
+    }
     void Close() noexcept;
 
   private:
-    // -1 is both an invalid descriptor and INVALID_HANDLE_VALUE.
-    static constexpr std::intptr_t kNone = -1;
-    std::intptr_t m_native = kNone;
+    Native m_native = kNone;
 };
 
 }  // namespace brimlet

@@ -190,25 +190,15 @@ TEST(MetricsFile, ReplacedWholeAndCarriedOverInARealDirectoryOnly) {
 }
 
 TEST(MetricsFile, RelativeDirectoriesLieBelowTheProgramsDirectory) {
-    struct Case {
-        const char* setting;
-        const char* expected;
-    } cases[] = {
 #ifdef _WIN32
-        {"C:\\metrics", "C:\\metrics"},
-        {"\\\\srv\\share\\m", "\\\\srv\\share\\m"},
-        {"\\metrics", "\\metrics"},
-        {"C:/metrics", "C:/metrics"},
-        {"metrics\\prom", "C:\\brimlet\\metrics\\prom"},
-#else
-        {"/var/lib/prometheus/node-exporter", "/var/lib/prometheus/node-exporter"},
-        {"metrics/prom", "C:\\brimlet/metrics/prom"},
-        {"C:\\metrics", "C:\\brimlet/C:\\metrics"},
-#endif
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(MetricsDirectory(c.setting, "C:\\brimlet"), c.expected) << c.setting;
+    for (const char* absolute : {"C:\\m", "C:/m", "\\\\srv\\share\\m", "\\m", "/m"}) {
+        EXPECT_EQ(MetricsDirectory(absolute, "C:\\b"), absolute);
     }
+    EXPECT_EQ(MetricsDirectory("m\\p", "C:\\b"), "C:\\b\\m\\p");
+#else
+    EXPECT_EQ(MetricsDirectory("/var/m", "/opt/b"), "/var/m");
+    EXPECT_EQ(MetricsDirectory("C:\\m/p", "/opt/b"), "/opt/b/C:\\m/p");
+#endif
 }
 
 #ifndef _WIN32

@@ -7,9 +7,12 @@
 // clang-format on
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <optional>
 #include <string>
 
 #include "run/check.h"
+#include "run/files.h"
 #include "run/identity.h"
 #include "run/instance_guard.h"
 #include "run/publication.h"
@@ -46,7 +49,15 @@ TEST(IdentityWin32, TheLinkIsTheFileNameWithoutItsExtension) {
     EXPECT_EQ(SettingsFilePath("C:\\p"), "C:\\p\\Ini\\dbstring.Ini");
     EXPECT_EQ(DocumentFilePath("D:\\out\\", "KA", "WIN64"), "D:\\out\\KA\\Brimlet_KA_WIN64.xml");
     EXPECT_EQ(BesideProgram("C:\\p", "out"), "C:\\p\\out");
-    for (const char* rooted : {"D:\\out", "\\\\srv\\share\\out", "\\out"}) {
+    // Paths are in the ANSI code page: "Größe" in 1252 is no UTF-8.
+    EXPECT_EQ(BesideProgram("C:\\p",
+                            "Gr\xf6\xdf"
+                            "e"),
+              "C:\\p\\Gr\xf6\xdf"
+              "e");
+    for (const char* rooted : {"D:\\out", "\\\\srv\\share\\out", "\\out", "D:/out",
+                               "d:\\Gr\xf6\xdf"
+                               "e"}) {
         EXPECT_EQ(BesideProgram("C:\\p", rooted), rooted);
     }
 }
@@ -166,6 +177,31 @@ TEST(PublicationWin32, TheKeptHardLinkComesBackUnlessTheRecordIsMade) {
         EXPECT_EQ(publication.RolledBack(), !made);
         EXPECT_FALSE(test::Exists(Publication::KeptPathFor(doc)));
     }
+}
+
+// The file steps the publisher's tests show on Linux, which cannot run here.
+TEST(FilesWin32, NoDocumentIsNoFailureAndADirectoryIsNoDocument) {
+    test::TempDir d;
+    const std::string doc = In(d, "Brimlet_A_B.xml");
+    EXPECT_FALSE(RemoveFileIfPresent(doc, "delete"));
+    EXPECT_FALSE(RemoveFileIfPresent(In(d, "missing\\Brimlet_A_B.xml"), "delete"));
+    EXPECT_FALSE(HardLinkIfPresent(doc, In(d, "kept"), "keep"));
+    EXPECT_FALSE(PlainFileFacts(doc));
+    test::WriteFile(doc, "12345");
+    const std::optional<FileFacts> facts = PlainFileFacts(doc);
+    ASSERT_TRUE(facts);
+    EXPECT_EQ(facts->bytes, 5);
+    EXPECT_NEAR(static_cast<double>(facts->modified), static_cast<double>(std::time(nullptr)), 60);
+    EXPECT_TRUE(IsPlainFile(doc));
+    EXPECT_TRUE(RemoveFileIfPresent(doc, "delete"));
+    EXPECT_FALSE(EntryExists(doc));
+    ASSERT_TRUE(CreateDirectoryA(doc.c_str(), nullptr));
+    EXPECT_FALSE(IsPlainFile(doc));
+    EXPECT_FALSE(RemoveFileIfPresent(doc, "delete"));
+    EXPECT_TRUE(EntryExists(doc));
+    EXPECT_EQ(WritableDirectory(d.path()), "");
+    EXPECT_EQ(WritableDirectory(doc), "");
+    EXPECT_NE(WritableDirectory(In(d, "missing")), "");
 }
 
 TEST(StopSignalsWin32, TheConsoleEventsAreNamed) {
