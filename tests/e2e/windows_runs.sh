@@ -6,12 +6,14 @@
 # apart from dates and times, the run directory, the path separator and each document's own
 # checksum. The Linux e2e tests hold the Linux build to the expected entries; this holds the
 # Windows build to the Linux one. The typical run also wants its document decrypted by openssl
-# on the host to the Linux build's body and its checksum recorded in the database.
-# Usage: windows_runs.sh SOURCE_DIR WINE64 BRIMLET_EXE VELGNMD5_DLL LINUX_BRIMLET LINUX_VELGNMD5
+# on the host to the Linux build's body (and by brimlet-decrypt.exe to openssl's bytes) and its
+# checksum recorded in the database.
+# Usage: windows_runs.sh SOURCE_DIR WINE64 BRIMLET_EXE VELGNMD5_DLL DECRYPT_EXE LINUX_BRIMLET
+#                        LINUX_VELGNMD5
 # Needs BRIMLET_TEST_PG, BRIMLET_TEST_PG_PORT, BRIMLET_TEST_MARIADB, BRIMLET_TEST_MARIADB_PORT.
 set -euo pipefail
-src="$1" wine="$2" win_exe="$3" win_dll="$4" lnx_exe="$5" lnx_lib="$6"
-for f in "$win_exe" "$win_dll" "$lnx_exe" "$lnx_lib"; do
+src="$1" wine="$2" win_exe="$3" win_dll="$4" win_decrypt="$5" lnx_exe="$6" lnx_lib="$7"
+for f in "$win_exe" "$win_dll" "$win_decrypt" "$lnx_exe" "$lnx_lib"; do
     [[ -f "$f" ]] || { echo "missing: $f" >&2; exit 1; }
 done
 
@@ -150,11 +152,14 @@ EOF
 
 md5_of() { md5sum "$1" | cut -d' ' -f1 | tr 'a-f' 'A-F'; }
 
+decrypted() {
+    tr -d '\r\n' <"$1" |
+        openssl enc -d -aes-256-cbc -a -A -K "$key" -iv 00000000000000000000000000000000
+}
+
 # The plain document with its creation time replaced (its form checked on the way).
 plain_body() {
-    tr -d '\r\n' <"$1" |
-        openssl enc -d -aes-256-cbc -a -A -K "$key" -iv 00000000000000000000000000000000 |
-        sed -E 's#<createdatetime>[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}</createdatetime>#<createdatetime/>#'
+    sed -E 's#<createdatetime>[0-9]{2}/[0-9]{2}/[0-9]{4} [0-9]{2}:[0-9]{2}:[0-9]{2}</createdatetime>#<createdatetime/>#' "$1"
 }
 
 # Compares one case's two runs: statuses and normalised logs.
@@ -194,12 +199,19 @@ for backend in pg maria; do
         recorded="$(recorded_md5 "$conn")"
         [[ "$recorded" == "$md5" ]] ||
             fail "typical $backend $kind: the database holds '$recorded', the file's MD5 is $md5"
-        plain_body "$dir/$xml" >"$dir/plain" || fail "typical $backend $kind: openssl does not decrypt the document"
+        if ! decrypted "$dir/$xml" >"$dir/decrypted"; then
+            fail "typical $backend $kind: openssl does not decrypt the document"
+        fi
+        plain_body "$dir/decrypted" >"$dir/plain"
     done
     lnx="$work/typical-$backend-lnx" win="$work/typical-$backend-win"
     compare "typical $backend" "$lnx" "$win" 0 "${md5s[@]}"
     grep -q '<createdatetime/>' "$win/plain" || fail "typical $backend: no creation time of the Linux form in the Windows document"
     [[ -s "$lnx/plain" ]] || fail "typical $backend: the Linux document decrypted to nothing"
+    "$wine" "$win_decrypt" "$win/$xml" </dev/null >"$win/decrypt-tool" 2>"$win/decrypt-tool.err" ||
+        fail "typical $backend: brimlet-decrypt.exe refused the document: $(cat "$win/decrypt-tool.err")"
+    cmp -s "$win/decrypt-tool" "$win/decrypted" ||
+        fail "typical $backend: brimlet-decrypt.exe and openssl give different plain texts"
     cmp -s "$lnx/plain" "$win/plain" || {
         fail "typical $backend: the Windows document's body differs from the Linux build's"
         diff <(fold -w 100 "$lnx/plain") <(fold -w 100 "$win/plain") >&2 || true
