@@ -1,10 +1,12 @@
 // SubUpdateXmlCheckSum on the private PostgreSQL and MariaDB servers, one body for both.
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -34,7 +36,8 @@ std::string StatusProcedure(Backend backend, const std::string& status) {
 // Local time of a "YYYY-MM-DD HH:MM:SS" text as the servers print timestamps.
 std::time_t ParseLocal(const std::string& text) {
     std::tm tm{};
-    if (::strptime(text.c_str(), "%Y-%m-%d %H:%M:%S", &tm) == nullptr) {
+    std::istringstream in(text);
+    if (!(in >> std::get_time(&tm, "%Y-%m-%d %H:%M:%S"))) {
         ADD_FAILURE() << "not a timestamp: " << text;
         return 0;
     }
@@ -187,7 +190,7 @@ TEST(ChecksumUpdate, MissingOrNonPlainDocumentIsFileNotFound) {
     auto& [dir, ctx] = run;
     ctx.cmdTimeoutSec = SecondsSetting("30");
     Md5Library lib(dir.path());
-    ASSERT_EQ(::mkdir((dir / "adir").c_str(), 0700), 0);
+    ASSERT_TRUE(std::filesystem::create_directory(dir / "adir"));
     ctx.noData = true;  // the document was removed for want of rows
     for (const std::string& path : {dir / "missing.xml", dir / "adir", std::string()}) {
         ctx.xmlPath = path;

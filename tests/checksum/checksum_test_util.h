@@ -1,6 +1,6 @@
 #pragma once
-// Libraries installed as <exeDir>/libVelGnMD5.so for the checksum tests (and the MD5 to check
-// against).
+// Libraries installed as <exeDir>/libVelGnMD5.so (VelGnMD5.dll) for the checksum tests (and the MD5
+// to check against).
 #include <filesystem>
 #include <string>
 
@@ -9,8 +9,12 @@
 namespace brimlet::test {
 
 inline void InstallMd5Library(const std::string& from, const std::string& dir) {
-    std::filesystem::copy_file(from, dir + "/libVelGnMD5.so",
-                               std::filesystem::copy_options::overwrite_existing);
+#ifdef _WIN32
+    const char* name = "/VelGnMD5.dll";
+#else
+    const char* name = "/libVelGnMD5.so";
+#endif
+    std::filesystem::copy_file(from, dir + name, std::filesystem::copy_options::overwrite_existing);
 }
 
 }  // namespace brimlet::test

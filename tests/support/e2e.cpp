@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -110,98 +109,6 @@ int Shell(const std::string& command, std::string& output) {
     }
     const int status = ::pclose(p);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-LogFileContent ReadLog(const std::string& path) {
-    LogFileContent log;
-    log.raw = ReadFile(path);
-    std::size_t pos = 0;
-    while (pos < log.raw.size()) {
-        std::size_t end = log.raw.find("\r\n", pos);
-        if (end == std::string::npos) {
-            end = log.raw.size();
-            log.lastLineEnded = false;
-        }
-        const std::string line = log.raw.substr(pos, end - pos);
-        pos = end + 2;
-        if (line.rfind('#', 0) == 0 || line.rfind("---", 0) == 0) {
-            log.header.push_back(line);
-            continue;
-        }
-        LogColumns cols;
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t tab = line.find('\t', start);
-            cols.push_back(line.substr(start, tab == std::string::npos ? tab : tab - start));
-            if (tab == std::string::npos) {
-                break;
-            }
-            start = tab + 1;
-        }
-        log.entries.push_back(cols);
-    }
-    return log;
-}
-
-std::vector<LogColumns> CheckedEntries(const LogFileContent& log) {
-    EXPECT_TRUE(log.lastLineEnded) << "log line without CR LF at the end: " << log.raw;
-    std::vector<LogColumns> out;
-    for (const LogColumns& cols : log.entries) {
-        std::string line;
-        for (const std::string& c : cols) {
-            line += c;
-            line += '\t';
-        }
-        EXPECT_EQ(line.find_first_of("\r\n"), std::string::npos) << "line break in entry: " << line;
-        EXPECT_EQ(cols.size(), 7u) << "entry without seven columns: " << line;
-        if (cols.size() == 7) {
-            out.emplace_back(cols.begin() + 1, cols.end());
-        }
-    }
-    return out;
-}
-
-std::string FindLogFile(const std::string& dir) {
-    const std::string logDir = dir + "/Log";
-    DIR* d = ::opendir(logDir.c_str());
-    if (d == nullptr) {
-        return {};
-    }
-    std::string found;
-    while (dirent* e = ::readdir(d)) {
-        const std::string name = e->d_name;
-        if (name.size() > 4 && name.compare(name.size() - 4, 4, ".log") == 0) {
-            found = logDir;
-            found += "/";
-            found += name;
-        }
-    }
-    ::closedir(d);
-    return found;
-}
-
-std::vector<std::string> EntryTexts(const LogFileContent& log) {
-    std::vector<std::string> out;
-    for (const auto& cols : log.entries) {
-        std::string s;
-        for (std::size_t i = 1; i < cols.size(); ++i) {
-            if (i > 1) {
-                s += "|";
-            }
-            s += cols[i];
-        }
-        out.push_back(s);
-    }
-    return out;
-}
-
-void WriteIni(const std::string& dir, const std::vector<std::string>& lines) {
-    ::mkdir((dir + "/Ini").c_str(), 0755);
-    std::string content = "[Brimlet]\r\n";
-    for (const auto& l : lines) {
-        content += l + "\r\n";
-    }
-    WriteFile(dir + "/Ini/dbstring.Ini", content);
 }
 
 // PostgreSQL's backends lead process groups of their own: a signal to the postmaster's group

@@ -1,6 +1,10 @@
 #pragma once
 // A RunContext whose log goes to a private directory, for in-process tests of procedures.
+#ifdef _WIN32
+#include <filesystem>
+#else
 #include <sys/stat.h>
+#endif
 
 #include <string>
 #include <vector>
@@ -20,13 +24,19 @@ struct LoggedRun {
     RunContext ctx;
 
     LoggedRun() {
+#ifdef _WIN32
+        std::filesystem::create_directory(dir / "Log");
+#else
         ::mkdir((dir / "Log").c_str(), 0755);
+#endif
         ctx.log.exeDir = dir.path();
         ctx.log.exeName = "pub_AG_OS";
         InitLogFile(ctx.log);
     }
     // Module..Val3 of every entry so far, "|"-joined.
-    std::vector<std::string> Entries() const { return EntryTexts(ReadLog(ctx.log.logFilePath)); }
+    std::vector<std::string> Entries() const {
+        return EntryTexts(ReadLog(ctx.log.logFilePath));
+    }
     // The entries without their DateTime column, each checked for CR LF and seven columns.
     std::vector<LogRow> Rows() const {
         std::vector<LogRow> rows;
@@ -35,7 +45,9 @@ struct LoggedRun {
         }
         return rows;
     }
-    std::string Raw() const { return ReadFile(ctx.log.logFilePath); }
+    std::string Raw() const {
+        return ReadFile(ctx.log.logFilePath);
+    }
 };
 
 }  // namespace brimlet::test
