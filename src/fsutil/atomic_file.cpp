@@ -4,19 +4,8 @@
 
 namespace brimlet {
 
-namespace {
-
-// Windows' file functions take "/" as well as "\" between a directory and its entries.
-#ifdef _WIN32
-constexpr std::string_view kDelimiters = "\\/";
-#else
-constexpr std::string_view kDelimiters = "/";
-#endif
-
-}  // namespace
-
 std::string TempDirectoryOf(const std::string& path) {
-    const auto slash = path.find_last_of(kDelimiters);
+    const auto slash = path.find_last_of(kPathDelimiters);
     if (slash == std::string::npos) {
         return ".";
     }
@@ -24,10 +13,10 @@ std::string TempDirectoryOf(const std::string& path) {
 }
 
 std::string TempNamePrefix(const std::string& path) {
-    const auto slash = path.find_last_of(kDelimiters);
+    const auto slash = path.find_last_of(kPathDelimiters);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string dir = TempDirectoryOf(path);
-    if (dir.size() == 1 && kDelimiters.find(dir[0]) != std::string_view::npos) {
+    if (dir.size() == 1 && kPathDelimiters.find(dir[0]) != std::string_view::npos) {
         dir.clear();  // the root: its separator comes below
     }
     return dir + kPathSeparator + "." + name + ".";

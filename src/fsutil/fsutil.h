@@ -1,6 +1,7 @@
 #pragma once
 // Directory utilities: a trailing separator and the creation of a directory chain.
 #include <string>
+#include <string_view>
 
 #include "log/log.h"
 
@@ -11,6 +12,14 @@ namespace brimlet {
 inline constexpr char kPathSeparator = '\\';
 #else
 inline constexpr char kPathSeparator = '/';
+#endif
+
+// What ends a directory in a path the program is given: Windows' file functions take "/" as
+// well as "\" between a directory and its entries.
+#ifdef _WIN32
+inline constexpr std::string_view kPathDelimiters = "\\/";
+#else
+inline constexpr std::string_view kPathDelimiters = "/";
 #endif
 
 // True when anything exists under `path` (a plain file passes as well as a directory), false

@@ -5,7 +5,7 @@
 namespace brimlet {
 
 std::string InstanceLockPath(const std::string& executablePath) {
-    const std::size_t slash = executablePath.rfind(kPathSeparator);
+    const std::size_t slash = executablePath.find_last_of(kPathDelimiters);
     if (slash == std::string::npos) {
         return "." + executablePath + ".lock";
     }

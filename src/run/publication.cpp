@@ -9,7 +9,7 @@ namespace brimlet {
 namespace {
 
 std::string Beside(const std::string& path, std::string_view suffix) {
-    const auto slash = path.rfind(kPathSeparator);
+    const auto slash = path.find_last_of(kPathDelimiters);
     const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
     return dir + "." + name + std::string(suffix);

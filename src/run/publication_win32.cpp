@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "common/failure.h"
+#include "fsutil/fsutil.h"
 #include "run/files_win32.h"
 #include "run/publication.h"
 
@@ -13,7 +14,7 @@ namespace {
 constexpr auto kLockPoll = std::chrono::milliseconds(50);
 
 std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.rfind('\\');
+    const auto slash = path.find_last_of(kPathDelimiters);
     if (slash == std::string::npos) {
         return ".";
     }

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,7 +37,7 @@ class DocumentDbTest : public test::BackendTest {
         ctx.cmdTimeoutSec = SecondsSetting("30");
         ctx.purl = "http://p/?a=1&b=2";
         ctx.surl = "http://s/]]>";
-        ::mkdir((m_run.dir / "out").c_str(), 0755);
+        std::filesystem::create_directory(m_run.dir / "out");
         ctx.xmlPath = m_run.dir / "out/Brimlet_AG_OS.xml";
         ctx.connection = std::make_unique<db::Connection>();
         ctx.connection->SetConnectionString(Db().ConnectionString());
@@ -294,8 +294,7 @@ class FailingPauseClock : public test::FakeClock {
 TEST_P(DocumentDbTest, MainsErrorEntryIsLastAndTheConnectionStaysOpen) {
     Insert("'dll'", "'a.dll'");
     test::TempDir site;
-    ASSERT_EQ(::mkdir((site / "www").c_str(), 0755), 0);
-    ASSERT_EQ(::mkdir((site / "www/AG").c_str(), 0755), 0);
+    ASSERT_TRUE(std::filesystem::create_directories(site / "www/AG"));
     test::WriteIni(site.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=10",
                                  "cmdtimeoutsec=30", "purl=http://p/", "surl=http://s/",
                                  "srvpath=" + site / "www"});
