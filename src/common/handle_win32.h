@@ -1,7 +1,7 @@
 #pragma once
-// Move-only owner of a Win32 file HANDLE, whole reads on it and the system's error texts: the
-// Windows side of unique_fd.h and fd_io.h. Header-only, so that VelGnMD5.dll can use it
-// without linking any library of ours.
+// Move-only owners of a Win32 file HANDLE and a directory search, whole reads on a file and
+// the system's error texts: the Windows side of unique_fd.h and fd_io.h. Header-only, so that
+// VelGnMD5.dll can use it without linking any library of ours.
 #include <windows.h>
 
 #include <cstddef>
@@ -38,6 +38,23 @@ class UniqueHandle {
   private:
     void Reset() { (void)Close(); }
     HANDLE m_h = INVALID_HANDLE_VALUE;
+};
+
+// Owner of a FindFirstFileA search handle.
+class FindHandle {
+  public:
+    explicit FindHandle(HANDLE h) : m_h(h) {}
+    FindHandle(const FindHandle&) = delete;
+    FindHandle& operator=(const FindHandle&) = delete;
+    ~FindHandle() {
+        if (m_h != INVALID_HANDLE_VALUE) {
+            FindClose(m_h);
+        }
+    }
+    HANDLE get() const { return m_h; }
+
+  private:
+    HANDLE m_h;
 };
 
 // One ReadFile of at most `size` bytes: the bytes read (0 at the end), or -1 with

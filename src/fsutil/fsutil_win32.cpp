@@ -12,22 +12,6 @@ namespace brimlet {
 
 namespace {
 
-class FindHandle {
-  public:
-    explicit FindHandle(HANDLE h) : m_h(h) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (m_h != INVALID_HANDLE_VALUE) {
-            FindClose(m_h);
-        }
-    }
-    HANDLE get() const { return m_h; }
-
-  private:
-    HANDLE m_h;
-};
-
 bool Counts(const WIN32_FIND_DATAA& entry) {
     return (entry.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM)) == 0 &&
            !TrimSpaces(entry.cFileName).empty();

@@ -47,22 +47,6 @@ void CheckDirectory(const std::string& dir, const std::string& context) {
     }
 }
 
-class FindHandle {
-  public:
-    explicit FindHandle(HANDLE h) : m_h(h) {}
-    FindHandle(const FindHandle&) = delete;
-    FindHandle& operator=(const FindHandle&) = delete;
-    ~FindHandle() {
-        if (m_h != INVALID_HANDLE_VALUE) {
-            FindClose(m_h);
-        }
-    }
-    HANDLE get() const { return m_h; }
-
-  private:
-    HANDLE m_h;
-};
-
 // The text of the regular file at `path`, at most kMetricsFileMaxBytes of it; "" for anything
 // else. Opened as itself, never through a link, and a device there is not read.
 std::string ReadRegular(const std::string& path) {
