@@ -47,6 +47,14 @@ class Md5Library {
     static std::string RealBinaryDir();
 
   private:
+    // What the platform part made of one candidate file.
+    enum class Candidate { Absent, Refused, Unloadable, Loaded };
+    // Opens `path` and, when it is a regular file that DistrustOf accepts, loads that very
+    // file into `handle`; `why` gets the refusal's reason.
+    static Candidate LoadCandidate(const std::string& path, void*& handle, std::string& why);
+    static void* FindSymbol(void* handle, const char* name);
+    static void Unload(void* handle);
+
     void Load();
     void* Symbol(const char* name);
 

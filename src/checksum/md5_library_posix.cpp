@@ -6,16 +6,13 @@
 #include <cstddef>
 
 #include "checksum/md5_library.h"
-#include "common/failure.h"
 #include "common/trust.h"
 #include "common/unique_fd.h"
 
 namespace brimlet {
 
-Md5Library::~Md5Library() {
-    if (m_handle != nullptr) {
-        ::dlclose(m_handle);
-    }
+void Md5Library::Unload(void* handle) {
+    ::dlclose(handle);
 }
 
 std::string Md5Library::RealBinaryDir() {
@@ -29,49 +26,28 @@ std::string Md5Library::RealBinaryDir() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-void Md5Library::Load() {
-    if (m_handle != nullptr) {
-        return;
+Md5Library::Candidate Md5Library::LoadCandidate(const std::string& path, void*& handle,
+                                                std::string& why) {
+    // A symlink is followed: the file it leads to is the one judged and loaded. Non-blocking,
+    // so a FIFO of that name is never waited on.
+    const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return Candidate::Absent;
     }
-    const Failure missing(kErrFileNotFound, std::string(kMd5LibraryMissing));
-    for (const std::string* dir : {&m_exeDir, &m_binaryDir}) {
-        if (dir->empty() || (dir == &m_binaryDir && *dir == m_exeDir)) {
-            continue;
-        }
-        const std::string path = *dir + "/" + std::string(kMd5LibraryFile);
-        // A symlink is followed: the file it leads to is the one judged and loaded. Non-blocking,
-        // so a FIFO of that name is never waited on.
-        const UniqueFd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-        struct stat st {};
-        if (!fd || ::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-            continue;
-        }
-        if (std::string why = DistrustOf(fd.get()); !why.empty()) {
-            m_refusal = std::string(kMd5LibraryFile) + " not loaded: " + why;
-            throw missing;
-        }
-        // The very file that was judged, whatever happens to the name meanwhile; RTLD_NOW so
-        // that a library with unresolved dependencies fails here rather than at a call.
-        const std::string byFd = "/proc/self/fd/" + std::to_string(fd.get());
-        void* handle = ::dlopen(byFd.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) {
-            throw missing;
-        }
-        m_handle = handle;
-        m_loadedFrom = path;
-        return;
+    why = DistrustOf(fd.get());
+    if (!why.empty()) {
+        return Candidate::Refused;
     }
-    throw missing;
+    // The very file that was judged, whatever happens to the name meanwhile; RTLD_NOW so
+    // that a library with unresolved dependencies fails here rather than at a call.
+    const std::string byFd = "/proc/self/fd/" + std::to_string(fd.get());
+    handle = ::dlopen(byFd.c_str(), RTLD_NOW | RTLD_LOCAL);
+    return handle != nullptr ? Candidate::Loaded : Candidate::Unloadable;
 }
 
-void* Md5Library::Symbol(const char* name) {
-    Load();
-    void* sym = ::dlsym(m_handle, name);
-    if (sym == nullptr) {
-        throw Failure(kErrEntryPointNotFound,
-                      std::string("Can't find DLL entry point ") + name + " in VelGnMD5");
-    }
-    return sym;
+void* Md5Library::FindSymbol(void* handle, const char* name) {
+    return ::dlsym(handle, name);
 }
 
 }  // namespace brimlet

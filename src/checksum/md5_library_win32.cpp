@@ -3,7 +3,6 @@
 #include <string>
 
 #include "checksum/md5_library.h"
-#include "common/failure.h"
 #include "common/handle_win32.h"
 #include "common/trust.h"
 
@@ -21,10 +20,8 @@ std::wstring Wide(const std::string& text) {
 
 }  // namespace
 
-Md5Library::~Md5Library() {
-    if (m_handle != nullptr) {
-        FreeLibrary(static_cast<HMODULE>(m_handle));
-    }
+void Md5Library::Unload(void* handle) {
+    FreeLibrary(static_cast<HMODULE>(handle));
 }
 
 std::string Md5Library::RealBinaryDir() {
@@ -38,52 +35,30 @@ std::string Md5Library::RealBinaryDir() {
     return slash == std::string::npos ? std::string() : path.substr(0, slash);
 }
 
-void Md5Library::Load() {
-    if (m_handle != nullptr) {
-        return;
+Md5Library::Candidate Md5Library::LoadCandidate(const std::string& path, void*& handle,
+                                                std::string& why) {
+    // Held open without write or delete sharing while it is judged and loaded, so the file
+    // judged is the file loaded.
+    const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
+        !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return Candidate::Absent;
     }
-    const Failure missing(kErrFileNotFound, std::string(kMd5LibraryMissing));
-    for (const std::string* dir : {&m_exeDir, &m_binaryDir}) {
-        if (dir->empty() || (dir == &m_binaryDir && *dir == m_exeDir)) {
-            continue;
-        }
-        const std::string path = *dir + "\\" + std::string(kMd5LibraryFile);
-        // Held open without write or delete sharing while it is judged and loaded, so the file
-        // judged is the file loaded.
-        const UniqueHandle file(CreateFileA(path.c_str(), GENERIC_READ | READ_CONTROL,
-                                            FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                            FILE_ATTRIBUTE_NORMAL, nullptr));
-        BY_HANDLE_FILE_INFORMATION info{};
-        if (!file || GetFileType(file.get()) != FILE_TYPE_DISK ||
-            !GetFileInformationByHandle(file.get(), &info) ||
-            (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-            continue;
-        }
-        if (std::string why = DistrustOf(file.get()); !why.empty()) {
-            m_refusal = std::string(kMd5LibraryFile) + " not loaded: " + why;
-            throw missing;
-        }
-        // A full path and the altered search order: the DLL's own dependencies are looked up
-        // beside it, never in the working directory.
-        HMODULE handle = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-        if (handle == nullptr) {
-            throw missing;
-        }
-        m_handle = handle;
-        m_loadedFrom = path;
-        return;
+    why = DistrustOf(file.get());
+    if (!why.empty()) {
+        return Candidate::Refused;
     }
-    throw missing;
+    // A full path and the altered search order: the DLL's own dependencies are looked up
+    // beside it, never in the working directory.
+    handle = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    return handle != nullptr ? Candidate::Loaded : Candidate::Unloadable;
 }
 
-void* Md5Library::Symbol(const char* name) {
-    Load();
-    FARPROC sym = GetProcAddress(static_cast<HMODULE>(m_handle), name);
-    if (sym == nullptr) {
-        throw Failure(kErrEntryPointNotFound,
-                      std::string("Can't find DLL entry point ") + name + " in VelGnMD5");
-    }
-    return reinterpret_cast<void*>(sym);
+void* Md5Library::FindSymbol(void* handle, const char* name) {
+    return reinterpret_cast<void*>(GetProcAddress(static_cast<HMODULE>(handle), name));
 }
 
 }  // namespace brimlet

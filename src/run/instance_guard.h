@@ -24,6 +24,10 @@ class InstanceGuard {
     const std::string& Refusal() const { return m_refusal; }
 
   private:
+    // The platform's part: opens and locks the file at `path` into `lock`; when it answers
+    // Refused, `why` says what is wrong with the file.
+    static State Lock(const std::string& path, LockHandle& lock, std::string& why);
+
     LockHandle m_lock;
     std::string m_refusal;
 };

@@ -13,10 +13,10 @@
 
 namespace brimlet {
 
-InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
-    const std::string path = InstanceLockPath(executablePath);
-    const auto refuse = [&](const std::string& why) {
-        m_refusal = path + ": " + why + "; the instance guard cannot be held";
+InstanceGuard::State InstanceGuard::Lock(const std::string& path, LockHandle& lock,
+                                         std::string& why) {
+    const auto refuse = [&why](std::string text) {
+        why = std::move(text);
         return State::Refused;
     };
     // No symlink (it could lead anywhere), no waiting on a FIFO; read access is all flock needs.
@@ -47,7 +47,7 @@ InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
         }
         return refuse(std::strerror(errno));
     }
-    m_lock = LockHandle(fd.Release());
+    lock = LockHandle(fd.Release());
     return State::Held;
 }
 

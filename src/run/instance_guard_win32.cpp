@@ -5,10 +5,10 @@
 
 namespace brimlet {
 
-InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
-    const std::string path = InstanceLockPath(executablePath);
-    const auto refuse = [&](const std::string& why) {
-        m_refusal = path + ": " + why + "; the instance guard cannot be held";
+InstanceGuard::State InstanceGuard::Lock(const std::string& path, LockHandle& lock,
+                                         std::string& why) {
+    const auto refuse = [&why](std::string text) {
+        why = std::move(text);
         return State::Refused;
     };
     LockHandle file = OpenLockFile(path);
@@ -26,7 +26,7 @@ InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
     if (code != ERROR_SUCCESS) {
         return refuse(SystemErrorText(code));
     }
-    m_lock = std::move(file);
+    lock = std::move(file);
     return State::Held;
 }
 

@@ -1,6 +1,6 @@
 // What the run does on Windows that has no Linux counterpart: the link's name without its
 // extension, LockFileEx on files with an access list of their own, the kept predecessor as an
-// NTFS hard link, the console's stop events.
+// NTFS hard link.
 #include <windows.h>
 // clang-format off
 #include <aclapi.h>
@@ -16,7 +16,6 @@
 #include "run/identity.h"
 #include "run/instance_guard.h"
 #include "run/publication.h"
-#include "run/stop_signals.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -46,8 +45,6 @@ TEST(IdentityWin32, TheLinkIsTheFileNameWithoutItsExtension) {
     EXPECT_EQ(self.path, self.dir + "\\run_tests.exe");
     EXPECT_EQ(CheckTarget("pub_KA_WIN64", "C:\\brimlet", "").path,
               "C:\\brimlet\\pub_KA_WIN64\\pub_KA_WIN64.exe");
-    EXPECT_EQ(SettingsFilePath("C:\\p"), "C:\\p\\Ini\\dbstring.Ini");
-    EXPECT_EQ(DocumentFilePath("D:\\out\\", "KA", "WIN64"), "D:\\out\\KA\\Brimlet_KA_WIN64.xml");
     EXPECT_EQ(BesideProgram("C:\\p", "out"), "C:\\p\\out");
     // Paths are in the ANSI code page: "Größe" in 1252 is no UTF-8.
     EXPECT_EQ(BesideProgram("C:\\p",
@@ -202,12 +199,6 @@ TEST(FilesWin32, NoDocumentIsNoFailureAndADirectoryIsNoDocument) {
     EXPECT_EQ(WritableDirectory(d.path()), "");
     EXPECT_EQ(WritableDirectory(doc), "");
     EXPECT_NE(WritableDirectory(In(d, "missing")), "");
-}
-
-TEST(StopSignalsWin32, TheConsoleEventsAreNamed) {
-    EXPECT_EQ(StopSignalText(CTRL_C_EVENT + 1), "Stop signal CTRL_C_EVENT received");
-    EXPECT_EQ(StopSignalText(CTRL_BREAK_EVENT + 1), "Stop signal CTRL_BREAK_EVENT received");
-    EXPECT_EQ(StopSignalText(CTRL_CLOSE_EVENT + 1), "Stop signal CTRL_CLOSE_EVENT received");
 }
 
 }  // namespace
