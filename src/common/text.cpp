@@ -54,12 +54,16 @@ std::vector<std::string> Split(std::string_view s, char sep) {
     }
 }
 
-std::string VisibleControls(std::string_view s) {
+namespace {
+
+std::string Visible(std::string_view s, bool backslash) {
     std::string out;
     out.reserve(s.size());
     for (const char c : s) {
         const auto u = static_cast<unsigned char>(c);
-        if (u >= 0x20 && u != 0x7f) {
+        if (c == '\\' && backslash) {
+            out += "\\\\";
+        } else if (u >= 0x20 && u != 0x7f) {
             out += c;
         } else if (c == '\t') {
             out += "\\t";
@@ -76,6 +80,23 @@ std::string VisibleControls(std::string_view s) {
             out += kHex[u & 0xf];
         }
     }
+    return out;
+}
+
+}  // namespace
+
+std::string VisibleControls(std::string_view s) {
+    return Visible(s, false);
+}
+
+std::string TerminalText(std::string_view s) {
+    return Visible(s, true);
+}
+
+std::string FlattenLine(std::string_view s) {
+    std::string out(s);
+    std::replace_if(
+        out.begin(), out.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
     return out;
 }
 

@@ -22,7 +22,13 @@ std::string ToUpperAscii(std::string_view s);
 bool EqualsIgnoreCaseAscii(std::string_view a, std::string_view b);
 // Splits at every occurrence of sep, with no limit; "" gives one empty element.
 std::vector<std::string> Split(std::string_view s, char sep);
-// Control characters written visibly: \t, \r, \n, \0, else \xNN; other bytes as they are.
+// Control characters written visibly: \t, \r, \n, \0, else \xNN (ESC is \x1b, DEL \x7f);
+// other bytes as they are.
 std::string VisibleControls(std::string_view s);
+// A value from a file or a database made inert for a terminal: VisibleControls, and a backslash
+// written "\\", so that every backslash shown begins an escape.
+std::string TerminalText(std::string_view s);
+// Replaces TAB, CR and LF by one blank each.
+std::string FlattenLine(std::string_view s);
 
 }  // namespace brimlet

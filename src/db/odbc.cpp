@@ -60,19 +60,10 @@ void OdbcHandle::reset() {
     }
 }
 
-std::string FlattenLine(std::string_view text) {
-    std::string out(text);
-    for (char& c : out) {
-        if (c == '\t' || c == '\r' || c == '\n') {
-            c = ' ';
-        }
-    }
-    return out;
-}
-
 Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view fallback) {
     std::int32_t number = -1;
-    std::string description;
+    std::string sqlState;
+    std::string driverText;
     for (SQLSMALLINT i = 1; i <= kMaxDiagRecords; ++i) {
         SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
         SQLINTEGER native = 0;
@@ -83,8 +74,9 @@ Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view f
         if (!SQL_SUCCEEDED(rc)) {
             break;
         }
-        if (i == 1 && native != 0) {
-            number = native;
+        if (i == 1) {
+            number = native != 0 ? native : number;
+            sqlState = reinterpret_cast<const char*>(state);
         }
         // Drivers end some messages with a line break; it must not become a trailing blank.
         std::string_view text(reinterpret_cast<const char*>(message.data()));
@@ -92,17 +84,19 @@ Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view f
                (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
             text.remove_suffix(1);
         }
-        if (!description.empty()) {
-            description += "; ";
+        if (!driverText.empty()) {
+            driverText += "; ";
         }
-        description += reinterpret_cast<const char*>(state);
-        description += ": ";
-        description += FlattenLine(text);
+        driverText += reinterpret_cast<const char*>(state);
+        driverText += ": ";
+        // Kept as it came: the redactor must see a password's TAB or line break before the
+        // description flattens them.
+        driverText += text;
     }
-    if (description.empty()) {
-        description = FlattenLine(fallback);
+    if (driverText.empty()) {
+        return Failure(number, FlattenLine(fallback));
     }
-    return Failure(number, std::move(description));
+    return Failure(number, std::move(sqlState), "", std::move(driverText));
 }
 
 void CheckOdbc(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view what) {
@@ -691,8 +685,7 @@ RecordSet Command::Execute() {
         }
     } catch (const Failure& failure) {
         if (watchdog.Stop()) {
-            throw Failure(failure.number(),
-                          CommandTimeoutText(timeout) + "; " + failure.description());
+            throw failure.Behind(CommandTimeoutText(timeout) + "; ", std::string(kTimeoutState));
         }
         throw;
     }
@@ -700,7 +693,8 @@ RecordSet Command::Execute() {
     // goes on): what ends after its limit is a time-out, whatever the driver then returns.
     if (watchdog.Stop()) {
         throw Failure(
-            -1, CommandTimeoutText(timeout) + "; the call returned only after it was cancelled");
+            -1, std::string(kTimeoutState),
+            CommandTimeoutText(timeout) + "; the call returned only after it was cancelled", "");
     }
     for (auto& p : d.parameters) {
         ReadOutput(*p);

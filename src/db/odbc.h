@@ -3,7 +3,8 @@
 // parameters, and fully fetched, client-side result sets, over ODBC. It knows nothing of
 // components or checksums. Every failing operation throws brimlet::Failure with the first
 // diagnostic's native error (-1 where the driver gives 0) and "SQLSTATE: message" of every
-// diagnostic record joined by "; ", flattened to one line.
+// diagnostic record joined by "; ", flattened to one line; the first record's SQLSTATE and the
+// records' text as the driver gave it are the failure's sqlState() and driverText().
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -15,6 +16,8 @@
 
 namespace brimlet::db {
 
+// The SQLSTATE of a call that outlived its limit, whatever the driver said after the cancel.
+inline constexpr std::string_view kTimeoutState = "HYT00";
 // The description of a call that outlived its limit: "HYT00: Command time-out of N s expired",
 // "HYT00: Login time-out of N s expired", "HYT00: Disconnect time-out of N s expired".
 std::string CommandTimeoutText(std::int32_t seconds);

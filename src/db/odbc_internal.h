@@ -60,15 +60,13 @@ class OdbcHandle {
 };
 
 // The failure described by the diagnostic records of a handle: the first record's native error
-// (-1 where it is 0) and "SQLSTATE: message" of up to kMaxDiagRecords records joined by "; ",
-// TAB/CR/LF turned into blanks. `fallback` is the text when there is no record.
+// (-1 where it is 0), the first record's SQLSTATE, and "SQLSTATE: message" of up to
+// kMaxDiagRecords records joined by "; " as its driver text (TAB/CR/LF turned into blanks in the
+// description only). `fallback` is the program's own text when there is no record.
 Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view fallback);
 
 // Throws DiagnosticFailure unless rc is SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_NO_DATA.
 void CheckOdbc(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_view what);
-
-// Replaces TAB, CR and LF by one blank each.
-std::string FlattenLine(std::string_view text);
 
 // The connection string to hand to the driver. For a MariaDB driver: without a connect time-out
 // of its own, ";CONN_TIMEOUT=<seconds>" is added (that driver ignores SQL_ATTR_LOGIN_TIMEOUT

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "common/failure.h"
+#include "common/text.h"
 #include "log/day_file.h"
 
 namespace brimlet {
@@ -36,10 +37,11 @@ std::string Header(const LogFile& log) {
     return header;
 }
 
-// One write, so that lines of a journal never interleave mid-line; no credential reaches it.
+// One write, so that lines of a journal never interleave mid-line; a terminal gets no control
+// sequence from a name or a driver's text.
 void ToStderr(const LogFile& log, std::string_view text) {
-    std::string line = log.stderrPrefix;
-    line.append(log.redactor.Apply(text)).push_back('\n');
+    std::string line = VisibleControls(log.stderrPrefix + std::string(text));
+    line.push_back('\n');
     WriteStderr(line);
 }
 
@@ -109,12 +111,8 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
             ToStderr(log, StderrLine(function, val1, val2, val3));
         }
         if (!log.logFilePath.empty()) {
-            const Redactor& r = log.redactor;
-            std::string line = r.Empty()
-                                   ? LogEntry(GeneralDateText(log.clock->Now()), module, function,
-                                              type, val1, val2, val3)
-                                   : LogEntry(GeneralDateText(log.clock->Now()), module, function,
-                                              type, r.Apply(val1), r.Apply(val2), r.Apply(val3));
+            std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
+                                        val1, val2, val3);
             line += kCrLf;
             DayFile file(log.logFilePath);
             std::optional<std::uint64_t> size;
@@ -171,7 +169,7 @@ void WriteStderrLine(const LogFile& log, std::string_view line) noexcept {
 
 void WriteErrorEntry(LogFile& log, std::string_view function, const Failure& failure, int step) {
     WriteLog(log, "modMain", function, "ERR", std::to_string(failure.number()),
-             failure.description(), std::to_string(step));
+             log.redactor.Describe(failure), std::to_string(step));
 }
 
 }  // namespace brimlet

@@ -22,9 +22,9 @@ struct LogFile {
     // after this prefix, and the first entry lost from an open log says so there once.
     std::string stderrPrefix;
     bool lossReported = false;
-    // Credentials of the connection string. Every text the run writes (log entries, stderr
-    // lines, metrics labels) passes it: WriteLog and WriteStderrLine apply it themselves; any
-    // other writer calls redactor.Apply on its text before writing it.
+    // Credentials of the connection string. A failure's text reaches the log, stderr or a
+    // terminal only as redactor.Describe gives it (WriteErrorEntry does so); the program's own
+    // texts are written as they are.
     Redactor redactor;
 };
 
@@ -41,13 +41,14 @@ void InitLogFile(LogFile& log);
 // per call, on the same terms as InitLogFile (no symlink, no waiting, a regular file only).
 // Never fails towards the caller: an entry that cannot be written is dropped and counted in
 // droppedEntries. With stderrPrefix set, an "ERR" entry also goes to stderr as
-// "<prefix><function>: <val1> <val2> <val3>" (empty values left out), the file or not. Every
-// text passes log.redactor first.
+// "<prefix><function>: <val1> <val2> <val3>" (empty values left out), the file or not. A
+// failure's text is given as log.redactor.Describe gives it.
 void WriteLog(LogFile& log, std::string_view module, std::string_view function,
               std::string_view type, std::string_view val1, std::string_view val2,
               std::string_view val3) noexcept;
 
-// Writes stderrPrefix, `line` and a line feed to stderr, with the redactor applied; never fails.
+// Writes stderrPrefix, `line` and a line feed to stderr, control characters made visible
+// (VisibleControls); never fails.
 void WriteStderrLine(const LogFile& log, std::string_view line) noexcept;
 
 // The entry line without its CR LF. TAB, CR, LF and NUL inside a value become one blank each,
@@ -66,7 +67,8 @@ std::string StderrLine(std::string_view function, std::string_view val1, std::st
 void ReportRunFailed(const LogFile& log, int status) noexcept;
 
 // The common error entry of the guarded procedures of modMain:
-// ("modMain", function, "ERR", number, description, step).
+// ("modMain", function, "ERR", number, description, step), the driver's part of the
+// description redacted.
 void WriteErrorEntry(LogFile& log, std::string_view function, const Failure& failure, int step);
 
 }  // namespace brimlet

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/clock.h"
+#include "common/text.h"
 
 namespace brimlet::metrics {
 
@@ -138,14 +139,18 @@ std::string StatusReport(std::vector<PairStatus> pairs, std::int64_t now, bool& 
         return bad(a) != bad(b) ? bad(a) : a.link < b.link;
     });
     anyBad = std::any_of(pairs.begin(), pairs.end(), bad);
+    // A label is whatever the file holds: shown inert, one line per pair.
+    std::vector<std::string> names;
     std::size_t width = 4;
     for (const PairStatus& p : pairs) {
-        width = std::max(width, p.link.size());
+        names.push_back(TerminalText(p.link));
+        width = std::max(width, names.back().size());
     }
     std::string out = Padded("PAIR", width + 2) + Padded("LAST RUN", 21) + Padded("STATUS", 8) +
                       Padded("SUCCESS AGO", 13) + Padded("ROWS", 9) + "BYTES\n";
-    for (const PairStatus& p : pairs) {
-        std::string line = Padded(p.link, width + 2);
+    for (std::size_t i = 0; i < pairs.size(); ++i) {
+        const PairStatus& p = pairs[i];
+        std::string line = Padded(names[i], width + 2);
         line += Padded(
             p.lastRunEnd ? GeneralDateText(static_cast<std::time_t>(*p.lastRunEnd)) : "-", 21);
         line += Padded(p.exitStatus ? std::to_string(*p.exitStatus) : "-", 8);

@@ -47,7 +47,8 @@ std::vector<PairStatus> ParsePairs(std::string_view text);
 std::string AgeText(std::int64_t seconds);
 
 // The report: a heading, then one line per pair, failing and overdue pairs first, each group
-// in link order. `anyBad` tells whether any pair is failing or overdue.
+// in link order, each link as TerminalText shows it. `anyBad` tells whether any pair is failing or
+// overdue.
 std::string StatusReport(std::vector<PairStatus> pairs, std::int64_t now, bool& anyBad);
 
 // The pairs of every brimlet_*.prom file in `directory` (regular files only, never through a

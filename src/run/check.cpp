@@ -27,8 +27,10 @@ constexpr std::string_view kSection = "Brimlet";
 class Report {
   public:
     explicit Report(std::FILE* out) : m_out(out) {}
+    // Values come from the settings, the file system and the database: none may steer the
+    // terminal or forge a line.
     void Line(const std::string& text) {
-        std::fprintf(m_out, "%s\n", text.c_str());
+        std::fprintf(m_out, "%s\n", TerminalText(text).c_str());
         std::fflush(m_out);
     }
     void Problem(const std::string& text) {
@@ -207,7 +209,7 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Line("MD5 library: " + md5.LoadedFrom());
         } catch (const Failure& failure) {
             report.Problem("MD5 library " + std::string(kMd5LibraryFile) + ": " +
-                           failure.description());
+                           ctx.log.redactor.Describe(failure));
         }
         ctx.xmlPath = DocumentFilePath(ctx.srvPath, ctx.agentType, ctx.osType);
         CheckDatabase(ctx, report);
@@ -216,7 +218,7 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Problem("the run's log would hold an ERR entry (above)");
         }
     } catch (...) {
-        report.Problem(CurrentFailure().description());
+        report.Problem(ctx.log.redactor.Describe(CurrentFailure()));
         CloseConnection(ctx);
     }
     if (report.problems() > 0) {

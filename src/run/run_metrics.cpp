@@ -16,9 +16,9 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
     std::optional<Failure> failure;
     try {
         metrics::RunFigures run;
-        run.link = ctx.log.redactor.Apply(ctx.log.exeName);
-        run.agent = ctx.log.redactor.Apply(ctx.agentType);
-        run.os = ctx.log.redactor.Apply(ctx.osType);
+        run.link = ctx.log.exeName;
+        run.agent = ctx.agentType;
+        run.os = ctx.osType;
         run.startTime = ctx.startTime;
         run.endTime = ctx.log.clock->Now();
         run.exitStatus = exitStatus;
@@ -41,9 +41,9 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
         failure = CurrentFailure();
     }
     if (failure) {
-        WriteLog(ctx.log, "modMain", "WriteRunMetrics", "MSG", "Metrics not written",
-                 failure->description(), "");
-        WriteStderrLine(ctx.log, "metrics not written: " + failure->description());
+        const std::string why = ctx.log.redactor.Describe(*failure);
+        WriteLog(ctx.log, "modMain", "WriteRunMetrics", "MSG", "Metrics not written", why, "");
+        WriteStderrLine(ctx.log, "metrics not written: " + why);
         return false;
     }
     return true;

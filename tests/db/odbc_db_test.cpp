@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/redact.h"
 #include "db/odbc.h"
 #include "db/odbc_testing.h"
 #include "support/fault_listener.h"
@@ -108,7 +109,10 @@ TEST_P(OdbcDbTest, RefusedLoginsFailInOpenWithTheDriversText) {
         EXPECT_FALSE(c.IsOpen());
         EXPECT_EQ(f.description().find("Pwd="), std::string::npos);
         // Both drivers name the failed authentication; SQLSTATE 28000 for MariaDB, 08001 for
-        // psqlODBC.
+        // psqlODBC, kept apart from the text, all of which is the driver's.
+        EXPECT_EQ(f.sqlState(), Pg() ? "08001" : "28000");
+        EXPECT_EQ(f.description().substr(0, 7), f.sqlState() + ": ");
+        EXPECT_EQ(f.context(), "");
         EXPECT_NE(f.description().find(Pg() ? "password authentication failed" : "Access denied"),
                   std::string::npos)
             << f.description();
@@ -125,13 +129,23 @@ TEST_P(OdbcDbTest, RefusedLoginsFailInOpenWithTheDriversText) {
             << f.description();
     }
     {
-        Connection c = Configured(WithItem(Db().ConnectionString(), "Driver", "No Such Driver 9"));
+        // An unclosed brace: the driver manager's own diagnostic echoes the rest of the string as
+        // the driver's name, password included; what is written of it leaves the password out.
+        const std::string marker = "Mk9LongSecret42";
+        const std::string conn = WithItem(WithItem(Db().ConnectionString(), "Pwd", marker),
+                                          "Driver", "{No Such Driver 9");
+        Connection c = Configured(conn);
         Failure f = FailureOf([&] { c.Open(); });
         ExpectOneLine(f);
-        // The driver manager's own diagnostic.
         EXPECT_NE(f.description().find("[Driver Manager]"), std::string::npos) << f.description();
         EXPECT_NE(f.description().find("No Such Driver 9"), std::string::npos) << f.description();
         EXPECT_EQ(f.number(), -1);
+        EXPECT_EQ(f.description().substr(0, 7), f.sqlState() + ": ");
+        Redactor redactor;
+        redactor.AddConnectionString(conn);
+        const std::string shown = redactor.Describe(f);
+        EXPECT_EQ(shown.find("Mk9L"), std::string::npos) << shown;
+        EXPECT_NE(shown.find("No Such Driver 9"), std::string::npos) << shown;
     }
 }
 

@@ -154,10 +154,6 @@ TEST(AppendUtf16AsUtf8, PairsSurrogatesAndReplacesLoneOnes) {
     }
 }
 
-TEST(FlattenLine, TurnsEachTabAndLineBreakIntoOneBlank) {
-    EXPECT_EQ(FlattenLine("a\r\n\tb"), "a   b");
-}
-
 // A set filled by hand, as the fetch fills it.
 RecordSet MakeSet(const std::vector<std::string>& names,
                   const std::vector<std::vector<std::optional<std::string>>>& rows) {

@@ -156,19 +156,22 @@ TEST_P(FullRunTest, CheckSaysWhatARunWouldPublishAndChangesNothing) {
     EXPECT_FALSE(test::Exists(xml));
     EXPECT_TRUE(Db().Query("SELECT md5_string FROM mst_agent_xml_checksum").empty());
 
-    // Each settings fault is named with its file and key.
+    // Each settings fault is named with its file and key, its value shown inert.
     const std::string ini = dir / "Ini/dbstring.Ini";
-    test::WriteIni(dir.path(), {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=abc",
-                                "cmdtimeoutsec=30", "pURL=http://p/", "surI=http://s/",
-                                "srvpath=" + (dir / "out"), "intervalsec=0"});
+    test::WriteIni(dir.path(),
+                   {"KEMADDONDBstr=" + Db().ConnectionString(), "conntimeoutsec=a\x1b[2J\x07\\bc",
+                    "cmdtimeoutsec=30", "pURL=http://p/", "surI=http://s/",
+                    "srvpath=" + (dir / "out"), "intervalsec=0"});
     auto r = Run({"--check"});
     EXPECT_EQ(r.exitStatus, 1);
     for (const std::string& line :
-         {ini + ": key surl missing or blank", ini + ": key conntimeoutsec=abc is not a whole",
+         {ini + ": key surl missing or blank",
+          ini + ": key conntimeoutsec=a\\x1b[2J\\x07\\\\bc is not a whole",
           ini + ": key intervalsec=0 is not", ini + ": unknown key surI is ignored"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
     EXPECT_EQ(r.out.find("key purl"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos) << r.out;
     test::WriteFile(ini, "[Other]\nsurl=x\n");
     r = Run({"--check"});
     EXPECT_EQ(r.exitStatus, 1);

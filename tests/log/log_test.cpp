@@ -55,18 +55,24 @@ TEST_F(LogFileTest, FirstRunWritesHeaderThenEntriesSecondRunAppendsWithoutHeader
     EXPECT_EQ(ReadFile(ExpectedPath()), expected);
 }
 
-// A NUL (MariaDB values may hold one) would make the file binary to grep; the password is
-// left out wherever it is echoed.
+// A NUL (MariaDB values may hold one) would make the file binary to grep. The password is left
+// out of the driver's text, even where the driver echoed a TAB inside it; the program's own
+// words around it stay whole, though a one-letter password is in them.
 TEST_F(LogFileTest, ValuesStayOneTextLineOfSevenColumnsWithoutThePassword) {
     InitLogFile(log);
-    log.redactor.AddConnectionString("Driver={x;Server=h;PWD=s3cr{et");
+    log.redactor.AddConnectionString("Driver={x;Server=h;PWD=s3\tcr{et");
+    log.redactor.AddConnectionString("Driver=x;Pwd=x");
     const std::string header = ReadFile(ExpectedPath());
-    WriteLog(log, "modMain", "getConnected", "ERR", "-1",
-             std::string("08001: could not\r\n\tconnect\n\0 PWD=s3cr{et;", 41), "70");
-    const std::string entry = ReadFile(ExpectedPath()).substr(header.size());
-    EXPECT_EQ(entry, GeneralDateText(clock.Now()) +
-                         "\tmodMain\tgetConnected\tERR\t-1\t08001: could not   connect   PWD=***;\t"
-                         "70\r\n");
+    WriteLog(log, "modMain", "Main", "MSG", std::string("a\r\n\tb\0c", 7), "x", "");
+    WriteErrorEntry(log, "getConnected",
+                    Failure(-1, "08001", "/srv/x/pub_x_LINUX: ",
+                            "08001: could not\r\n\tconnect x\n PWD=s3\tcr{et; s3\tcr{et"),
+                    70);
+    const std::string when = GeneralDateText(clock.Now());
+    EXPECT_EQ(ReadFile(ExpectedPath()).substr(header.size()),
+              when + "\tmodMain\tMain\tMSG\ta   b c\tx\t\r\n" + when +
+                  "\tmodMain\tgetConnected\tERR\t-1\t/srv/x/pub_x_LINUX: 08001: could not   "
+                  "connect ***  PWD=***; ***\t70\r\n");
     EXPECT_EQ(log.errEntries, 1);
 }
 

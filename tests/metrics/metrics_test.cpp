@@ -248,7 +248,8 @@ TEST(MetricsFile, ReadableWhateverTheUmaskAndNeverThroughAFifoOrSymlink) {
 }
 #endif
 
-// `--status` over files as runs write them: failing and overdue pairs first, each by name.
+// `--status` over files as runs write them: failing and overdue pairs first, each by name, and a
+// label that would steer the terminal or forge a row shown inert on its one line.
 TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
     constexpr std::int64_t kNow = 1700100000;
     struct Pair {
@@ -257,10 +258,12 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
         std::optional<std::int64_t> successAge, interval;
     };
     const Pair pairs[] = {
-        {"p_OK_A", 0, 60, std::nullopt},         {"p_FAIL_A", 1, 600, std::nullopt},
+        {"p_OK_A", 0, 60, std::nullopt},
+        {"p_FAIL_A", 1, 600, std::nullopt},
         {"p_LATE_A", 0, 4 * 3600, std::nullopt},  // three default hours have passed
         {"p_SLOW_A", 0, 4 * 3600, 6 * 3600},      // but not three of its own six hours
         {"p_NEVER_A", 1, std::nullopt, 3600},
+        {"p_\x1b]0;owned\x07\x1b[2J\\_A\np_FORGED_A", 0, 60, std::nullopt},
     };
     test::TempDir dir;
     for (const Pair& p : pairs) {
@@ -272,7 +275,8 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
         if (p.status != 0 && p.successAge) {
             previous.lastSuccess = kNow - *p.successAge;
         }
-        test::WriteFile(dir / MetricsFileName(p.link), RenderMetrics(run, previous));
+        test::WriteFile(dir / MetricsFileName("p" + std::to_string(&p - pairs)),
+                        RenderMetrics(run, previous));
     }
     test::WriteFile(dir / "other.prom", Sample("brimlet_last_exit_status", "1"));
     test::WriteFile(dir / ".brimlet_p_TMP_A.prom.a1b2c3", Sample("brimlet_last_exit_status", "1"));
@@ -285,11 +289,12 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
          pos = end + 1) {
         lines.push_back(report.substr(pos, end - pos));
     }
-    ASSERT_EQ(lines.size(), 6u) << report;
+    ASSERT_EQ(lines.size(), 7u) << report;
     const std::vector<std::pair<std::string, std::string>> expected = {
         {"p_FAIL_A", "1       10m          0        0            FAILING"},
         {"p_LATE_A", "0       4h 00m       3        1234         OVERDUE"},
         {"p_NEVER_A", "1       never        0        0            FAILING OVERDUE"},
+        {"p_\\x1b]0;owned\\x07\\x1b[2J\\\\_A\\np_FORGED_A", "0       1m           3        1234"},
         {"p_OK_A", "0       1m           3        1234"},
         {"p_SLOW_A", "0       4h 00m       3        1234"},
     };
@@ -300,8 +305,9 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
                   expected[i].second)
             << report;
     }
+    EXPECT_EQ(report.find('\x1b'), std::string::npos) << report;
     bool healthy = true;
-    StatusReport(ParsePairs(test::ReadFile(dir / MetricsFileName("p_OK_A"))), kNow, healthy);
+    StatusReport(ParsePairs(test::ReadFile(dir / MetricsFileName("p0"))), kNow, healthy);  // p_OK_A
     EXPECT_FALSE(healthy);
     EXPECT_THROW(ReadStatusDir(dir / "missing"), Failure);
 }
