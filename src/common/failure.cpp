@@ -19,8 +19,8 @@ Failure::Failure(std::int32_t number, std::string sqlState, std::string context,
       m_driverText(std::move(driverText)),
       m_description(m_context + FlattenLine(m_driverText)) {}
 
-Failure Failure::Behind(std::string_view prefix, std::string sqlState) const {
-    return Failure(m_number, sqlState.empty() ? m_sqlState : std::move(sqlState),
+Failure Failure::Behind(std::string_view prefix, std::string_view sqlState) const {
+    return Failure(m_number, sqlState.empty() ? m_sqlState : std::string(sqlState),
                    std::string(prefix) + m_context, m_driverText);
 }
 

@@ -31,7 +31,7 @@ class Failure : public std::exception {
 
     // The same failure behind more of the program's own words, under `sqlState` when that is
     // not empty.
-    Failure Behind(std::string_view prefix, std::string sqlState = {}) const;
+    Failure Behind(std::string_view prefix, std::string_view sqlState = {}) const;
 
   private:
     std::int32_t m_number;

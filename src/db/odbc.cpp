@@ -685,7 +685,7 @@ RecordSet Command::Execute() {
         }
     } catch (const Failure& failure) {
         if (watchdog.Stop()) {
-            throw failure.Behind(CommandTimeoutText(timeout) + "; ", std::string(kTimeoutState));
+            throw failure.Behind(CommandTimeoutText(timeout) + "; ", kTimeoutState);
         }
         throw;
     }

@@ -269,6 +269,10 @@ TEST_P(Procedures, CommandTimeOutEndsASlowCall) {
                 test::BackendName(backend()).c_str(), seconds, f.description().c_str());
     EXPECT_LT(seconds, 3.5);
     ExpectOneLine(f);
+    // The field is the state the text begins with: ours (HYT00) where our cancel ended the
+    // call, else the driver's own.
+    ASSERT_FALSE(f.sqlState().empty());
+    EXPECT_EQ(f.description().substr(0, f.sqlState().size() + 2), f.sqlState() + ": ");
     // The connection stays usable after the cancelled call.
     Command again = StoredProc(m_conn, "sleeper");
     again.AppendParameter("@s", db::ParamType::Integer, ParamDirection::Input, 0, "0");
