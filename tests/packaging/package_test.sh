@@ -32,7 +32,7 @@ if [[ -z "${BRIMLET_TEST_PG_PORT:-}" || -z "${BRIMLET_TEST_MARIADB_PORT:-}" ]]; 
     echo "SKIP: BRIMLET_TEST_PG_PORT or BRIMLET_TEST_MARIADB_PORT is not set"
     exit 77
 fi
-for tool in lintian systemd-analyze systemd-tmpfiles promtool man; do
+for tool in lintian systemd-analyze systemd-tmpfiles promtool man setfacl getfacl; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/test installs it)"
 done
 
