@@ -396,8 +396,7 @@ TEST_F(SettingsFaultTest, FileOthersCouldWriteIsRefused) {
         EXPECT_NE(r.err.find("settings file " + Ini() + " refused: "), std::string::npos) << r.err;
         EXPECT_TRUE(std::filesystem::is_empty(metrics));
         EXPECT_EQ(check.exitStatus, 1);
-        EXPECT_NE(check.out.find("error: settings file " + Ini() + " refused: "),
-                  std::string::npos)
+        EXPECT_NE(check.out.find("error: settings file " + Ini() + " refused: "), std::string::npos)
             << check.out;
         EXPECT_EQ(check.out.find("srvpath"), std::string::npos) << check.out;
     }
