@@ -15,7 +15,7 @@ brimlet_as_root() {
 # Installs the Debian packages of the named groups that are not installed yet.
 #   build: compiler, CMake, OpenSSL, unixODBC
 #   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl, and the
-#          package checks (lintian, systemd-analyze, mandoc, man),
+#          package checks (lintian, systemd-analyze, mandoc, man, the ACL tools),
 #          the node exporter, promtool and curl for the metrics files
 #   lint:  clang-format, clang-tidy, shellcheck
 #   windows: the mingw-w64 cross compiler (posix threads), Wine, GoogleTest's sources, CMake,
@@ -29,7 +29,7 @@ brimlet_install_packages() {
             build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales) ;;
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
                          odbc-mariadb tdsodbc libxml2-utils libxml2-dev procps python3 valgrind
-                         lintian systemd mandoc man-db
+                         lintian systemd mandoc man-db acl
                          prometheus-node-exporter prometheus curl) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;

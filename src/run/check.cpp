@@ -177,6 +177,12 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Problem("settings file " + ctx.iniPath + ": " + why);
             return 1;
         }
+        // A run uses no value of a file it refuses; neither does the check, nor does it blame
+        // a key for the refusal.
+        if (const std::string distrust = SettingsDistrust(ctx.iniPath); !distrust.empty()) {
+            report.Problem("settings file " + ctx.iniPath + " refused: " + distrust);
+            return 1;
+        }
         CheckKeys(report, ctx.iniPath, text);
         if (report.problems() > 0) {
             return 1;

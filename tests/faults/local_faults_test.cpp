@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -371,9 +372,13 @@ TEST_F(SettingsFaultTest, UnreadableFile) {
 }
 
 // The settings name the driver library the driver manager loads: judged like the MD5 library,
-// through a symlinked Ini by the file it leads to.
+// through a symlinked Ini by the file it leads to. No value of a refused file is used, the
+// metrics directory included, and --check names the refusal, not a key.
 TEST_F(SettingsFaultTest, FileOthersCouldWriteIsRefused) {
     const std::string previous = SeedPrevious(site);
+    const std::string metrics = site.dir / "metrics";
+    ASSERT_EQ(::mkdir(metrics.c_str(), 0755), 0);
+    site.WriteSettings(db->ConnectionString(), "10", "30", {"metricsdir=" + metrics});
     const std::string shared = site.dir / "shared";
     ASSERT_EQ(::mkdir(shared.c_str(), 0755), 0);
     ASSERT_EQ(::rename(Ini().c_str(), (shared + "/dbstring.Ini").c_str()), 0);
@@ -385,9 +390,15 @@ TEST_F(SettingsFaultTest, FileOthersCouldWriteIsRefused) {
         ASSERT_EQ(::stat(target.c_str(), &st), 0);
         ASSERT_EQ(::chmod(target.c_str(), (st.st_mode & 07777) | S_IWGRP | S_IWOTH), 0);
         const auto r = site.Run();
+        const auto check = site.Run({}, {"--check"});
         ::chmod(target.c_str(), st.st_mode & 07777);
         ExpectSettingsRefused(r, previous);
         EXPECT_NE(r.err.find("settings file " + Ini() + " refused: "), std::string::npos) << r.err;
+        EXPECT_TRUE(std::filesystem::is_empty(metrics));
+        EXPECT_EQ(check.exitStatus, 1);
+        EXPECT_NE(check.out.find("error: settings file " + Ini() + " refused: "), std::string::npos)
+            << check.out;
+        EXPECT_EQ(check.out.find("srvpath"), std::string::npos) << check.out;
     }
 }
 

@@ -2,9 +2,12 @@
 # The .deb of this build: lintian finds nothing to report, its files, modes and conffiles are
 # the Debian layout's, the service unit passes systemd-analyze's verify and its security rating
 # stays within the threshold, its control fields declare every shared library its binaries
-# need, the maintainer scripts stop, keep or disable the pairs' units as dpkg's action wants
-# (run against a scratch root with the systemd helpers stubbed), the retention rule removes old
-# logs only, the shipped alert rules pass their promtool tests, and the unpacked package works:
+# need, brimlet-setup grants nothing through a link or outside the directories it expects, gives
+# the settings to root:brimlet 0640 and writes the unit's time limits from the time-outs, the
+# maintainer scripts stop, keep or disable the pairs' units as dpkg's action wants and move old
+# settings to their owner and mode (run against a scratch root with the systemd helpers and
+# chown stubbed), the retention rule removes old logs only, the shipped alert rules pass their
+# promtool tests, and the unpacked package works:
 # the stock clients load its SQL into the private PostgreSQL and MariaDB, the program answers
 # --help, --version and a bad argument without creating anything, refuses a name without three
 # parts with a hint on stderr, and run through a pair that brimlet-setup made it finds its MD5
@@ -29,7 +32,7 @@ if [[ -z "${BRIMLET_TEST_PG_PORT:-}" || -z "${BRIMLET_TEST_MARIADB_PORT:-}" ]]; 
     echo "SKIP: BRIMLET_TEST_PG_PORT or BRIMLET_TEST_MARIADB_PORT is not set"
     exit 77
 fi
-for tool in lintian systemd-analyze systemd-tmpfiles promtool man; do
+for tool in lintian systemd-analyze systemd-tmpfiles promtool man setfacl getfacl; do
     command -v "$tool" >/dev/null || fail "$tool is missing (scripts/test installs it)"
 done
 
@@ -99,11 +102,20 @@ mkdir -p "$stubs"
 for cmd in chown setfacl adduser systemctl deb-systemd-invoke deb-systemd-helper; do
     printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$cmd" "$calls" >"$stubs/$cmd"
 done
+# setfacl really sets the entry, for nobody instead of the account this system may lack, so that
+# a grant through a link shows on the link's target.
+cat >"$stubs/setfacl" <<STUB
+#!/bin/bash
+echo "setfacl \$*" >>"$calls"
+exec $(command -v setfacl) "\${@//u:brimlet:/u:nobody:}"
+STUB
 printf '#!/bin/sh\n[ "$*" = "passwd brimlet" ] && echo "brimlet:x:999:999::/var/lib/brimlet:/usr/sbin/nologin"\n' >"$stubs/getent"
 chmod +x "$stubs"/*
+# brimlet-setup --root $1 $2 ends with status $3 (0 when not given).
 setup() {
-    PATH="$stubs:$PATH" "$root/usr/sbin/brimlet-setup" --root "$1" "$2" >"$tmp/setup.out" 2>&1 ||
-        fail "brimlet-setup --root $1 $2: $(<"$tmp/setup.out")"
+    local rc=0
+    PATH="$stubs:$PATH" "$root/usr/sbin/brimlet-setup" --root "$1" "$2" >"$tmp/setup.out" 2>&1 || rc=$?
+    [[ "$rc" == "${3:-0}" ]] || fail "brimlet-setup --root $1 $2 exited $rc, not ${3:-0}: $(<"$tmp/setup.out")"
 }
 vroot="$tmp/vroot"
 mkdir -p "$vroot/srv/www"
@@ -111,8 +123,61 @@ cp -a "$root/." "$vroot/"
 cp -rn /usr/lib/systemd/system/. "$vroot/usr/lib/systemd/system/"
 sed -i 's|^srvpath=.*|srvpath=/srv/www|' "$vroot/etc/brimlet/dbstring.Ini.example"
 setup "$vroot" pkg_KA_LINUX
-[[ "$(<"$vroot/etc/systemd/system/brimlet@pkg_KA_LINUX.service.d/brimlet-setup.conf")" == *$'\nReadWritePaths=-/srv/www/KA' ]] ||
+[[ "$(<"$vroot/etc/systemd/system/brimlet@pkg_KA_LINUX.service.d/brimlet-setup.conf")" == *$'\nReadWritePaths=-/srv/www/KA\n'* ]] ||
     fail "brimlet-setup wrote no drop-in for /srv/www/KA: $(<"$tmp/setup.out")"
+
+# What the settings name is judged before root grants anything there, since the service account
+# can read them (a scratch root per case, set up once from the example with srvpath=/srv/www and
+# Debian's textfile directory present, then prepared and given the case's settings). A refused
+# case ends with 1 and its reason and leaves every file, mode, ACL entry and the drop-in as they
+# were; an accepted one writes the drop-in's lines. The settings are root:brimlet 0640 (the
+# recorded chown; the mode itself), an existing 0600 file moves there.
+snapshot() {
+    (cd "$1" && find . -path ./usr -prune -o -printf '%p %y %m %s %l\n' | sort &&
+        getfacl -RPp --skip-base . 2>/dev/null; cat etc/systemd/system/*/brimlet-setup.conf) || true
+}
+pair_ini=etc/brimlet/pkg_KA_LINUX/dbstring.Ini
+while IFS='|' read -r what prepare settings want_rc want_out want_dropin want_acl; do
+    s="$tmp/sroot"
+    rm -rf "$s"
+    mkdir -p "$s/etc/brimlet" "$s/etc/cron.d" "$s/etc/default" "$s/srv/www" \
+        "$s/var/lib/prometheus/node-exporter"
+    cp "$vroot/etc/brimlet/dbstring.Ini.example" "$s/etc/brimlet/"
+    rm -f "$calls"
+    setup "$s" pkg_KA_LINUX
+    if [[ "$(stat -c %a "$s/$pair_ini")" != 640 ]] ||
+        ! grep -qx "chown -h root:brimlet $s/$pair_ini" "$calls"; then
+        fail "$what: settings created $(stat -c %a "$s/$pair_ini"), chown calls: $(grep "$pair_ini" "$calls")"
+    fi
+    (cd "$s" && eval "$prepare") || fail "$what: preparing failed"
+    for kv in $settings; do
+        sed -i "s|^${kv%%=*}=.*|$kv|" "$s/$pair_ini"
+    done
+    before="$(snapshot "$s")"
+    setup "$s" pkg_KA_LINUX "$want_rc"
+    grep -qE "$want_out" "$tmp/setup.out" || fail "$what: brimlet-setup said: $(<"$tmp/setup.out")"
+    if [[ "$want_rc" != 0 ]]; then
+        [[ "$(snapshot "$s")" == "$before" ]] ||
+            fail "$what: a refused setup changed:"$'\n'"$(diff <(echo "$before") <(snapshot "$s"))"
+        continue
+    fi
+    dropin="$(grep -v '^#' "$s/etc/systemd/system/brimlet@pkg_KA_LINUX.service.d/brimlet-setup.conf" | paste -sd ' ')"
+    [[ "$dropin" == "$want_dropin" ]] || fail "$what: drop-in $dropin, not $want_dropin"
+    [[ -z "$want_acl" ]] || getfacl -p "$s$want_acl" 2>/dev/null | grep -qx 'user:nobody:rwx' ||
+        fail "$what: no ACL entry on $want_acl: $(getfacl -p "$s$want_acl" 2>&1)"
+done <<CASES
+textfile directory a link to /etc/cron.d|rmdir var/lib/prometheus/node-exporter && ln -s ../../../etc/cron.d var/lib/prometheus/node-exporter||1|node-exporter is a symbolic link||
+metricsdir the exporter does not read||metricsdir=/etc/cron.d|1|grants only on the node exporter's textfile directory||
+metricsdir the exporter reads by its ARGS|mkdir srv/metrics && echo 'ARGS="--collector.textfile.directory /srv/metrics/"' >etc/default/prometheus-node-exporter|metricsdir=/srv/metrics|0|granted brimlet write access to /srv/metrics|[Service] ReadWritePaths=-/srv/www/KA -/srv/metrics TimeoutStartSec=200 TimeoutStopSec=95|/srv/metrics
+srvpath component a link to /etc|rm -r srv/www && ln -s ../etc srv/www|srvpath=/srv/www|1|/srv/www is a symbolic link||
+srvpath leading out by ..|mkdir srv/new|srvpath=/srv/new/../../etc|1|'\.' or '\.\.'||
+srvpath outside /srv and /var/www||srvpath=/etc|1|only under /srv, /var/www||
+srvpath below a directory others may write|mkdir -m 0777 srv/open && mkdir srv/open/www|srvpath=/srv/open/www|1|/srv/open is writable by group or others||
+settings file a link|mv $pair_ini srv/ini && chmod 0604 srv/ini && ln -s ../../../srv/ini $pair_ini||1|dbstring.Ini is a symbolic link||
+settings of an earlier version, 0600|chmod 0600 $pair_ini||0|mode 0640 \(was [^ ]+ 600\)|[Service] ReadWritePaths=-/srv/www/KA TimeoutStartSec=200 TimeoutStopSec=95|/var/lib/prometheus/node-exporter
+time-outs changed|true|conntimeoutsec=10 cmdtimeoutsec=2|0|wrote .*TimeoutStartSec=83 TimeoutStopSec=47|[Service] ReadWritePaths=-/srv/www/KA TimeoutStartSec=83 TimeoutStopSec=47|
+a time-out of 0: no bound, the unit's own limits|true|cmdtimeoutsec=0|0|no TimeoutStartSec|[Service] ReadWritePaths=-/srv/www/KA|
+CASES
 # A pair of the old layout (Ini/ and Log/ directories beside the link) keeps its files.
 old="$vroot/var/lib/brimlet/old_KA_LINUX"
 mkdir -p "$old/Ini" "$old/Log"
@@ -152,7 +217,10 @@ tree() { (cd "$m" && find etc var -mindepth 1 | sort); }
 before="$(tree)"
 reload="systemctl --system daemon-reload"
 want="" maint prerm upgrade 1.0.0
-want="$reload" maint postinst configure 1.0.0
+# The upgrade moves a settings file of an earlier version (0600, the account's) to root:brimlet 0640.
+chmod 0600 "$m/$pair_ini"
+want="chown -h root:brimlet $m/$pair_ini"$'\n'"$reload" maint postinst configure 1.0.0
+[[ "$(stat -c %a "$m/$pair_ini")" == 640 ]] || fail "postinst left the settings $(stat -c %a "$m/$pair_ini")"
 want="deb-systemd-invoke stop brimlet@*.timer"$'\n'"deb-systemd-invoke stop brimlet@*.service" maint prerm remove
 want="$reload" maint postrm remove
 [[ "$(tree)" == "$before" ]] || fail "upgrade or remove changed files:"$'\n'"$(diff <(echo "$before") <(tree))"
