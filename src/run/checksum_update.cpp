@@ -57,9 +57,8 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 30;
         if (!IsPlainFile(ctx.xmlPath)) {
-            if (EntryExists(ctx.xmlPath)) {
-                // A link (or anything but a file) where this run put its file, or where it
-                // removed the old one: nothing this run wrote.
+            if (ctx.published && EntryExists(ctx.xmlPath)) {
+                // A link, or anything but a file, where this run put its file.
                 step = 40;
                 throw NotWrittenByThisRun(ctx.xmlPath, "it is not a regular file");
             }
