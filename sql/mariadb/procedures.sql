@@ -40,7 +40,6 @@ BEGIN
     DECLARE EXIT HANDLER FOR SQLEXCEPTION
     BEGIN
         ROLLBACK;
-        SET OutStatus = 0;
         RESIGNAL;
     END;
     SET OutStatus = 0;

@@ -394,7 +394,10 @@ TEST_F(PublisherTest, UnwritableDirectoryKeepsTheOldDocument) {
 // link), so it is not replaced, and the entry names its owner. The root stage of scripts/test
 // runs this: the run is brimlet-test, the document brimlet-other's.
 TEST_F(PublisherTest, RootStageOldDocumentOfAnotherAccountStaysAndItsOwnerIsNamed) {
+    // getpwnam's answer lives in one static buffer: the numbers are copied at once.
     const passwd* other = ::geteuid() == 0 ? ::getpwnam("brimlet-other") : nullptr;
+    const uid_t otherUid = other != nullptr ? other->pw_uid : 0;
+    const gid_t otherGid = other != nullptr ? other->pw_gid : 0;
     const passwd* runner = ::geteuid() == 0 ? ::getpwnam("brimlet-test") : nullptr;
     if (other == nullptr || runner == nullptr) {
         GTEST_SKIP() << "needs root and the accounts brimlet-test and brimlet-other: run by the "
@@ -408,7 +411,7 @@ TEST_F(PublisherTest, RootStageOldDocumentOfAnotherAccountStaysAndItsOwnerIsName
     }
     test::WriteFile(m_ctx.xmlPath, "old\r\n");
     ASSERT_EQ(::chmod(m_ctx.xmlPath.c_str(), 0644), 0);
-    ASSERT_EQ(::chown(m_ctx.xmlPath.c_str(), other->pw_uid, other->pw_gid), 0);
+    ASSERT_EQ(::chown(m_ctx.xmlPath.c_str(), otherUid, otherGid), 0);
     const pid_t child = ::fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
