@@ -127,7 +127,8 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 180;
         ThrowIfStopped(ctx);
-        // A call that completed after its time-out: reported as a time-out once its outcome is.
+        // A call that ran to its end after its time-out: its outcome counts, and the time-out
+        // is reported after it.
         std::optional<Failure> late;
         try {
             const std::int32_t timeout = ctx.cmdTimeoutSec.Seconds();
