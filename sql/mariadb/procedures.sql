@@ -24,8 +24,9 @@ BEGIN
        AND c.agent_type = InAgentType COLLATE utf8mb4_general_ci
      ORDER BY c.component_id;
 END //
--- Records the checksum of the published document; OutStatus is 1 once the row is stored.
--- A failure raises an error (the caller logs it) rather than returning a silent status.
+-- Records the checksum of the published document; OutStatus is 1 once the row is committed,
+-- whatever the session's autocommit, and 0 when nothing was written. A failure rolls back and
+-- raises the error (the caller logs it) rather than returning a silent status.
 CREATE PROCEDURE USP_MstAgentXmlCheckSum_IU(
     IN  InAgentType    VARCHAR(50)  CHARACTER SET utf8mb4,
     IN  InOS           VARCHAR(100) CHARACTER SET utf8mb4,
@@ -36,7 +37,13 @@ CREATE PROCEDURE USP_MstAgentXmlCheckSum_IU(
     OUT OutStatus      INT)
     MODIFIES SQL DATA
 BEGIN
+    DECLARE EXIT HANDLER FOR SQLEXCEPTION
+    BEGIN
+        ROLLBACK;
+        RESIGNAL;
+    END;
     SET OutStatus = 0;
+    START TRANSACTION;
     INSERT INTO mst_agent_xml_checksum
            (agent_type, os, md5_string, release_date, download_url, secondary_url, updated_at)
     VALUES (InAgentType, InOS, InMD5String, InReleaseDate, InDownloadURL, InSecondryURL, NOW())
@@ -46,6 +53,7 @@ BEGIN
            download_url  = VALUES(download_url),
            secondary_url = VALUES(secondary_url),
            updated_at    = VALUES(updated_at);
+    COMMIT;
     SET OutStatus = 1;
 END //
 DELIMITER ;

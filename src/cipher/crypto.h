@@ -1,9 +1,10 @@
 #pragma once
-// The cipher's platform backend: SHA-256, raw AES-256-CBC blocks and base64 encoding.
-// libcrypto on Linux, CNG on Windows; the padding, the chaining across pieces and the framing
-// are the cipher's own, so both give the same bytes.
+// The cipher's platform backend: SHA-256, raw AES-256-CBC blocks and base64 encoding, and the
+// MD5 of a document as it is written. libcrypto on Linux, CNG on Windows; the padding, the
+// chaining across pieces and the framing are the cipher's own, so both give the same bytes.
 #include <cstddef>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -36,5 +37,24 @@ class AesCbc {
 // (size + 2) / 3 * 4 characters and a NUL); returns the characters written, NUL not counted.
 // Throws Failure when the platform cannot encode.
 std::size_t Base64Encode(const unsigned char* in, std::size_t size, char* out);
+
+// MD5 over bytes fed in pieces, as they are written.
+class Md5 {
+  public:
+    // Throws Failure when the platform cannot compute MD5.
+    Md5();
+    ~Md5();
+    Md5(const Md5&) = delete;
+    Md5& operator=(const Md5&) = delete;
+
+    // Throws Failure on any failure of the platform.
+    void Add(std::string_view data);
+    // The digest of everything added, in lower-case hex; ends the hash. Throws Failure.
+    std::string Hex();
+
+  private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
 
 }  // namespace brimlet::crypto

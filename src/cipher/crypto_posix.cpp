@@ -7,6 +7,7 @@
 
 #include "cipher/crypto.h"
 #include "common/failure.h"
+#include "common/hex.h"
 
 namespace brimlet::crypto {
 
@@ -80,6 +81,37 @@ void AesCbc::Blocks(const unsigned char* in, std::size_t size, unsigned char* ou
 std::size_t Base64Encode(const unsigned char* in, std::size_t size, char* out) {
     return static_cast<std::size_t>(
         EVP_EncodeBlock(reinterpret_cast<unsigned char*>(out), in, static_cast<int>(size)));
+}
+
+struct Md5::State {
+    struct CtxDeleter {
+        void operator()(EVP_MD_CTX* ctx) const { EVP_MD_CTX_free(ctx); }
+    };
+    std::unique_ptr<EVP_MD_CTX, CtxDeleter> ctx;
+};
+
+Md5::Md5() : m_state(std::make_unique<State>()) {
+    m_state->ctx.reset(EVP_MD_CTX_new());
+    if (!m_state->ctx || EVP_DigestInit_ex(m_state->ctx.get(), EVP_md5(), nullptr) != 1) {
+        throw CryptoFailure("MD5 is not available");
+    }
+}
+
+Md5::~Md5() = default;
+
+void Md5::Add(std::string_view data) {
+    if (EVP_DigestUpdate(m_state->ctx.get(), data.data(), data.size()) != 1) {
+        throw CryptoFailure("MD5 computation failed");
+    }
+}
+
+std::string Md5::Hex() {
+    std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(m_state->ctx.get(), digest.data(), &length) != 1) {
+        throw CryptoFailure("MD5 computation failed");
+    }
+    return LowerHex(digest.data(), length);
 }
 
 }  // namespace brimlet::crypto

@@ -12,6 +12,7 @@
 #include "cipher/crypto.h"
 #include "common/cng_win32.h"
 #include "common/failure.h"
+#include "common/hex.h"
 
 namespace brimlet::crypto {
 
@@ -110,6 +111,32 @@ std::size_t Base64Encode(const unsigned char* in, std::size_t size, char* out) {
         throw Failure(kErrCipher, "Encryption failed: base64 encoding");
     }
     return static_cast<std::size_t>(chars);
+}
+
+struct Md5::State {
+    cng::Digest digest{BCRYPT_MD5_ALGORITHM};
+};
+
+Md5::Md5() : m_state(std::make_unique<State>()) {
+    if (!m_state->digest.Ready()) {
+        throw Failure(kErrCipher, "MD5 is not available");
+    }
+}
+
+Md5::~Md5() = default;
+
+void Md5::Add(std::string_view data) {
+    if (!m_state->digest.Add(data.data(), data.size())) {
+        throw Failure(kErrCipher, "MD5 computation failed");
+    }
+}
+
+std::string Md5::Hex() {
+    const std::vector<unsigned char> digest = m_state->digest.Finish();
+    if (digest.empty()) {
+        throw Failure(kErrCipher, "MD5 computation failed");
+    }
+    return LowerHex(digest.data(), digest.size());
 }
 
 }  // namespace brimlet::crypto

@@ -447,6 +447,7 @@ struct Command::Impl {
     std::string text;
     std::optional<std::int32_t> timeout;
     std::vector<std::unique_ptr<Parameter>> parameters;
+    bool completedAfterCancel = false;
 };
 
 Command::Command() : m_impl(std::make_unique<Impl>()) {}
@@ -661,6 +662,7 @@ RecordSet Command::Execute() {
     }
 
     RecordSet result;
+    d.completedAfterCancel = false;
     CancelWatchdog watchdog(stmt.get(), timeout);
     try {
         SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
@@ -690,8 +692,17 @@ RecordSet Command::Execute() {
         throw;
     }
     // The cancel does not always stop the work (MariaDB's SLEEP swallows it and the procedure
-    // goes on): what ends after its limit is a time-out, whatever the driver then returns.
+    // goes on): what ends after its limit is a time-out, whatever the driver then returns. What
+    // the call reported is read all the same: the work it reports was done.
     if (watchdog.Stop()) {
+        try {
+            for (auto& p : d.parameters) {
+                ReadOutput(*p);
+            }
+            d.completedAfterCancel = true;
+        } catch (const Failure&) {
+            // An output that cannot be read reports nothing; the time-out stands alone.
+        }
         throw Failure(
             -1, std::string(kTimeoutState),
             CommandTimeoutText(timeout) + "; the call returned only after it was cancelled", "");
@@ -702,6 +713,10 @@ RecordSet Command::Execute() {
     SQLFreeStmt(stmt.get(), SQL_CLOSE);
     SQLFreeStmt(stmt.get(), SQL_RESET_PARAMS);
     return result;
+}
+
+bool Command::CompletedAfterCancel() const {
+    return m_impl->completedAfterCancel;
 }
 
 std::optional<std::string> Command::ParameterValue(std::string_view name) const {

@@ -96,11 +96,15 @@ class Command {
     // The command time-out (0 = none) goes to SQL_ATTR_QUERY_TIMEOUT and is also enforced by
     // the layer: a call still running half a second after it is cancelled (SQLCancel) and
     // fails with "HYT00: Command time-out of N s expired; " and the driver's diagnostics, also
-    // when the driver reports success after the cancel.
+    // when the driver reports success after the cancel; then the output values are read all
+    // the same before the failure is thrown, and CompletedAfterCancel() tells so.
     RecordSet Execute();
     // The value of a parameter by its name (exact spelling); NULL gives an empty optional.
     // Throws when no parameter has that name.
     std::optional<std::string> ParameterValue(std::string_view name) const;
+    // The last Execute timed out, yet the call ran to its end: what the procedure reported
+    // (its output values) stands, though it came late.
+    bool CompletedAfterCancel() const;
 
   private:
     struct Impl;

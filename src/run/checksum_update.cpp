@@ -1,5 +1,7 @@
 #include "run/checksum_update.h"
 
+#include <optional>
+
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/text.h"
@@ -30,6 +32,11 @@ bool OutcomeUnknown(const Failure& failure) {
     return false;
 }
 
+Failure NotWrittenByThisRun(const std::string& path, const std::string& why) {
+    return Failure(-1, "The file at " + path + " is not the one this run wrote (" + why +
+                           "); its checksum is not recorded");
+}
+
 // The steps of SubUpdateXmlCheckSum up to the call's outcome.
 RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
     int step = 10;
@@ -50,6 +57,11 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 30;
         if (!IsPlainFile(ctx.xmlPath)) {
+            if (ctx.published && EntryExists(ctx.xmlPath)) {
+                // A link, or anything but a file, where this run put its file.
+                step = 40;
+                throw NotWrittenByThisRun(ctx.xmlPath, "it is not a regular file");
+            }
             step = 260;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "File not found", ctx.xmlPath, "");
             return outcome;
@@ -63,6 +75,14 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
             // Checksum has logged why; an empty checksum recorded would describe no document,
             // so none is sent, and the settling says what became of the document.
             return RecordOutcome::NotMade;
+        }
+        // The library read whatever is at the path now; only the bytes this run wrote may be
+        // vouched for.
+        if (!EqualsIgnoreCaseAscii(checksum, ctx.writtenMd5)) {
+            throw NotWrittenByThisRun(ctx.xmlPath,
+                                      "its MD5 is " + checksum + ", this run wrote " +
+                                          (ctx.writtenMd5.empty() ? std::string("no document")
+                                                                  : ToUpperAscii(ctx.writtenMd5)));
         }
 
         step = 50;
@@ -107,6 +127,9 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 180;
         ThrowIfStopped(ctx);
+        // A call that ran to its end after its time-out: its outcome counts, and the time-out
+        // is reported after it.
+        std::optional<Failure> late;
         try {
             const std::int32_t timeout = ctx.cmdTimeoutSec.Seconds();
             // Without a time-out only a stop signal ends the call early.
@@ -123,7 +146,10 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
             if (OutcomeUnknown(failure)) {
                 outcome = RecordOutcome::Unknown;
             }
-            throw;
+            if (!cmd.CompletedAfterCancel()) {
+                throw;
+            }
+            late = failure;
         }
         if (ctx.publication) {
             ctx.publication->callInFlight = false;
@@ -131,7 +157,13 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 
         step = 200;
         const std::optional<std::string> status = cmd.ParameterValue("@OutStatus");
-        if (status && TrimSpaces(*status) == "1") {
+        const bool recorded = status && TrimSpaces(*status) == "1";
+        if (late && !recorded) {
+            // Only a late 1 says what the database holds; anything else stays unknown.
+            step = 180;
+            throw *late;
+        }
+        if (recorded) {
             step = 210;
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Checksum updated in the database", "",
                      "");
@@ -142,8 +174,12 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
             WriteLog(ctx.log, kModule, kFunction, "MSG",
                      "Failed to update Checksum in the database", "", "");
         }
-        // A stop that came during the call: it was awaited, and is reported at its step.
+        // The record stands, and the document with it; the call still outlived its time-out.
         step = 180;
+        if (late) {
+            throw *late;
+        }
+        // A stop that came during the call: it was awaited, and is reported at its step.
         ThrowIfStopped(ctx);
     } catch (...) {
         WriteErrorEntry(ctx.log, kFunction, CurrentFailure(), step);

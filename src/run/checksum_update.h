@@ -7,9 +7,12 @@ namespace brimlet {
 
 // Hashes ctx.xmlPath and records the checksum, release date and URLs through
 // USP_MstAgentXmlCheckSum_IU on ctx.connection. Never throws; logs under
-// "SubUpdateXmlCheckSum". An empty checksum is never sent. Sets ctx.checksumAccepted when the
-// database reported 1; then settles ctx.publication: kept when recorded, else rolled back
-// (a call that timed out or lost its connection counts as of unknown outcome).
+// "SubUpdateXmlCheckSum". An empty checksum is never sent, nor one that differs from
+// ctx.writtenMd5 (the file at the path is then not the one this run wrote: an ERR entry).
+// Sets ctx.checksumAccepted when the database reported 1, also when that came after the call's
+// time-out (the time-out's ERR entry follows); then settles ctx.publication: kept when
+// recorded, else rolled back (a call that timed out or lost its connection without reporting
+// 1 counts as of unknown outcome).
 void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library);
 
 }  // namespace brimlet

@@ -13,7 +13,8 @@ namespace brimlet {
 
 // Whether anything is at `path`, not following a symlink there.
 bool EntryExists(const std::string& path);
-// Whether `path` leads to a regular file (a symlink to one counts; a directory does not).
+// Whether `path` names a regular file itself: a symlink (a reparse point on Windows) does not
+// count, whatever it leads to, nor does a directory.
 bool IsPlainFile(const std::string& path);
 
 struct FileFacts {
@@ -30,7 +31,8 @@ bool RemoveFileIfPresent(const std::string& path, const std::string& context);
 // Removes the file at `path`, ignoring every failure.
 void RemoveFileQuietly(const std::string& path) noexcept;
 // Makes `link` a second name of the file at `target`; false when nothing is at `target`.
-// Throws Failure with `context` for any other failure.
+// Throws Failure with `context` for any other failure; when the file belongs to another
+// account that this one may not link (fs.protected_hardlinks), the text names that account.
 bool HardLinkIfPresent(const std::string& target, const std::string& link,
                        const std::string& context);
 // Renames `from` over `to`; the failure (with `context`) when it cannot.

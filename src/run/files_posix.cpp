@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -28,7 +29,7 @@ bool EntryExists(const std::string& path) {
 
 bool IsPlainFile(const std::string& path) {
     struct stat st {};
-    return !path.empty() && ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
 std::optional<FileFacts> PlainFileFacts(const std::string& path) {
@@ -60,10 +61,22 @@ bool HardLinkIfPresent(const std::string& target, const std::string& link,
     if (::link(target.c_str(), link.c_str()) == 0) {
         return true;
     }
-    if (errno != ENOENT) {
-        throw ErrnoFailure(errno, context);
+    const int err = errno;
+    if (err == ENOENT) {
+        return false;
     }
-    return false;
+    struct stat st {};
+    // fs.protected_hardlinks: only the owner (or a writer) may link a file, so the old document
+    // of another account cannot be kept, and the caller must not replace it.
+    if (err == EPERM && ::lstat(target.c_str(), &st) == 0 && st.st_uid != ::geteuid()) {
+        const passwd* owner = ::getpwuid(st.st_uid);
+        throw Failure(err, ErrnoFailure(err, context).description() + "; " + target +
+                               " belongs to " +
+                               (owner != nullptr ? std::string(owner->pw_name)
+                                                 : "uid " + std::to_string(st.st_uid)) +
+                               ", another account, so it cannot be kept and is not replaced");
+    }
+    throw ErrnoFailure(err, context);
 }
 
 std::optional<Failure> RenameOver(const std::string& from, const std::string& to,

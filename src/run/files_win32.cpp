@@ -74,10 +74,11 @@ bool RegularInfo(HANDLE file, BY_HANDLE_FILE_INFORMATION& info) {
             (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) == 0;
 }
 
-UniqueHandle OpenForAttributes(const std::string& path) {
+// `flags`: FILE_FLAG_OPEN_REPARSE_POINT to look at a link itself rather than where it leads.
+UniqueHandle OpenForAttributes(const std::string& path, DWORD flags = 0) {
     return UniqueHandle(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | flags, nullptr));
 }
 
 bool Missing(DWORD code) {
@@ -182,7 +183,8 @@ bool IsPlainFile(const std::string& path) {
     if (path.empty()) {
         return false;
     }
-    const UniqueHandle file = OpenForAttributes(path);
+    // The link itself: a reparse point is not a plain file, wherever it leads.
+    const UniqueHandle file = OpenForAttributes(path, FILE_FLAG_OPEN_REPARSE_POINT);
     BY_HANDLE_FILE_INFORMATION info{};
     return file && RegularInfo(file.get(), info);
 }

@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "cipher/crypto.h"
 #include "common/clock.h"
 #include "common/failure.h"
 #include "fsutil/atomic_file.h"
@@ -96,10 +97,14 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
         LockDocument(ctx);
         step = 170;
         AtomicFile file(ctx.xmlPath);
+        // The checksum is taken of the bytes as they go out: what the library later reads at
+        // the path must be these bytes, or the file there is not this run's.
+        crypto::Md5 written;
         step = 150;
         EncryptStream stream(cipher, [&](std::string_view chunk) {
             ThrowIfStopped(ctx);
             try {
+                written.Add(chunk);
                 file.Write(chunk);
             } catch (...) {
                 throw WriteFailure{CurrentFailure()};
@@ -110,7 +115,9 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
         stream.Update(kDocumentTail);
         stream.Finish();
         step = 180;
+        written.Add("\r\n");
         file.Write("\r\n");
+        const std::string writtenMd5 = written.Hex();
 
         step = 190;
         ThrowIfStopped(ctx);
@@ -123,6 +130,7 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
             throw;
         }
         ctx.publication->MarkReplaced();
+        ctx.writtenMd5 = writtenMd5;
         if (replacing) {
             step = 50;
             Msg(ctx, "Deleted Old xml file");

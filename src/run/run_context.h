@@ -43,6 +43,8 @@ struct RunContext {
     // Outcome, for the exit status.
     bool published = false;         // SubCreateBrimletXML wrote "Created new xml file"
     bool noData = false;            // SubCreateBrimletXML wrote "No Data available for ..."
+    std::string writtenMd5;         // SubCreateBrimletXML: lower-case hex MD5 of the bytes it
+                                    // wrote to the document it put in place; "": none
     bool checksumAccepted = false;  // SubUpdateXmlCheckSum wrote "Checksum updated ..."
     std::size_t bodyRows = 0;       // CreateXmlBody: components its body lists
     std::size_t bodyGroups = 0;     // CreateXmlBody: component types its body lists

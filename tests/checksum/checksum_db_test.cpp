@@ -1,6 +1,7 @@
 // SubUpdateXmlCheckSum on the private PostgreSQL and MariaDB servers, one body for both.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
@@ -33,6 +34,21 @@ std::string StatusProcedure(Backend backend, const std::string& status) {
            status + "; END";
 }
 
+// The document put in place as SubCreateBrimletXML leaves it: under the lock, the earlier
+// document (if any) kept, the new bytes renamed over the path, their MD5 as written.
+void PutInPlace(RunContext& ctx, const std::string& bytes) {
+    ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+    ASSERT_EQ(ctx.publication->lock().Acquire(ctx.xmlPath, std::chrono::milliseconds(0),
+                                              [] { return false; }),
+              DocumentLock::Result::Acquired);
+    ctx.publication->KeepPrevious();
+    WriteFile(ctx.xmlPath + ".new", bytes);
+    std::filesystem::rename(ctx.xmlPath + ".new", ctx.xmlPath);
+    ctx.publication->MarkReplaced();
+    ctx.published = true;
+    ctx.writtenMd5 = Md5Hex(bytes);
+}
+
 // Local time of a "YYYY-MM-DD HH:MM:SS" text as the servers print timestamps.
 std::time_t ParseLocal(const std::string& text) {
     std::tm tm{};
@@ -60,6 +76,7 @@ class ChecksumUpdateTest : public BackendTest {
         m_ctx.xmlPath = m_dir / "Brimlet_AGT_OS.xml";
         WriteFile(m_ctx.xmlPath, "encrypted document");
         m_ctx.published = true;  // as SubCreateBrimletXML leaves it
+        m_ctx.writtenMd5 = Md5Hex("encrypted document");
         m_ctx.connection = std::make_unique<db::Connection>();
         m_ctx.connection->SetConnectionString(Db().ConnectionString());
         m_ctx.connection->SetConnectionTimeout(10);
@@ -180,6 +197,49 @@ TEST_P(ChecksumUpdateTest, TimeOutTextThatDoesNotConvertIsAnErrorOfStep100) {
     EXPECT_EQ(Db().QueryValue("SELECT COUNT(*) FROM mst_agent_xml_checksum"), "0");
 }
 
+// MariaDB's SLEEP swallows the cancel: the procedure goes on, commits and reports 1 after the
+// time-out, before the run's hard end. That is a record made: the document stays, served and
+// recorded agree, and the time-out is still reported.
+TEST_P(ChecksumUpdateTest, LateSuccessKeepsTheDocumentAndIsStillATimeOut) {
+    if (backend() == Backend::Pg) {
+        GTEST_SKIP() << "psqlODBC ends the call at its time-out itself: no late success";
+    }
+    LoadRealProcedure();
+    std::string text = ReadFile(SqlDir(backend()) + "/procedures.sql");
+    const std::string anchor = "    SET OutStatus = 0;\n";
+    const auto at = text.find(anchor);
+    ASSERT_NE(at, std::string::npos);
+    // The cancel (at 1.5 s) ends the first sleep; the second puts the return well after the
+    // cancel, before the hard end at 3 s. A return at the cancel's very moment can come back
+    // as a function sequence error of the driver manager: an outcome unknown.
+    text.insert(at + anchor.size(), "    DO SLEEP(2);\n    DO SLEEP(0.5);\n");
+    Db().Exec("DROP PROCEDURE USP_AgentComponent_Details");
+    Db().Exec("DROP PROCEDURE USP_MstAgentXmlCheckSum_IU");
+    Db().ExecScript(text);
+    InstallMd5Library(REAL_MD5_LIBRARY, m_dir.path());
+    m_ctx.cmdTimeoutSec = SecondsSetting("1");
+    PutInPlace(m_ctx, "the run's document");
+
+    const auto start = std::chrono::steady_clock::now();
+    SubUpdateXmlCheckSum(m_ctx, m_lib);
+    std::printf("[ observed ] late success after %.2f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+
+    const std::vector<std::vector<std::string>> expected{
+        Start(),
+        {"MSG", "Checksum updated in the database", "", ""},
+        {"ERR", "-1",
+         "HYT00: Command time-out of 1 s expired; the call returned only after it was cancelled",
+         "180"}};
+    EXPECT_EQ(UpdateEntries(), expected);
+    EXPECT_TRUE(m_ctx.checksumAccepted);
+    EXPECT_EQ(m_ctx.log.errEntries, 1);  // the run's status is 1
+    EXPECT_FALSE(m_ctx.publication->RolledBack());
+    EXPECT_EQ(ReadFile(m_ctx.xmlPath), "the run's document");
+    EXPECT_EQ(Db().QueryValue("SELECT md5_string FROM mst_agent_xml_checksum"),
+              ToUpperAscii(Md5sumOf(m_ctx.xmlPath)));
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, ChecksumUpdateTest, ::testing::ValuesIn(AllBackends()),
                          BackendParamName);
 
@@ -235,6 +295,69 @@ TEST(ChecksumUpdate, RunThatPublishedNothingLeavesTheRecordedChecksumAlone) {
     EXPECT_EQ(ctx.log.errEntries, 0);
     EXPECT_EQ(lib.LoadedFrom(), "");
     EXPECT_FALSE(ctx.checksumAccepted);
+}
+
+// A file that is not the one the run wrote, put there between its write and its hash, is
+// not vouched for: the database is not called (no connection is set: a call would be a second
+// ERR entry), and the directory entry goes back as the run found it, never through the link.
+TEST(ChecksumUpdate, FileThatIsNotTheRunsIsNotRecordedAndTheEntryGoesBack) {
+    // A symlink where there was no earlier document: the link goes, its target stays.
+    for (const bool symlink : {false, true}) {
+        SCOPED_TRACE(symlink ? "symlink to a file elsewhere" : "another file renamed over it");
+#ifdef _WIN32
+        if (symlink) {
+            continue;  // symbolic links need a privilege that Wine's accounts lack
+        }
+#endif
+        const bool previous = !symlink;
+        LoggedRun run;
+        auto& [dir, ctx] = run;
+        ctx.cmdTimeoutSec = SecondsSetting("30");
+        InstallMd5Library(REAL_MD5_LIBRARY, dir.path());
+        Md5Library lib(dir.path());
+        ctx.xmlPath = dir / "Brimlet_AGT_OS.xml";
+        if (previous) {
+            WriteFile(ctx.xmlPath, "the document served before");
+        }
+        PutInPlace(ctx, "the run's document");
+        const std::string forged = dir / "elsewhere.xml";
+        WriteFile(forged, "a forged document");
+        if (symlink) {
+            std::filesystem::remove(ctx.xmlPath);
+            std::filesystem::create_symlink(forged, ctx.xmlPath);
+        } else {
+            std::filesystem::rename(forged, ctx.xmlPath);
+        }
+
+        SubUpdateXmlCheckSum(ctx, lib);
+        std::vector<LogRow> errs;
+        for (const LogRow& r : run.Rows()) {
+            if (r.type == "ERR") {
+                errs.push_back(r);
+            }
+        }
+        ASSERT_EQ(errs.size(), 1u);
+        EXPECT_EQ(errs[0].function, "SubUpdateXmlCheckSum");
+        EXPECT_EQ(
+            errs[0].val2.rfind("The file at " + ctx.xmlPath + " is not the one this run wrote", 0),
+            0u)
+            << errs[0].val2;
+        EXPECT_EQ(errs[0].val3, "40");
+        EXPECT_FALSE(ctx.checksumAccepted);
+        EXPECT_EQ(run.Rows().back().val1, std::string("Checksum not updated in the database: ") +
+                                              (previous ? "the previous xml file is put back"
+                                                        : "the new xml file is removed"));
+        const auto entry = std::filesystem::symlink_status(ctx.xmlPath);
+        if (previous) {
+            EXPECT_TRUE(std::filesystem::is_regular_file(entry));
+            EXPECT_EQ(ReadFile(ctx.xmlPath), "the document served before");
+        } else {
+            EXPECT_FALSE(std::filesystem::exists(entry));
+        }
+        if (symlink) {
+            EXPECT_EQ(ReadFile(forged), "a forged document");
+        }
+    }
 }
 
 }  // namespace

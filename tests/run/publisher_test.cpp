@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "support/e2e.h"
+#include "support/md5.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -289,6 +291,7 @@ TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {
     });
     EXPECT_TRUE(m_ctx.published);
     EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), DocumentCipher().Encrypt(Document(body)) + "\r\n");
+    EXPECT_EQ(m_ctx.writtenMd5, test::Md5Hex(test::ReadFile(m_ctx.xmlPath)));
     EXPECT_EQ(Val1s(), (std::vector<std::string>{"MSG Created new xml file"}));
 }
 
@@ -385,6 +388,51 @@ TEST_F(PublisherTest, UnwritableDirectoryKeepsTheOldDocument) {
     EXPECT_EQ(entries[0].type + entries[0].val3, "ERR170");
     EXPECT_EQ(entries[1].type + entries[1].val3, "ERR40");
     EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+}
+
+// An old document of another account cannot be kept (fs.protected_hardlinks refuses the
+// link), so it is not replaced, and the entry names its owner. The root stage of scripts/test
+// runs this: the run is brimlet-test, the document brimlet-other's.
+TEST_F(PublisherTest, RootStageOldDocumentOfAnotherAccountStaysAndItsOwnerIsNamed) {
+    // getpwnam's answer lives in one static buffer: the numbers are copied at once.
+    const passwd* other = ::geteuid() == 0 ? ::getpwnam("brimlet-other") : nullptr;
+    const uid_t otherUid = other != nullptr ? other->pw_uid : 0;
+    const gid_t otherGid = other != nullptr ? other->pw_gid : 0;
+    const passwd* runner = ::geteuid() == 0 ? ::getpwnam("brimlet-test") : nullptr;
+    if (other == nullptr || runner == nullptr) {
+        GTEST_SKIP() << "needs root and the accounts brimlet-test and brimlet-other: run by the "
+                        "root stage of scripts/test";
+    }
+    const uid_t runUid = runner->pw_uid;
+    const gid_t runGid = runner->pw_gid;
+    for (const std::string& path :
+         {m_dir.path(), m_dir / "Log", m_dir / "out", m_ctx.log.logFilePath}) {
+        (void)::chown(path.c_str(), runUid, runGid);
+    }
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    ASSERT_EQ(::chmod(m_ctx.xmlPath.c_str(), 0644), 0);
+    ASSERT_EQ(::chown(m_ctx.xmlPath.c_str(), otherUid, otherGid), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (::setgid(runGid) != 0 || ::setuid(runUid) != 0) {
+            ::_exit(2);
+        }
+        Publish(BodyStatus::Rows, kBody);
+        ::_exit(m_ctx.published ? 1 : 0);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
+    EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
+    const auto entries = Entries();
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].type + " " + entries[0].val3, "ERR 190");
+    EXPECT_NE(entries[0].val2.find(m_ctx.xmlPath + " belongs to brimlet-other, another account, "
+                                                   "so it cannot be kept and is not replaced"),
+              std::string::npos)
+        << entries[0].val2;
 }
 
 TEST_F(PublisherTest, ModeFollowsTheUmask) {

@@ -267,6 +267,26 @@ TEST_P(SqlProcedures, ChecksumCallThatCannotStoreFailsInsteadOfReportingSuccess)
     EXPECT_EQ(Db().QueryValue("SELECT COUNT(*) FROM mst_agent_xml_checksum"), "0");
 }
 
+// 1 means committed: a MariaDB session whose autocommit is off (a server's default may say
+// so) would otherwise hold the row uncommitted, to be lost when it disconnects.
+TEST_P(SqlProcedures, ChecksumCallReportsOneOnlyOnceTheRowIsCommitted) {
+    if (backend() == Backend::Pg) {
+        GTEST_SKIP() << "a function runs in the caller's transaction; the program calls it under "
+                        "ODBC's autocommit, so its statement is its transaction";
+    }
+    std::vector<Param> none;
+    const CallResult off = m_odbc->Call("SET autocommit = 0", none);
+    ASSERT_TRUE(off.ok) << off.error;
+    const CallResult r =
+        Checksum("KA", "WIN64", "m", {2026, 12, 8, 0, 0, 0, 0}, "http://p/", "http://s/");
+    ASSERT_TRUE(r.ok) << r.error;
+    EXPECT_EQ(r.outStatus, 1);
+    // Read from another session while the caller's stays open and commits nothing itself.
+    EXPECT_EQ(Db().QueryValue("SELECT COUNT(*) FROM mst_agent_xml_checksum"), "1");
+    // An uncommitted row would hold its locks, and the database's drop would wait on them.
+    EXPECT_TRUE(m_odbc->Call("ROLLBACK", none).ok);
+}
+
 INSTANTIATE_TEST_SUITE_P(Backends, SqlProcedures, ::testing::ValuesIn(test::AllBackends()),
                          test::BackendParamName);
 
