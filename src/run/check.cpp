@@ -28,9 +28,10 @@ class Report {
   public:
     explicit Report(std::FILE* out) : m_out(out) {}
     // Values come from the settings, the file system and the database: none may steer the
-    // terminal or forge a line.
+    // terminal or forge a line. Backslashes stay single: they are the separator of every
+    // Windows path shown here.
     void Line(const std::string& text) {
-        std::fprintf(m_out, "%s\n", TerminalText(text).c_str());
+        std::fprintf(m_out, "%s\n", VisibleControls(text).c_str());
         std::fflush(m_out);
     }
     void Problem(const std::string& text) {

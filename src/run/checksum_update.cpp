@@ -20,18 +20,6 @@ constexpr std::string_view kModule = "modMain";
 constexpr std::string_view kFunction = "SubUpdateXmlCheckSum";
 constexpr std::int32_t kErrObjectNotSet = 91;
 
-// A call that timed out, was cancelled or lost its connection may still have been recorded:
-// the server may commit it after the client gave up.
-bool OutcomeUnknown(const Failure& failure) {
-    const std::string& text = failure.description();
-    for (const std::string_view state : {"HYT00", "HYT01", "HY008", "08S01", "08003", "08007"}) {
-        if (text.find(state) != std::string::npos) {
-            return true;
-        }
-    }
-    return false;
-}
-
 Failure NotWrittenByThisRun(const std::string& path, const std::string& why) {
     return Failure(-1, "The file at " + path + " is not the one this run wrote (" + why +
                            "); its checksum is not recorded");
@@ -189,6 +177,17 @@ RecordOutcome UpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
 }
 
 }  // namespace
+
+// The server may commit a call after the client gave up on it: a time-out, a cancel or a
+// connection lost. Only the diagnostic's own state says so; a message may quote any code.
+bool OutcomeUnknown(const Failure& failure) {
+    for (const std::string_view state : {"HYT00", "HYT01", "HY008", "08S01", "08003", "08007"}) {
+        if (failure.sqlState() == state) {
+            return true;
+        }
+    }
+    return false;
+}
 
 void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
     const RecordOutcome outcome = UpdateXmlCheckSum(ctx, library);

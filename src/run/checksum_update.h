@@ -1,6 +1,7 @@
 #pragma once
 // SubUpdateXmlCheckSum: the published document's checksum recorded in the database.
 #include "checksum/md5_library.h"
+#include "common/failure.h"
 #include "run/run_context.h"
 
 namespace brimlet {
@@ -14,5 +15,8 @@ namespace brimlet {
 // recorded, else rolled back (a call that timed out or lost its connection without reporting
 // 1 counts as of unknown outcome).
 void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library);
+
+// Whether a failed checksum call may still have been recorded, judged by its SQLSTATE.
+bool OutcomeUnknown(const Failure& failure);
 
 }  // namespace brimlet

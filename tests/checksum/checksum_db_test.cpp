@@ -111,6 +111,14 @@ class ChecksumUpdateTest : public BackendTest {
     Md5Library m_lib{m_dir.path()};
 };
 
+// A message that merely quotes a state decides nothing; the diagnostic's own state does.
+TEST(ChecksumOutcome, OnlyTheStateOfTheFailureMakesTheOutcomeUnknown) {
+    EXPECT_TRUE(OutcomeUnknown(Failure(-1, "08S01", "", "08S01: link failure")));
+    EXPECT_TRUE(OutcomeUnknown(Failure(-1, "HYT00", "", "HYT00: timeout expired")));
+    EXPECT_FALSE(OutcomeUnknown(Failure(-1, "42000", "", "42000: no such table t08003")));
+    EXPECT_FALSE(OutcomeUnknown(Failure(-1, "HYT00 message without a state")));
+}
+
 TEST_P(ChecksumUpdateTest, StatusOneRecordsChecksumDateAndUrls) {
     LoadRealProcedure();
     InstallMd5Library(REAL_MD5_LIBRARY, m_dir.path());

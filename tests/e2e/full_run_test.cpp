@@ -166,7 +166,7 @@ TEST_P(FullRunTest, CheckSaysWhatARunWouldPublishAndChangesNothing) {
     EXPECT_EQ(r.exitStatus, 1);
     for (const std::string& line :
          {ini + ": key surl missing or blank",
-          ini + ": key conntimeoutsec=a\\x1b[2J\\x07\\\\bc is not a whole",
+          ini + ": key conntimeoutsec=a\\x1b[2J\\x07\\bc is not a whole",
           ini + ": key intervalsec=0 is not", ini + ": unknown key surI is ignored"}) {
         EXPECT_NE(r.out.find(line), std::string::npos) << line << "\n" << r.out;
     }
