@@ -100,12 +100,15 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
         // The checksum is taken of the bytes as they go out: what the library later reads at
         // the path must be these bytes, or the file there is not this run's.
         crypto::Md5 written;
+        const auto put = [&](std::string_view bytes) {
+            written.Add(bytes);
+            file.Write(bytes);
+        };
         step = 150;
         EncryptStream stream(cipher, [&](std::string_view chunk) {
             ThrowIfStopped(ctx);
             try {
-                written.Add(chunk);
-                file.Write(chunk);
+                put(chunk);
             } catch (...) {
                 throw WriteFailure{CurrentFailure()};
             }
@@ -115,8 +118,7 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
         stream.Update(kDocumentTail);
         stream.Finish();
         step = 180;
-        written.Add("\r\n");
-        file.Write("\r\n");
+        put("\r\n");
         const std::string writtenMd5 = written.Hex();
 
         step = 190;
