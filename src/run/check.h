@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "run/identity.h"
+#include "process/identity.h"
 #include "run/run_context.h"
 
 namespace brimlet {

@@ -7,10 +7,10 @@
 #include "common/text.h"
 #include "db/odbc.h"
 #include "log/log.h"
+#include "process/files.h"
+#include "process/run_watchdog.h"
+#include "process/stop_signals.h"
 #include "run/checksum.h"
-#include "run/files.h"
-#include "run/run_watchdog.h"
-#include "run/stop_signals.h"
 
 namespace brimlet {
 

@@ -9,7 +9,7 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/log.h"
-#include "run/run_watchdog.h"
+#include "process/run_watchdog.h"
 
 namespace brimlet {
 

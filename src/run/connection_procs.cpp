@@ -1,7 +1,7 @@
 #include "run/connection_procs.h"
 
+#include "process/run_watchdog.h"
 #include "run/get_con_dtls.h"
-#include "run/run_watchdog.h"
 
 namespace brimlet {
 

@@ -6,8 +6,8 @@
 #include "common/text.h"
 #include "fsutil/fsutil.h"
 #include "log/log.h"
-#include "run/files.h"
-#include "run/identity.h"
+#include "process/files.h"
+#include "process/identity.h"
 #include "settings/settings.h"
 
 namespace brimlet {

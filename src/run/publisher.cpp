@@ -7,10 +7,10 @@
 #include "common/failure.h"
 #include "fsutil/atomic_file.h"
 #include "log/log.h"
+#include "process/files.h"
+#include "process/run_watchdog.h"
+#include "process/stop_signals.h"
 #include "run/component_query.h"
-#include "run/files.h"
-#include "run/run_watchdog.h"
-#include "run/stop_signals.h"
 #include "xml/xml_body.h"
 
 namespace brimlet {

@@ -9,8 +9,8 @@
 
 #include "db/odbc.h"
 #include "log/log.h"
-#include "run/publication.h"
-#include "run/run_watchdog.h"
+#include "process/publication.h"
+#include "process/run_watchdog.h"
 #include "settings/settings.h"
 
 namespace brimlet {

@@ -5,7 +5,7 @@
 #include "common/failure.h"
 #include "log/log.h"
 #include "metrics/metrics.h"
-#include "run/files.h"
+#include "process/files.h"
 
 namespace brimlet {
 

@@ -7,13 +7,13 @@
 #include "common/text.h"
 #include "fsutil/fsutil.h"
 #include "log/day_file.h"
+#include "process/instance_guard.h"
+#include "process/run_watchdog.h"
+#include "process/stop_signals.h"
 #include "run/checksum_update.h"
 #include "run/connection_procs.h"
-#include "run/instance_guard.h"
 #include "run/publisher.h"
 #include "run/run_metrics.h"
-#include "run/run_watchdog.h"
-#include "run/stop_signals.h"
 
 namespace brimlet {
 

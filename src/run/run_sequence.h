@@ -1,6 +1,6 @@
 #pragma once
 // The run sequence: one fixed order of steps, once per process.
-#include "run/identity.h"
+#include "process/identity.h"
 #include "run/run_context.h"
 
 namespace brimlet {

@@ -1,4 +1,4 @@
-#include "run/instance_guard.h"
+#include "process/instance_guard.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "run/instance_guard.h"
+#include "process/instance_guard.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
 
@@ -31,10 +31,10 @@ TEST(MainRun, NamesWithoutThreeUsablePartsAreRefusedBeforeTheSettings) {
     // Taken: the settings are read (and found empty).
     const std::string taken = "modMain|getConDtls|ERR|-1|DBConnection Data missing for Brimlet|";
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"pub_AG", refused},  {"pub_AG_OS_X", refused},
-        {"a_b_c_d_e", refused}, {"pub__OS", refused}, {"pub_._OS", refused},
-        {"pub_AG_..", refused}, {"pub_AG_", refused}, {"_AG_OS", taken},
-        {"._AG_OS", taken},     {".._AG_OS", taken}};
+        {"pub_AG", refused},  {"pub_AG_OS_X", refused}, {"a_b_c_d_e", refused},
+        {"pub__OS", refused}, {"pub_._OS", refused},    {"pub_AG_..", refused},
+        {"pub_AG_", refused}, {"_AG_OS", taken},        {"._AG_OS", taken},
+        {".._AG_OS", taken}};
     for (const auto& [name, second] : cases) {
         SCOPED_TRACE(name);
         TempDir dir;

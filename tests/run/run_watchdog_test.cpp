@@ -1,4 +1,4 @@
-#include "run/run_watchdog.h"
+#include "process/run_watchdog.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <thread>
 
-#include "run/stop_signals.h"
+#include "process/stop_signals.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {

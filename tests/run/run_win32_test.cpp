@@ -11,11 +11,11 @@
 #include <optional>
 #include <string>
 
+#include "process/files.h"
+#include "process/identity.h"
+#include "process/instance_guard.h"
+#include "process/publication.h"
 #include "run/check.h"
-#include "run/files.h"
-#include "run/identity.h"
-#include "run/instance_guard.h"
-#include "run/publication.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {

@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "run/process.h"
+#include "process/process.h"
 
 namespace brimlet {
 

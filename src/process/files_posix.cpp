@@ -9,8 +9,8 @@
 #include "common/fd_io.h"
 #include "common/trust.h"
 #include "common/unique_fd.h"
-#include "run/files.h"
-#include "run/lock_handle.h"
+#include "process/files.h"
+#include "process/lock_handle.h"
 #include "settings/settings.h"
 
 namespace brimlet {

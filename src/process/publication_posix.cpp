@@ -1,4 +1,4 @@
-#include "run/publication.h"
+#include "process/publication.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,4 +1,4 @@
-#include "run/identity.h"
+#include "process/identity.h"
 
 #include <filesystem>
 

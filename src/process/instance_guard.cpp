@@ -1,4 +1,4 @@
-#include "run/instance_guard.h"
+#include "process/instance_guard.h"
 
 #include "fsutil/fsutil.h"
 

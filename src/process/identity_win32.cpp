@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "run/identity.h"
+#include "process/identity.h"
 
 namespace brimlet {
 

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "log/log.h"
-#include "run/lock_handle.h"
+#include "process/lock_handle.h"
 
 namespace brimlet {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "run/stop_signals.h"
+#include "process/stop_signals.h"
 
 namespace brimlet {
 

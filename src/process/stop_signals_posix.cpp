@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "run/stop_signals.h"
+#include "process/stop_signals.h"
 
 namespace brimlet {
 

@@ -1,7 +1,7 @@
 #include <windows.h>
 
-#include "run/files_win32.h"
-#include "run/instance_guard.h"
+#include "process/files_win32.h"
+#include "process/instance_guard.h"
 
 namespace brimlet {
 

@@ -12,11 +12,11 @@
 #include "common/failure.h"
 #include "common/text.h"
 #include "metrics/status.h"
+#include "process/identity.h"
+#include "process/process.h"
+#include "process/stop_signals.h"
 #include "run/check.h"
-#include "run/identity.h"
-#include "run/process.h"
 #include "run/run_sequence.h"
-#include "run/stop_signals.h"
 
 #ifdef _WIN32
 #define BRIMLET_HELP_LINK_IN_ROOT "\\LINK\\LINK.exe"

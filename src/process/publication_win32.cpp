@@ -4,8 +4,8 @@
 
 #include "common/failure.h"
 #include "fsutil/fsutil.h"
-#include "run/files_win32.h"
-#include "run/publication.h"
+#include "process/files_win32.h"
+#include "process/publication.h"
 
 namespace brimlet {
 

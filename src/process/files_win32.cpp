@@ -1,4 +1,4 @@
-#include "run/files_win32.h"
+#include "process/files_win32.h"
 
 #include <windows.h>
 // clang-format off
@@ -11,8 +11,8 @@
 
 #include "common/move_win32.h"
 #include "common/trust.h"
-#include "run/files.h"
-#include "run/lock_handle.h"
+#include "process/files.h"
+#include "process/lock_handle.h"
 #include "settings/settings.h"
 
 namespace brimlet {

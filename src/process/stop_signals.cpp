@@ -1,4 +1,4 @@
-#include "run/stop_signals.h"
+#include "process/stop_signals.h"
 
 #include <atomic>
 

@@ -2,7 +2,7 @@
 // The process around a run: how it may start, and how the watchdog ends it.
 #include <string>
 
-#include "run/identity.h"
+#include "process/identity.h"
 
 namespace brimlet {
 

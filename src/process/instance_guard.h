@@ -2,7 +2,7 @@
 // At most one running instance per invoked link, however its directory is reached.
 #include <string>
 
-#include "run/lock_handle.h"
+#include "process/lock_handle.h"
 
 namespace brimlet {
 

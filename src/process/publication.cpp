@@ -1,8 +1,8 @@
-#include "run/publication.h"
+#include "process/publication.h"
 
 #include "common/failure.h"
 #include "fsutil/fsutil.h"
-#include "run/files.h"
+#include "process/files.h"
 
 namespace brimlet {
 

@@ -5,7 +5,7 @@
 #include <csignal>
 #include <cstdio>
 
-#include "run/process.h"
+#include "process/process.h"
 
 namespace brimlet {
 

@@ -1,4 +1,4 @@
-#include "run/run_watchdog.h"
+#include "process/run_watchdog.h"
 
 #include <algorithm>
 
@@ -9,8 +9,8 @@
 #include <thread>
 #include <vector>
 
-#include "run/process.h"
-#include "run/stop_signals.h"
+#include "process/process.h"
+#include "process/stop_signals.h"
 
 namespace brimlet {
 

@@ -8,7 +8,7 @@
 
 #include "common/failure.h"
 #include "common/handle_win32.h"
-#include "run/lock_handle.h"
+#include "process/lock_handle.h"
 
 namespace brimlet {
 
