@@ -10,7 +10,7 @@
 #include <string_view>
 
 #include "common/failure.h"
-#include "common/text.h"
+#include "common/pair_name.h"
 #include "metrics/status.h"
 #include "process/identity.h"
 #include "process/process.h"
@@ -144,7 +144,7 @@ int main(int argc, char** argv) {
     const std::string cwd = std::filesystem::current_path(ec).string();
     const brimlet::ExecutableIdentity self = brimlet::RunningExecutable(argv0, cwd);
     // A one-part name ("brimlet" on PATH) is the program itself, not a pair's link.
-    const bool program = brimlet::Split(self.name, '_').size() == 1;
+    const bool program = brimlet::IsProgramName(self.name);
     if (arg == "--check") {
         if (argc == 3) {
             return Check(brimlet::CheckTarget(argv[2], BRIMLET_LINK_ROOT, cwd));

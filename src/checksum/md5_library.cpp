@@ -1,18 +1,9 @@
 #include "checksum/md5_library.h"
 
 #include "common/failure.h"
+#include "common/path.h"
 
 namespace brimlet {
-
-namespace {
-
-#ifdef _WIN32
-constexpr char kDirSeparator = '\\';
-#else
-constexpr char kDirSeparator = '/';
-#endif
-
-}  // namespace
 
 Md5Library::Md5Library(std::string exeDir, std::string binaryDir)
     : m_exeDir(std::move(exeDir)), m_binaryDir(std::move(binaryDir)) {}
@@ -32,7 +23,7 @@ void Md5Library::Load() {
         if (dir->empty() || (dir == &m_binaryDir && *dir == m_exeDir)) {
             continue;
         }
-        const std::string path = *dir + kDirSeparator + std::string(kMd5LibraryFile);
+        const std::string path = JoinPath(*dir, kMd5LibraryFile);
         std::string why;
         switch (LoadCandidate(path, m_handle, why)) {
             case Candidate::Absent:

@@ -1,6 +1,5 @@
 #include "common/failure.h"
 
-#include <cstring>
 #include <new>
 #include <system_error>
 
@@ -22,14 +21,6 @@ Failure::Failure(std::int32_t number, std::string sqlState, std::string context,
 Failure Failure::Behind(std::string_view prefix, std::string_view sqlState) const {
     return Failure(m_number, sqlState.empty() ? m_sqlState : std::string(sqlState),
                    std::string(prefix) + m_context, m_driverText);
-}
-
-Failure ErrnoFailure(int err) {
-    return Failure(err, std::strerror(err));
-}
-
-Failure ErrnoFailure(int err, const std::string& context) {
-    return Failure(err, context + ": " + std::strerror(err));
 }
 
 Failure CurrentFailure() noexcept {

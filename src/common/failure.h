@@ -41,11 +41,6 @@ class Failure : public std::exception {
     std::string m_description;
 };
 
-// A Failure from an errno value: the number is errno, the text strerror's.
-Failure ErrnoFailure(int err);
-// Same, with a leading context such as the path ("open /x: No such file or directory").
-Failure ErrnoFailure(int err, const std::string& context);
-
 // Turns whatever is in flight inside a catch block into a Failure, so that every guarded
 // procedure can log a number and a description for any exception.
 Failure CurrentFailure() noexcept;

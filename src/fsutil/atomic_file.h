@@ -47,12 +47,6 @@ class AtomicFile {
     bool m_committed = false;
 };
 
-// Where the temporary file of `path` goes: its directory ("." when it names none), and the
-// start of its name there, "<dir>/.<name>." (on Windows "\" or "/" delimit the directory,
-// and "\" joins).
-std::string TempDirectoryOf(const std::string& path);
-std::string TempNamePrefix(const std::string& path);
-
 #ifndef _WIN32
 // The process's file mode creation mask, read without changing it.
 unsigned CurrentUmask();

@@ -10,8 +10,9 @@
 #include <fstream>
 #include <random>
 
-#include "common/failure.h"
 #include "common/fd_io.h"
+#include "common/path.h"
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 
 namespace brimlet {
@@ -40,13 +41,13 @@ void StartWriteBack(int fd, std::size_t justWritten) {
 
 // Gives the unnamed file `fd` a temporary name beside `path`, ready for the rename.
 std::string LinkUnnamed(int fd, const std::string& path) {
-    const std::string dir = TempDirectoryOf(path);
+    const std::string dir = DirectoryOf(path);
     const std::string procPath = "/proc/self/fd/" + std::to_string(fd);
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%06x", random() & 0xffffffu);
-        std::string name = TempNamePrefix(path) + suffix;
+        std::string name = DotNameBeside(path, ".") + suffix;
         if (::linkat(AT_FDCWD, procPath.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
             return name;
         }
@@ -79,7 +80,7 @@ struct AtomicFile::Handle {
 
 AtomicFile::AtomicFile(std::string path)
     : m_path(std::move(path)), m_file(std::make_unique<Handle>()) {
-    const std::string dir = TempDirectoryOf(m_path);
+    const std::string dir = DirectoryOf(m_path);
     // An unnamed file leaves nothing behind when the process is killed while writing; it gets
     // a name only at Commit, just before the rename. /proc is needed to give it that name.
     if (::access("/proc/self/fd", X_OK) == 0) {
@@ -92,7 +93,7 @@ AtomicFile::AtomicFile(std::string path)
             throw ErrnoFailure(errno, "create temporary file in " + dir);
         }
     }
-    std::string pattern = TempNamePrefix(m_path) + "XXXXXX";
+    std::string pattern = DotNameBeside(m_path, ".") + "XXXXXX";
     const int fd = ::mkostemp(pattern.data(), O_CLOEXEC);
     if (fd < 0) {
         throw ErrnoFailure(errno, "create temporary file in " + dir);
@@ -140,7 +141,7 @@ void AtomicFile::Commit() {
         throw ErrnoFailure(errno, "rename " + m_tempPath + " to " + m_path);
     }
     m_committed = true;
-    const UniqueFd dir(::open(TempDirectoryOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    const UniqueFd dir(::open(DirectoryOf(m_path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir) {
         ::fsync(dir.get());
     }

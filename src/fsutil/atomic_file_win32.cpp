@@ -7,15 +7,13 @@
 #include "common/failure.h"
 #include "common/handle_win32.h"
 #include "common/move_win32.h"
+#include "common/path.h"
+#include "common/system_failure.h"
 #include "fsutil/atomic_file.h"
 
 namespace brimlet {
 
 namespace {
-
-Failure SystemFailure(DWORD code, const std::string& context) {
-    return Failure(static_cast<std::int32_t>(code), context + ": " + SystemErrorText(code));
-}
 
 // The delete disposition: while set, the file goes when its handle closes, also when the
 // process is terminated, the Windows counterpart of an unnamed file.
@@ -35,7 +33,7 @@ struct AtomicFile::Handle {
 
 AtomicFile::AtomicFile(std::string path)
     : m_path(std::move(path)), m_file(std::make_unique<Handle>()) {
-    const std::string prefix = TempNamePrefix(m_path);
+    const std::string prefix = DotNameBeside(m_path, ".");
     std::random_device random;
     for (int attempt = 0; attempt < 100 && !m_file->file; ++attempt) {
         char suffix[16];
@@ -50,12 +48,11 @@ AtomicFile::AtomicFile(std::string path)
             m_tempPath = std::move(name);
         } else if (const DWORD code = GetLastError();
                    code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
-            throw SystemFailure(code, "create temporary file in " + TempDirectoryOf(m_path));
+            throw SystemFailure(code, "create temporary file in " + DirectoryOf(m_path));
         }
     }
     if (!m_file->file) {
-        throw SystemFailure(ERROR_FILE_EXISTS,
-                            "create temporary file in " + TempDirectoryOf(m_path));
+        throw SystemFailure(ERROR_FILE_EXISTS, "create temporary file in " + DirectoryOf(m_path));
     }
     if (!MarkForDeletion(m_file->file.get(), true)) {
         const DWORD code = GetLastError();

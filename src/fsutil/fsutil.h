@@ -3,24 +3,10 @@
 #include <string>
 #include <string_view>
 
+#include "common/path.h"
 #include "log/log.h"
 
 namespace brimlet {
-
-// The one path separator: "\" on Windows (a "/" is then an ordinary character), "/" elsewhere.
-#ifdef _WIN32
-inline constexpr char kPathSeparator = '\\';
-#else
-inline constexpr char kPathSeparator = '/';
-#endif
-
-// What ends a directory in a path the program is given: Windows' file functions take "/" as
-// well as "\" between a directory and its entries.
-#ifdef _WIN32
-inline constexpr std::string_view kPathDelimiters = "\\/";
-#else
-inline constexpr std::string_view kPathDelimiters = "/";
-#endif
 
 // True when anything exists under `path` (a plain file passes as well as a directory), false
 // when the path leads nowhere (ENOENT, ENOTDIR). Any other answer (no search permission, a

@@ -3,7 +3,7 @@
 #include <cerrno>
 #include <string>
 
-#include "common/failure.h"
+#include "common/system_failure.h"
 #include "fsutil/fsutil.h"
 
 namespace brimlet {

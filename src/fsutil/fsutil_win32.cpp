@@ -42,7 +42,7 @@ bool PathExists(const std::string& path) {
             (code == ERROR_INVALID_NAME && ParentIsAFile(path))) {
             return false;
         }
-        throw Failure(static_cast<std::int32_t>(code), path + ": " + SystemErrorText(code));
+        throw SystemFailure(code, path);
     }
     do {
         if (Counts(entry)) {

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/fd_io.h"
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "log/day_file.h"
 

@@ -3,17 +3,12 @@
 #include <cstdint>
 
 #include "common/handle_win32.h"
+#include "common/system_failure.h"
 #include "log/day_file.h"
 
 namespace brimlet {
 
-namespace {
-
-Failure SystemFailure(DWORD code, const std::string& path) {
-    return Failure(static_cast<std::int32_t>(code), path + ": " + SystemErrorText(code));
-}
-
-}  // namespace
+namespace {}  // namespace
 
 bool DayFileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());

@@ -143,18 +143,6 @@ std::string MetricsFileName(std::string_view link) {
     return "brimlet_" + std::string(link) + ".prom";
 }
 
-std::string MetricsDirectory(const std::string& setting, const std::string& exeDir) {
-#ifdef _WIN32
-    const bool absolute = !setting.empty() && (setting.front() == '\\' || setting.front() == '/' ||
-                                               (setting.size() > 1 && setting[1] == ':'));
-    constexpr char kJoin = '\\';
-#else
-    const bool absolute = !setting.empty() && setting.front() == '/';
-    constexpr char kJoin = '/';
-#endif
-    return absolute ? setting : exeDir + kJoin + setting;
-}
-
 std::optional<Failure> WriteMetricsFile(const std::string& directory,
                                         const RunFigures& run) noexcept {
     try {

@@ -55,11 +55,6 @@ std::string RenderMetrics(const RunFigures& run, const CarriedOver& previous);
 // "brimlet_<link>.prom"
 std::string MetricsFileName(std::string_view link);
 
-// The directory the settings' `metricsdir` names: itself when absolute, else below the
-// program's directory `exeDir`. On Windows "\", "/" and a drive ("D:") begin an absolute
-// path, and "\" joins.
-std::string MetricsDirectory(const std::string& setting, const std::string& exeDir);
-
 // Reads the carried-over values from the directory's current file, then replaces the file with
 // RenderMetrics' text: a temporary file in the same directory, synced, mode 0644 (on Windows
 // the security the directory passes on), renamed over the name. Never follows a symlink or

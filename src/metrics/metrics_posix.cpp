@@ -10,6 +10,7 @@
 #include <random>
 
 #include "common/fd_io.h"
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "metrics/metrics_file.h"
 #include "metrics/status.h"

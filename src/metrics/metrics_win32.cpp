@@ -8,6 +8,8 @@
 #include "common/failure.h"
 #include "common/handle_win32.h"
 #include "common/move_win32.h"
+#include "common/path.h"
+#include "common/system_failure.h"
 #include "metrics/metrics_file.h"
 #include "metrics/status.h"
 
@@ -15,24 +17,13 @@ namespace brimlet::metrics {
 
 namespace {
 
-Failure SystemFailure(DWORD code, const std::string& context) {
-    return Failure(static_cast<std::int32_t>(code), context + ": " + SystemErrorText(code));
-}
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
 std::string WithoutTrailingSeparators(std::string path) {
     // "C:\" keeps its separator: "C:" alone is the drive's current directory.
-    while (path.size() > 1 && IsSeparator(path.back()) && !(path.size() == 3 && path[1] == ':')) {
+    while (path.size() > 1 && IsPathSeparator(path.back()) &&
+           !(path.size() == 3 && path[1] == ':')) {
         path.pop_back();
     }
     return path;
-}
-
-std::string Joined(const std::string& dir, const std::string& name) {
-    return !dir.empty() && IsSeparator(dir.back()) ? dir + name : dir + "\\" + name;
 }
 
 // A directory itself, not a link or junction to one, as on Linux.
@@ -94,7 +85,7 @@ void ReplaceMetricsFile(const std::string& directory, const RunFigures& run) {
     const std::string dir = WithoutTrailingSeparators(directory);
     CheckDirectory(dir, "open " + dir);
     const std::string name = MetricsFileName(run.link);
-    const std::string path = Joined(dir, name);
+    const std::string path = JoinPath(dir, name);
     const std::string text = RenderMetrics(run, ReadCarriedOver(ReadRegular(path), run));
 
     // Not ending in ".prom", so the collector never reads a half-written file. The file gets
@@ -104,7 +95,7 @@ void ReplaceMetricsFile(const std::string& directory, const RunFigures& run) {
     for (int attempt = 0; attempt < 100 && !temp.handle; ++attempt) {
         char suffix[16];
         std::snprintf(suffix, sizeof suffix, "%06x", random() & 0xffffffu);
-        const std::string tempPath = Joined(dir, "." + name + "." + suffix);
+        const std::string tempPath = JoinPath(dir, "." + name + "." + suffix);
         temp.handle = UniqueHandle(CreateFileA(tempPath.c_str(), GENERIC_WRITE, 0, nullptr,
                                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
         if (temp.handle) {
@@ -136,7 +127,7 @@ std::vector<PairStatus> ReadStatusDir(const std::string& directory) {
     CheckDirectory(directory, directory);
     std::vector<std::string> names;
     WIN32_FIND_DATAA entry{};
-    const FindHandle find(FindFirstFileA(Joined(directory, "brimlet_*.prom").c_str(), &entry));
+    const FindHandle find(FindFirstFileA(JoinPath(directory, "brimlet_*.prom").c_str(), &entry));
     if (find.get() == INVALID_HANDLE_VALUE) {
         const DWORD code = GetLastError();
         if (code != ERROR_FILE_NOT_FOUND && code != ERROR_NO_MORE_FILES) {
@@ -155,7 +146,7 @@ std::vector<PairStatus> ReadStatusDir(const std::string& directory) {
     std::sort(names.begin(), names.end());
     std::vector<PairStatus> pairs;
     for (const std::string& name : names) {
-        for (PairStatus& pair : ParsePairs(ReadRegular(Joined(directory, name)))) {
+        for (PairStatus& pair : ParsePairs(ReadRegular(JoinPath(directory, name)))) {
             pairs.push_back(std::move(pair));
         }
     }

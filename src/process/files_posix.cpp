@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "common/fd_io.h"
+#include "common/system_failure.h"
 #include "common/trust.h"
 #include "common/unique_fd.h"
 #include "process/files.h"

@@ -8,14 +8,10 @@
 
 #include "common/failure.h"
 #include "common/handle_win32.h"
+#include "common/system_failure.h"
 #include "process/lock_handle.h"
 
 namespace brimlet {
-
-// A Failure from a Win32 error code: the number is the code, the text "<context>: <system's>".
-inline Failure SystemFailure(DWORD code, const std::string& context) {
-    return Failure(static_cast<std::int32_t>(code), context + ": " + SystemErrorText(code));
-}
 
 // Opens the lock file at `path` for reading and writing, creating it with an access list that
 // names only this account and Administrators and inherits nothing; a reparse point there is

@@ -1,8 +1,6 @@
 #include "process/identity.h"
 
-#include <filesystem>
-
-#include "fsutil/fsutil.h"
+#include "common/path.h"
 
 namespace brimlet {
 
@@ -13,14 +11,6 @@ std::string SettingsFilePath(const std::string& exeDir) {
 std::string DocumentFilePath(const std::string& srvPath, const std::string& agent,
                              const std::string& os) {
     return srvPath + agent + kPathSeparator + "Brimlet_" + agent + "_" + os + ".xml";
-}
-
-std::string BesideProgram(const std::string& exeDir, const std::string& path) {
-    const std::filesystem::path p(path);
-    if (p.has_root_name() || p.has_root_directory()) {
-        return path;
-    }
-    return exeDir + kPathSeparator + path;
 }
 
 }  // namespace brimlet

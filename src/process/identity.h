@@ -25,16 +25,13 @@ ExecutableIdentity ResolveInvokedExecutable(std::string_view argv0, std::string_
                                             std::string_view pathEnv);
 #endif
 
-// What a pair's link ends in, what separates a path given by a person, and an example link for
-// the texts that explain a refused name.
+// What a pair's link ends in, and an example link for the texts that explain a refused name.
 #ifdef _WIN32
 inline constexpr std::string_view kProgramSuffix = ".exe";
-inline constexpr std::string_view kPathSeparators = "\\/";
 inline constexpr std::string_view kLinkExample =
     "pub_KA_WIN64.exe, a copy or hard link of brimlet.exe";
 #else
 inline constexpr std::string_view kProgramSuffix;
-inline constexpr std::string_view kPathSeparators = "/";
 inline constexpr std::string_view kLinkExample = "pub_KA_LINUX -> /usr/lib/brimlet/brimlet";
 #endif
 
@@ -44,9 +41,5 @@ std::string SettingsFilePath(const std::string& exeDir);
 // "<srvPath><agent>/Brimlet_<agent>_<os>.xml"; `srvPath` ends in a separator.
 std::string DocumentFilePath(const std::string& srvPath, const std::string& agent,
                              const std::string& os);
-// `path` when it is rooted ("/x"; on Windows "C:\x", "\\srv\x" or "\x"), else taken
-// from `exeDir`: cron, systemd and the Task Scheduler start the program from different
-// working directories.
-std::string BesideProgram(const std::string& exeDir, const std::string& path);
 
 }  // namespace brimlet

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <string>
 
+#include "common/pair_name.h"
 #include "common/text.h"
 
 namespace brimlet {
@@ -62,8 +63,7 @@ ExecutableIdentity ResolveInvokedExecutable(std::string_view argv0, std::string_
     while (!id.dir.empty() && id.dir.back() == '/') {
         id.dir.pop_back();
     }
-    // A Linux file name has no extension: the dot in `pub_KA_WIN.64` belongs to the OS part.
-    id.name = p.filename().string();
+    id.name = LinkNameOf(p.filename().string());
     return id;
 }
 

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/pair_name.h"
 #include "process/identity.h"
 
 namespace brimlet {
@@ -13,13 +14,7 @@ ExecutableIdentity FromFullPath(std::string full) {
     ExecutableIdentity id;
     const std::size_t slash = full.rfind('\\');
     id.dir = slash == std::string::npos ? std::string() : full.substr(0, slash);
-    std::string file = slash == std::string::npos ? full : full.substr(slash + 1);
-    // The link is the file name without its extension: pub_KA_WIN64.exe is pub_KA_WIN64.
-    const std::size_t dot = file.rfind('.');
-    if (dot != std::string::npos && dot > 0) {
-        file.resize(dot);
-    }
-    id.name = std::move(file);
+    id.name = LinkNameOf(slash == std::string::npos ? full : full.substr(slash + 1));
     id.path = std::move(full);
     return id;
 }

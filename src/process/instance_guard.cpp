@@ -1,6 +1,6 @@
 #include "process/instance_guard.h"
 
-#include "fsutil/fsutil.h"
+#include "common/path.h"
 
 namespace brimlet {
 
@@ -15,11 +15,7 @@ InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
 }
 
 std::string InstanceLockPath(const std::string& executablePath) {
-    const std::size_t slash = executablePath.find_last_of(kPathDelimiters);
-    if (slash == std::string::npos) {
-        return "." + executablePath + ".lock";
-    }
-    return executablePath.substr(0, slash + 1) + "." + executablePath.substr(slash + 1) + ".lock";
+    return DotNameBeside(executablePath, ".lock");
 }
 
 }  // namespace brimlet

@@ -1,24 +1,13 @@
 #include "process/publication.h"
 
 #include "common/failure.h"
-#include "fsutil/fsutil.h"
+#include "common/path.h"
 #include "process/files.h"
 
 namespace brimlet {
 
-namespace {
-
-std::string Beside(const std::string& path, std::string_view suffix) {
-    const auto slash = path.find_last_of(kPathDelimiters);
-    const std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    return dir + "." + name + std::string(suffix);
-}
-
-}  // namespace
-
 std::string DocumentLock::PathFor(const std::string& documentPath) {
-    return Beside(documentPath, ".lock");
+    return DotNameBeside(documentPath, ".lock");
 }
 
 Publication::Publication(std::string documentPath)
@@ -29,7 +18,7 @@ Publication::~Publication() {
 }
 
 std::string Publication::KeptPathFor(const std::string& documentPath) {
-    return Beside(documentPath, ".previous");
+    return DotNameBeside(documentPath, ".previous");
 }
 
 void Publication::KeepPrevious() {

@@ -7,7 +7,8 @@
 #include <cerrno>
 #include <thread>
 
-#include "common/failure.h"
+#include "common/path.h"
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 
 namespace brimlet {
@@ -15,14 +16,6 @@ namespace brimlet {
 namespace {
 
 constexpr auto kLockPoll = std::chrono::milliseconds(50);
-
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 // Publishing accounts that share a directory through its group take turns on one lock file,
 // so it must be theirs to open; elsewhere nobody but the owner needs it.

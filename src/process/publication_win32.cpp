@@ -3,7 +3,7 @@
 #include <thread>
 
 #include "common/failure.h"
-#include "fsutil/fsutil.h"
+#include "common/path.h"
 #include "process/files_win32.h"
 #include "process/publication.h"
 
@@ -12,14 +12,6 @@ namespace brimlet {
 namespace {
 
 constexpr auto kLockPoll = std::chrono::milliseconds(50);
-
-std::string DirectoryOf(const std::string& path) {
-    const auto slash = path.find_last_of(kPathDelimiters);
-    if (slash == std::string::npos) {
-        return ".";
-    }
-    return path.substr(0, slash == 0 || path[slash - 1] == ':' ? slash + 1 : slash);
-}
 
 }  // namespace
 

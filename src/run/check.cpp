@@ -7,6 +7,8 @@
 #include "cipher/cipher.h"
 #include "common/clock.h"
 #include "common/failure.h"
+#include "common/pair_name.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "fsutil/fsutil.h"
 #include "metrics/metrics.h"
@@ -21,8 +23,6 @@
 namespace brimlet {
 
 namespace {
-
-constexpr std::string_view kSection = "Brimlet";
 
 class Report {
   public:
@@ -48,48 +48,41 @@ class Report {
 // Every key problem of the settings text, named after the file. The values are read as the
 // run reads them (on Windows the platform's reader, whose rules may differ from ours).
 void CheckKeys(Report& report, const std::string& file, std::string_view text) {
-    const std::optional<std::vector<std::string>> keys = IniSectionKeys(text, kSection);
+    const std::optional<std::vector<std::string>> keys = IniSectionKeys(text, kSettingsSection);
     if (!keys) {
-        report.Problem(file + ": no [Brimlet] section");
+        report.Problem(file + ": no [" + std::string(kSettingsSection) + "] section");
         return;
     }
     const auto value = [&](std::string_view key) {
-        return std::string(TrimSpaces(GetIniValue(kSection, key, file)));
+        return std::string(TrimSpaces(GetIniValue(kSettingsSection, key, file)));
     };
-    for (const char* key : {"KEMADDONDBstr", "purl", "surl", "srvpath"}) {
+    const auto keyText = [&](std::string_view key) { return file + ": key " + std::string(key); };
+    for (const std::string_view key :
+         {setting::kConnectionString, setting::kPurl, setting::kSurl, setting::kSrvPath}) {
         if (value(key).empty()) {
-            report.Problem(file + ": key " + key + " missing or blank");
+            report.Problem(keyText(key) + " missing or blank");
         }
     }
-    for (const char* key : {"conntimeoutsec", "cmdtimeoutsec"}) {
+    for (const std::string_view key : {setting::kConnTimeout, setting::kCmdTimeout}) {
         const std::string v = value(key);
         try {
             if (v.empty()) {
-                report.Problem(file + ": key " + key + " missing");
+                report.Problem(keyText(key) + " missing");
             } else {
                 (void)SecondsSetting(v).Seconds();
             }
         } catch (const Failure&) {
-            report.Problem(
-                std::string(file).append(": key ").append(key).append("=").append(v).append(
-                    " is not a whole number of seconds"));
+            report.Problem(keyText(key) + "=" + v + " is not a whole number of seconds");
         }
     }
-    if (const std::string v = value("intervalsec"); !v.empty() && !metrics::ParseInterval(v)) {
-        report.Problem(file + ": key intervalsec=" + v +
+    if (const std::string v = value(setting::kInterval); !v.empty() && !metrics::ParseInterval(v)) {
+        report.Problem(keyText(setting::kInterval) + "=" + v +
                        " is not a whole number of seconds above 0");
     }
-    constexpr std::string_view kKnown[] = {"KEMADDONDBstr", "conntimeoutsec", "cmdtimeoutsec",
-                                           "purl",          "surl",           "srvpath",
-                                           "metricsdir",    "intervalsec"};
     for (const std::string& key : *keys) {
-        if (std::none_of(std::begin(kKnown), std::end(kKnown),
+        if (std::none_of(std::begin(setting::kAll), std::end(setting::kAll),
                          [&](std::string_view k) { return EqualsIgnoreCaseAscii(k, key); })) {
-            report.Line(std::string("note: ")
-                            .append(file)
-                            .append(": unknown key ")
-                            .append(key)
-                            .append(" is ignored"));
+            report.Line("note: " + file + ": unknown key " + key + " is ignored");
         }
     }
 }
@@ -97,12 +90,10 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
 // The document as a run would encrypt it, counted instead of written.
 std::size_t EncryptedBytes(RunContext& ctx, DocumentBody& body) {
     std::size_t bytes = 0;
-    EncryptStream stream(DocumentCipher(), [&](std::string_view chunk) { bytes += chunk.size(); });
-    stream.Update(DocumentHead(DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl));
-    body.WriteTo([&stream](std::string_view piece) { stream.Update(piece); });
-    stream.Update(kDocumentTail);
-    stream.Finish();
-    return bytes + 2;  // the CR LF after the text
+    EncryptDocument(DocumentCipher(),
+                    DocumentHead(DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl), body,
+                    [&](std::string_view chunk) { bytes += chunk.size(); });
+    return bytes + kDocumentEnd.size();
 }
 
 void CheckDatabase(RunContext& ctx, Report& report) {
@@ -144,9 +135,8 @@ ExecutableIdentity CheckTarget(std::string_view arg, std::string_view linkRoot,
     if (arg.find_first_of(kPathSeparators) != std::string_view::npos) {
         return IdentityOfPath(arg, cwd);
     }
-    const std::string link = std::string(linkRoot) + kPathSeparator + std::string(arg) +
-                             kPathSeparator + std::string(arg) + std::string(kProgramSuffix);
-    return IdentityOfPath(link, cwd);
+    return IdentityOfPath(
+        JoinPath(JoinPath(linkRoot, arg), std::string(arg).append(kProgramSuffix)), cwd);
 }
 
 int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
@@ -156,18 +146,15 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Problem("link " + self.path + ": " + why);
             return 1;
         }
-        const std::vector<std::string> parts = Split(self.name, '_');
-        const auto unusable = [](const std::string& p) {
-            return p.empty() || p == "." || p == "..";
-        };
-        if (parts.size() != 3 || std::any_of(parts.begin(), parts.end(), unusable)) {
+        const std::optional<PairName> pair = ParsePairName(self.name);
+        if (!pair) {
             report.Problem(self.name + ": not a name of the form prefix_AGENT_OS");
             return 1;
         }
         ctx.log.exeDir = self.dir;
         ctx.log.exeName = self.name;
-        ctx.agentType = parts[1];
-        ctx.osType = parts[2];
+        ctx.agentType = pair->agent;
+        ctx.osType = pair->os;
         ctx.iniPath = SettingsFilePath(self.dir);
         report.Line("pair: " + self.name + " (agent " + ctx.agentType + ", OS " + ctx.osType +
                     "), link " + self.path);
@@ -202,7 +189,7 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             report.Line("output directory: " + agentDir + " (writable)");
         }
         if (!ctx.metricsDir.empty()) {
-            const std::string dir = metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir);
+            const std::string dir = Anchored(ctx.log.exeDir, ctx.metricsDir);
             if (const std::string problem = WritableDirectory(dir); !problem.empty()) {
                 report.Line("warning: metricsdir " + dir + ": " + problem +
                             "; a run would log \"Metrics not written\"");

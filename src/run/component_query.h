@@ -4,7 +4,7 @@
 #include <cstddef>
 
 #include "db/odbc.h"
-#include "run/publisher.h"
+#include "run/document.h"
 #include "run/run_context.h"
 #include "xml/xml_body.h"
 

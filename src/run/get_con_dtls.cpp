@@ -3,11 +3,11 @@
 #include <string>
 
 #include "common/failure.h"
+#include "common/path.h"
 #include "common/text.h"
 #include "fsutil/fsutil.h"
 #include "log/log.h"
 #include "process/files.h"
-#include "process/identity.h"
 #include "settings/settings.h"
 
 namespace brimlet {
@@ -16,7 +16,6 @@ namespace {
 
 constexpr std::string_view kModule = "modMain";
 constexpr std::string_view kFunction = "getConDtls";
-constexpr std::string_view kSection = "Brimlet";
 
 bool IsBlank(std::string_view s) {
     return TrimSpaces(s).empty();
@@ -26,29 +25,29 @@ bool IsBlank(std::string_view s) {
 
 bool getConDtls(RunContext& ctx) noexcept {
     int step = 10;
+    const auto read = [&ctx](std::string_view key) {
+        return GetIniValue(kSettingsSection, key, ctx.iniPath);
+    };
     try {
         step = 20;
         // The settings name the ODBC driver library that the driver manager loads.
         if (const std::string why = SettingsDistrust(ctx.iniPath); !why.empty()) {
             WriteStderrLine(ctx.log, "settings file " + ctx.iniPath + " refused: " + why);
         } else {
-            ctx.connectionString = GetIniValue(kSection, "KEMADDONDBstr", ctx.iniPath);
+            ctx.connectionString = read(setting::kConnectionString);
             ctx.log.redactor.AddConnectionString(ctx.connectionString);
             step = 30;
-            ctx.connTimeoutSec =
-                SecondsSetting(GetIniValue(kSection, "conntimeoutsec", ctx.iniPath));
+            ctx.connTimeoutSec = SecondsSetting(read(setting::kConnTimeout));
             step = 40;
-            ctx.cmdTimeoutSec = SecondsSetting(GetIniValue(kSection, "cmdtimeoutsec", ctx.iniPath));
+            ctx.cmdTimeoutSec = SecondsSetting(read(setting::kCmdTimeout));
             step = 50;
-            ctx.purl = GetIniValue(kSection, "purl", ctx.iniPath);
+            ctx.purl = read(setting::kPurl);
             step = 60;
-            ctx.surl = GetIniValue(kSection, "surl", ctx.iniPath);
+            ctx.surl = read(setting::kSurl);
             step = 70;
-            ctx.srvPath = std::string(TrimSpaces(GetIniValue(kSection, "srvpath", ctx.iniPath)));
-            ctx.metricsDir =
-                std::string(TrimSpaces(GetIniValue(kSection, "metricsdir", ctx.iniPath)));
-            ctx.intervalSec =
-                std::string(TrimSpaces(GetIniValue(kSection, "intervalsec", ctx.iniPath)));
+            ctx.srvPath = std::string(TrimSpaces(read(setting::kSrvPath)));
+            ctx.metricsDir = std::string(TrimSpaces(read(setting::kMetricsDir)));
+            ctx.intervalSec = std::string(TrimSpaces(read(setting::kInterval)));
         }
 
         step = 80;
@@ -70,7 +69,7 @@ bool getConDtls(RunContext& ctx) noexcept {
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
         } else {
             // Beside the program, like the settings and the log.
-            ctx.srvPath = BesideProgram(ctx.log.exeDir, ctx.srvPath);
+            ctx.srvPath = Anchored(ctx.log.exeDir, ctx.srvPath);
             step = 170;
             if (!PathExists(ctx.srvPath)) {
                 step = 180;

@@ -1,8 +1,26 @@
 #pragma once
 // The settings of the run: the "Brimlet" section of the settings file, validated.
+#include <string_view>
+
 #include "run/run_context.h"
 
 namespace brimlet {
+
+// The section of the settings file and its keys, as a run reads them (ASCII case ignored).
+inline constexpr std::string_view kSettingsSection = "Brimlet";
+namespace setting {
+inline constexpr std::string_view kConnectionString = "KEMADDONDBstr";
+inline constexpr std::string_view kConnTimeout = "conntimeoutsec";
+inline constexpr std::string_view kCmdTimeout = "cmdtimeoutsec";
+inline constexpr std::string_view kPurl = "purl";
+inline constexpr std::string_view kSurl = "surl";
+inline constexpr std::string_view kSrvPath = "srvpath";
+inline constexpr std::string_view kMetricsDir = "metricsdir";
+inline constexpr std::string_view kInterval = "intervalsec";
+// Every key a run reads; any other is ignored.
+inline constexpr std::string_view kAll[] = {
+    kConnectionString, kConnTimeout, kCmdTimeout, kPurl, kSurl, kSrvPath, kMetricsDir, kInterval};
+}  // namespace setting
 
 // Reads the six settings of section "Brimlet" of ctx.iniPath into ctx, insists on a connection
 // string and both download URLs, and settles ctx.srvPath (falling back to the executable directory

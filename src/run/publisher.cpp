@@ -105,7 +105,7 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
             file.Write(bytes);
         };
         step = 150;
-        EncryptStream stream(cipher, [&](std::string_view chunk) {
+        EncryptDocument(cipher, head, body, [&](std::string_view chunk) {
             ThrowIfStopped(ctx);
             try {
                 put(chunk);
@@ -113,12 +113,8 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
                 throw WriteFailure{CurrentFailure()};
             }
         });
-        stream.Update(head);
-        body.WriteTo([&stream](std::string_view piece) { stream.Update(piece); });
-        stream.Update(kDocumentTail);
-        stream.Finish();
         step = 180;
-        put("\r\n");
+        put(kDocumentEnd);
         const std::string writtenMd5 = written.Hex();
 
         step = 190;

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "common/failure.h"
+#include "common/path.h"
 #include "log/log.h"
 #include "metrics/metrics.h"
 #include "process/files.h"
@@ -35,8 +36,7 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
                 run.publishedTime = facts->modified;
             }
         }
-        failure = metrics::WriteMetricsFile(
-            metrics::MetricsDirectory(ctx.metricsDir, ctx.log.exeDir), run);
+        failure = metrics::WriteMetricsFile(Anchored(ctx.log.exeDir, ctx.metricsDir), run);
     } catch (...) {
         failure = CurrentFailure();
     }

@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "common/failure.h"
-#include "common/text.h"
+#include "common/pair_name.h"
 #include "fsutil/fsutil.h"
 #include "log/day_file.h"
 #include "process/instance_guard.h"
@@ -70,13 +70,8 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         LogMain(ctx, "START");
 
         step = 80;
-        const std::vector<std::string> parts = Split(ctx.log.exeName, '_');
-        // An agent or OS part "", "." or ".." would put the document outside
-        // <srvpath>/<AGENT>/; the prefix enters no path of the document, so it is free.
-        const auto unusable = [](const std::string& p) {
-            return p.empty() || p == "." || p == "..";
-        };
-        if (parts.size() != 3 || std::any_of(parts.begin() + 1, parts.end(), unusable)) {
+        const std::optional<PairName> pair = ParsePairName(ctx.log.exeName);
+        if (!pair) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
             std::fprintf(stderr,
@@ -90,9 +85,9 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             return kExitFailed;
         }
         step = 90;
-        ctx.agentType = parts[1];
+        ctx.agentType = pair->agent;
         step = 100;
-        ctx.osType = parts[2];
+        ctx.osType = pair->os;
 
         step = 160;
         ctx.iniPath = SettingsFilePath(ctx.log.exeDir);

@@ -189,18 +189,6 @@ TEST(MetricsFile, ReplacedWholeAndCarriedOverInARealDirectoryOnly) {
     EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"brimlet_pub_FA_LNX.prom", "plain"}));
 }
 
-TEST(MetricsFile, RelativeDirectoriesLieBelowTheProgramsDirectory) {
-#ifdef _WIN32
-    for (const char* absolute : {"C:\\m", "C:/m", "\\\\srv\\share\\m", "\\m", "/m"}) {
-        EXPECT_EQ(MetricsDirectory(absolute, "C:\\b"), absolute);
-    }
-    EXPECT_EQ(MetricsDirectory("m\\p", "C:\\b"), "C:\\b\\m\\p");
-#else
-    EXPECT_EQ(MetricsDirectory("/var/m", "/opt/b"), "/var/m");
-    EXPECT_EQ(MetricsDirectory("C:\\m/p", "/opt/b"), "/opt/b/C:\\m/p");
-#endif
-}
-
 #ifndef _WIN32
 TEST(MetricsFile, ReadableWhateverTheUmaskAndNeverThroughAFifoOrSymlink) {
     test::TempDir dir;

@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "common/failure.h"
 #include "common/fd_io.h"
+#include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "decrypt/tool_files.h"
 

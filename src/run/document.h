@@ -1,0 +1,40 @@
+#pragma once
+// The component list document: what it is published from, and its bytes in order.
+#include <exception>
+#include <string_view>
+
+#include "cipher/cipher.h"
+
+namespace brimlet {
+
+enum class BodyStatus {
+    Rows,          // the body holds at least one group
+    NoRows,        // the query succeeded and returned no rows
+    Failed,        // the query failed; its entries are already logged
+    NoUsableRows,  // rows came, but none has a type key that can name an element
+};
+
+// Thrown by a body that failed while writing and has already written its own error entry.
+class BodyAbandoned : public std::exception {
+  public:
+    const char* what() const noexcept override { return "body abandoned"; }
+};
+
+// What a document is published from: the component query's outcome and, with rows, the body.
+class DocumentBody {
+  public:
+    virtual ~DocumentBody() = default;
+    virtual BodyStatus Status() const = 0;
+    // Rows: writes the body into the sink, piece by piece, once. Exceptions of the sink pass
+    // through unchanged; the body's own failures are logged and end in BodyAbandoned.
+    virtual void WriteTo(const TextSink& sink) = 0;
+};
+
+// The document's text (`head`, the body, the closing tag) encrypted with `cipher` into `sink`,
+// chunk by chunk. Exceptions of the sink and of the body pass through.
+void EncryptDocument(const Cipher& cipher, std::string_view head, DocumentBody& body,
+                     const TextSink& sink);
+// What the file holds after the encrypted text.
+inline constexpr std::string_view kDocumentEnd = "\r\n";
+
+}  // namespace brimlet

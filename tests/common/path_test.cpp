@@ -1,0 +1,126 @@
+// The platform's path rules: what ends a directory, what is rooted, how paths are joined.
+#include "common/path.h"
+
+#include <gtest/gtest.h>
+
+namespace brimlet {
+namespace {
+
+struct Case {
+    const char* in;
+    const char* out;
+};
+
+TEST(Path, DirectoryOfKeepsTheRootsSeparator) {
+    const Case cases[] = {
+        {"x", "."},
+#ifdef _WIN32
+        {"C:\\out\\d.xml", "C:\\out"},
+        {"C:/out/d.xml", "C:/out"},
+        {"C:\\out/d.xml", "C:\\out"},
+        // "C:" alone would be the drive's working directory.
+        {"C:\\d.xml", "C:\\"},
+        {"C:/d.xml", "C:/"},
+        {"\\d.xml", "\\"},
+        {"\\\\srv\\share\\d.xml", "\\\\srv\\share"},
+#else
+        {"/srv/out/d.xml", "/srv/out"},
+        {"/d.xml", "/"},
+        {"a/b", "a"},
+        // A backslash is an ordinary character.
+        {"/srv/out\\x/d.xml", "/srv/out\\x"},
+        {"out\\d.xml", "."},
+#endif
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DirectoryOf(c.in), c.out) << c.in;
+    }
+}
+
+// The temporary document, its lock and its kept predecessor; the instance guard of a link.
+TEST(Path, DotNameBesideIsInTheFilesOwnDirectory) {
+    const std::pair<Case, const char*> cases[] = {
+        {{"d.xml", ".d.xml."}, "."},
+        {{"pub_A_B", ".pub_A_B.lock"}, ".lock"},
+#ifdef _WIN32
+        {{"C:\\out\\d.xml", "C:\\out\\.d.xml."}, "."},
+        {{"C:/out/d.xml", "C:/out/.d.xml."}, "."},
+        {{"\\d.xml", "\\.d.xml."}, "."},
+        {{"C:\\d.xml", "C:\\.d.xml.previous"}, ".previous"},
+        {{"C:\\l\\pub_KA_WIN64.exe", "C:\\l\\.pub_KA_WIN64.exe.lock"}, ".lock"},
+#else
+        {{"/srv/out\\x/d.xml", "/srv/out\\x/.d.xml."}, "."},
+        {{"/d.xml", "/.d.xml."}, "."},
+        {{"/srv/A/Brimlet_A_B.xml", "/srv/A/.Brimlet_A_B.xml.lock"}, ".lock"},
+        {{"/srv/A/Brimlet_A_B.xml", "/srv/A/.Brimlet_A_B.xml.previous"}, ".previous"},
+#endif
+    };
+    for (const auto& [c, suffix] : cases) {
+        EXPECT_EQ(DotNameBeside(c.in, suffix), c.out) << c.in << " " << suffix;
+    }
+}
+
+TEST(Path, JoinPathPutsOneSeparatorBetween) {
+    const std::pair<Case, const char*> cases[] = {
+#ifdef _WIN32
+        {{"C:\\b", "C:\\b\\x"}, "x"},
+        {{"C:\\", "C:\\x"}, "x"},
+        {{"C:/b/", "C:/b/x"}, "x"},
+        {{"C:/b", "C:/b\\x"}, "x"},
+        {{"", "\\x"}, "x"},
+        {{"C:\\b", "C:\\b\\pub_A_B\\pub_A_B.exe"}, "pub_A_B\\pub_A_B.exe"},
+#else
+        {{"/opt/b", "/opt/b/x"}, "x"},
+        {{"/opt/b/", "/opt/b/x"}, "x"},
+        // The root's directory text is empty.
+        {{"", "/x"}, "x"},
+        {{"/opt\\", "/opt\\/x"}, "x"},
+#endif
+    };
+    for (const auto& [c, name] : cases) {
+        EXPECT_EQ(JoinPath(c.in, name), c.out) << c.in << " " << name;
+    }
+}
+
+// The settings' srvpath and metricsdir, taken from the program's directory unless rooted.
+TEST(Path, AnchoredTakesARelativePathFromTheDirectory) {
+#ifdef _WIN32
+    const char* dir = "C:\\b";
+    for (const char* rooted :
+         {"C:\\m", "C:/m", "\\\\srv\\share\\m", "\\m", "/m", "D:\\out", "D:/out", "D:out",
+          "d:\\Gr\xf6\xdf"
+          "e"}) {
+        EXPECT_EQ(Anchored(dir, rooted), rooted);
+        EXPECT_TRUE(IsRooted(rooted)) << rooted;
+    }
+    const Case relative[] = {
+        {"m\\p", "C:\\b\\m\\p"},
+        {"out", "C:\\b\\out"},
+        // Paths are in the ANSI code page: "Größe" in 1252 is no UTF-8.
+        {"Gr\xf6\xdf"
+         "e",
+         "C:\\b\\Gr\xf6\xdf"
+         "e"},
+    };
+#else
+    const char* dir = "/opt/b";
+    for (const char* rooted : {"/var/m", "/", "//x"}) {
+        EXPECT_EQ(Anchored(dir, rooted), rooted);
+        EXPECT_TRUE(IsRooted(rooted)) << rooted;
+    }
+    const Case relative[] = {
+        {"m/p", "/opt/b/m/p"},
+        {"C:\\m/p", "/opt/b/C:\\m/p"},
+        {"\\m", "/opt/b/\\m"},
+        {"./m", "/opt/b/./m"},
+    };
+#endif
+    for (const Case& c : relative) {
+        EXPECT_EQ(Anchored(dir, c.in), c.out) << c.in;
+        EXPECT_FALSE(IsRooted(c.in)) << c.in;
+    }
+    EXPECT_FALSE(IsRooted(""));
+}
+
+}  // namespace
+}  // namespace brimlet
