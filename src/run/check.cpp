@@ -82,7 +82,11 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
     for (const std::string& key : *keys) {
         if (std::none_of(std::begin(setting::kAll), std::end(setting::kAll),
                          [&](std::string_view k) { return EqualsIgnoreCaseAscii(k, key); })) {
-            report.Line("note: " + file + ": unknown key " + key + " is ignored");
+            report.Line(std::string("note: ")
+                            .append(file)
+                            .append(": unknown key ")
+                            .append(key)
+                            .append(" is ignored"));
         }
     }
 }

@@ -23,6 +23,7 @@
 #include "support/e2e.h"
 #include "support/md5.h"
 #include "support/temp_dir.h"
+#include "xml/xml_body.h"
 
 namespace brimlet {
 namespace {
