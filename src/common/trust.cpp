@@ -3,10 +3,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+
+#include "common/path.h"
 
 namespace brimlet {
 
@@ -50,7 +51,7 @@ std::string DistrustOf(int fd) {
     if (std::string why = Judge(st, path); !why.empty()) {
         return why;
     }
-    const std::string dir = path.substr(0, std::max<std::size_t>(path.rfind('/'), 1));
+    const std::string dir = DirectoryOf(path);
     struct stat dirSt {};
     if (::stat(dir.c_str(), &dirSt) != 0) {
         return dir + " cannot be examined: " + std::strerror(errno);

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "common/fd_io.h"
+#include "common/path.h"
 #include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "decrypt/tool_files.h"
@@ -60,9 +61,7 @@ struct ReplacingFile::Impl {
 ReplacingFile::ReplacingFile(std::string path) : m_impl(std::make_unique<Impl>()) {
     Impl& f = *m_impl;
     f.path = std::move(path);
-    const std::size_t slash = f.path.rfind('/');
-    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
-    f.temp = f.path.substr(0, base) + "." + f.path.substr(base) + ".XXXXXX";
+    f.temp = DotNameBeside(f.path, ".XXXXXX");
     f.fd = UniqueFd(::mkostemp(f.temp.data(), O_CLOEXEC));
     if (!f.fd) {
         f.temp.clear();

@@ -6,6 +6,7 @@
 
 #include "common/handle_win32.h"
 #include "common/move_win32.h"
+#include "common/path.h"
 #include "decrypt/tool_files.h"
 
 namespace brimlet::tools {
@@ -67,12 +68,9 @@ struct ReplacingFile::Impl {
 ReplacingFile::ReplacingFile(std::string path) : m_impl(std::make_unique<Impl>()) {
     Impl& f = *m_impl;
     f.path = std::move(path);
-    const std::size_t slash = f.path.find_last_of("\\/");
-    const std::size_t base = slash == std::string::npos ? 0 : slash + 1;
     std::random_device random;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string temp =
-            f.path.substr(0, base) + "." + f.path.substr(base) + "." + std::to_string(random());
+        std::string temp = DotNameBeside(f.path, "." + std::to_string(random()));
         f.file = UniqueHandle(CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                           FILE_ATTRIBUTE_NORMAL, nullptr));
         if (f.file) {
