@@ -5,6 +5,7 @@
 
 #include "common/failure.h"
 #include "common/handle_win32.h"
+#include "common/system_failure.h"
 #include "common/text.h"
 #include "fsutil/fsutil.h"
 
