@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "checksum_test_util.h"
 #include "common/text.h"
 #include "run/checksum_update.h"
+#include "support/md5_stand_in.h"
 #include "support/run_log.h"
 #include "support/test_db.h"
 

@@ -1,6 +1,7 @@
 #pragma once
-// Libraries installed as <exeDir>/libVelGnMD5.so (VelGnMD5.dll) for the checksum tests (and the MD5
-// to check against).
+// Libraries installed as <dir>/libVelGnMD5.so (VelGnMD5.dll) for the loader's and the checksum
+// procedures' tests: the real one (REAL_MD5_LIBRARY) or a scripted stand-in (FAKE_MD5_<MODE>,
+// support/md5_stand_in/), and the MD5 to check against.
 #include <filesystem>
 #include <string>
 
