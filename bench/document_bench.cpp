@@ -79,6 +79,7 @@ int main(int argc, char** argv) {
     ctx.purl = "https://downloads.example.invalid/agent/primary";
     ctx.surl = "https://mirror.example.invalid/agent/secondary";
     ctx.xmlPath = std::string(argv[2]) + "/Brimlet_A_B.xml";
+    ctx.publication = std::make_shared<brimlet::Publication>(ctx.xmlPath);
     start = std::chrono::steady_clock::now();
     HeldBody held(body);
     brimlet::PublishDocument(ctx, held, brimlet::DocumentCipher());

@@ -137,6 +137,7 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     std::printf("encrypted_bytes %zu\n", encoded);
 
     HeldBody held(body);
+    ctx.publication = std::make_shared<brimlet::Publication>(ctx.xmlPath);
     brimlet::PublishDocument(ctx, held, cipher);
     Report("encryption_write", watch.Lap());
     if (!ctx.published) {

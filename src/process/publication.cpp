@@ -1,10 +1,18 @@
 #include "process/publication.h"
 
+#include <thread>
+
 #include "common/failure.h"
 #include "common/path.h"
 #include "process/files.h"
 
 namespace brimlet {
+
+namespace {
+
+constexpr auto kLockPoll = std::chrono::milliseconds(50);
+
+}  // namespace
 
 std::string DocumentLock::PathFor(const std::string& documentPath) {
     return DotNameBeside(documentPath, ".lock");
@@ -41,34 +49,53 @@ void Publication::DropKept() noexcept {
     }
 }
 
-void Publication::Settle(LogFile& log, RecordOutcome outcome) noexcept {
+Settlement Publication::Settle(RecordOutcome outcome) noexcept {
+    Settlement done;
     if (m_settled.exchange(true)) {
-        return;
+        return done;
     }
     if (!m_replaced || outcome == RecordOutcome::Made) {
         DropKept();
         m_lock.Release();
-        return;
+        done.action = Settlement::Action::Kept;
+        return done;
     }
     const bool restored = m_hadPrevious;
-    const std::optional<Failure> failure =
-        restored ? RenameOver(m_kept, m_path, "put back " + m_kept + " as " + m_path)
-                 : RemoveFile(m_path, "remove " + m_path);
-    if (!failure) {
+    done.failure = restored ? RenameOver(m_kept, m_path, "put back " + m_kept + " as " + m_path)
+                            : RemoveFile(m_path, "remove " + m_path);
+    if (!done.failure) {
         m_keeping = false;
         m_rolledBack = true;
-        const std::string why = outcome == RecordOutcome::Unknown
-                                    ? "Checksum update outcome unknown: "
-                                    : "Checksum not updated in the database: ";
-        WriteLog(
-            log, "modMain", "SubUpdateXmlCheckSum", "MSG",
-            why + (restored ? "the previous xml file is put back" : "the new xml file is removed"),
-            m_path, "");
+        done.action =
+            restored ? Settlement::Action::PreviousPutBack : Settlement::Action::NewRemoved;
     } else {
-        WriteErrorEntry(log, "SubUpdateXmlCheckSum", *failure, 240);
+        done.action = Settlement::Action::UndoFailed;
         DropKept();
     }
     m_lock.Release();
+    return done;
+}
+
+DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
+                                           std::chrono::milliseconds wait,
+                                           const std::function<bool()>& stopped) {
+    const std::string path = PathFor(documentPath);
+    std::optional<LockHandle> file = Open(documentPath, path);
+    if (!file) {
+        return Result::NothingToGuard;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    while (!TryOnce(*file, path)) {
+        if (stopped && stopped()) {
+            return Result::Stopped;
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return Result::TimedOut;
+        }
+        std::this_thread::sleep_for(kLockPoll);
+    }
+    m_lock = std::move(*file);
+    return Result::Acquired;
 }
 
 }  // namespace brimlet

@@ -6,9 +6,10 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <optional>
 #include <string>
 
-#include "log/log.h"
+#include "common/failure.h"
 #include "process/lock_handle.h"
 
 namespace brimlet {
@@ -36,11 +37,31 @@ class DocumentLock {
     void Release() noexcept { m_lock.Close(); }
 
   private:
+    // Per platform: the lock file opened and judged as Acquire says, or none when there is
+    // nothing to guard. Throws Failure.
+    static std::optional<LockHandle> Open(const std::string& documentPath, const std::string& path);
+    // Per platform: one try for the lock without waiting; false while another holds it.
+    // Throws Failure.
+    static bool TryOnce(const LockHandle& file, const std::string& path);
+
     LockHandle m_lock;
 };
 
 // What became of the checksum call for the new document.
 enum class RecordOutcome { Made, NotMade, Unknown };
+
+// What Settle did, for the caller to report.
+struct Settlement {
+    enum class Action {
+        AlreadySettled,   // an earlier Settle ended it; nothing changed
+        Kept,             // recorded, or nothing was replaced: the path holds what it holds
+        PreviousPutBack,  // the kept document is back at the path
+        NewRemoved,       // there was none before: the new document is gone
+        UndoFailed,       // the new document could not be undone: `failure` says why
+    };
+    Action action = Action::AlreadySettled;
+    std::optional<Failure> failure;
+};
 
 // One publication under way: its lock, and the document it replaced.
 class Publication {
@@ -73,8 +94,8 @@ class Publication {
 
     // Ends the publication once, whichever thread comes first. Made: the new document stays.
     // Otherwise the kept document is renamed back over the path (or the new one removed where
-    // there was none) and one MSG entry of SubUpdateXmlCheckSum says so. The lock is released.
-    void Settle(LogFile& log, RecordOutcome outcome) noexcept;
+    // there was none). The lock is released. Writes nothing: the caller reports what it did.
+    Settlement Settle(RecordOutcome outcome) noexcept;
     bool Settled() const { return m_settled.load(); }
     // True once Settle put the previous document back.
     bool RolledBack() const { return m_rolledBack.load(); }

@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <thread>
 
 #include "common/path.h"
 #include "common/system_failure.h"
@@ -15,8 +14,6 @@ namespace brimlet {
 
 namespace {
 
-constexpr auto kLockPoll = std::chrono::milliseconds(50);
-
 // Publishing accounts that share a directory through its group take turns on one lock file,
 // so it must be theirs to open; elsewhere nobody but the owner needs it.
 bool GroupShared(const struct stat& dir) {
@@ -25,15 +22,13 @@ bool GroupShared(const struct stat& dir) {
 
 }  // namespace
 
-DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
-                                           std::chrono::milliseconds wait,
-                                           const std::function<bool()>& stopped) {
-    const std::string path = PathFor(documentPath);
+std::optional<LockHandle> DocumentLock::Open(const std::string& documentPath,
+                                             const std::string& path) {
     const std::string dirPath = DirectoryOf(documentPath);
     struct stat dir {};
     // No directory that this run can reach: the document's own write reports why.
     if (::stat(dirPath.c_str(), &dir) != 0 || !S_ISDIR(dir.st_mode)) {
-        return Result::NothingToGuard;
+        return std::nullopt;
     }
     const bool shared = GroupShared(dir);
     const mode_t mode = shared ? 0660 : 0600;
@@ -45,7 +40,7 @@ DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
         // A directory this account cannot write holds no document it could change; a lock
         // file it cannot open in a directory it can write is another account's.
         if ((error == EACCES || error == EROFS) && ::access(dirPath.c_str(), W_OK) != 0) {
-            return Result::NothingToGuard;
+            return std::nullopt;
         }
         throw ErrnoFailure(error, "lock " + path);
     }
@@ -64,24 +59,20 @@ DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
     if (ours && (st.st_mode & 07777) != mode) {
         (void)::fchmod(fd.get(), mode);
     }
+    return LockHandle(fd.Release());
+}
+
+bool DocumentLock::TryOnce(const LockHandle& file, const std::string& path) {
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    while (::fcntl(fd.get(), F_OFD_SETLK, &lock) != 0) {
-        if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
-            throw ErrnoFailure(errno, "lock " + path);
-        }
-        if (stopped && stopped()) {
-            return Result::Stopped;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return Result::TimedOut;
-        }
-        std::this_thread::sleep_for(kLockPoll);
+    if (::fcntl(file.native(), F_OFD_SETLK, &lock) == 0) {
+        return true;
     }
-    m_lock = LockHandle(fd.Release());
-    return Result::Acquired;
+    if (errno != EAGAIN && errno != EACCES && errno != EINTR) {
+        throw ErrnoFailure(errno, "lock " + path);
+    }
+    return false;
 }
 
 }  // namespace brimlet

@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <thread>
-
 #include "common/failure.h"
 #include "common/path.h"
 #include "process/files_win32.h"
@@ -9,20 +7,12 @@
 
 namespace brimlet {
 
-namespace {
-
-constexpr auto kLockPoll = std::chrono::milliseconds(50);
-
-}  // namespace
-
-DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
-                                           std::chrono::milliseconds wait,
-                                           const std::function<bool()>& stopped) {
-    const std::string path = PathFor(documentPath);
+std::optional<LockHandle> DocumentLock::Open(const std::string& documentPath,
+                                             const std::string& path) {
     const DWORD dir = GetFileAttributesA(DirectoryOf(documentPath).c_str());
     // No directory that this run can reach: the document's own write reports why.
     if (dir == INVALID_FILE_ATTRIBUTES || (dir & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-        return Result::NothingToGuard;
+        return std::nullopt;
     }
     LockHandle file = OpenLockFile(path);
     if (!file) {
@@ -31,32 +21,22 @@ DocumentLock::Result DocumentLock::Acquire(const std::string& documentPath,
         // document it could change. A lock file it cannot open is another account's.
         if (code == ERROR_ACCESS_DENIED &&
             GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-            return Result::NothingToGuard;
+            return std::nullopt;
         }
         throw SystemFailure(code, "lock " + path);
     }
     if (const std::string why = ForeignLockFile(NativeHandle(file)); !why.empty()) {
         throw Failure(-1, "lock " + path + ": not a lock file of this account (" + why + ")");
     }
-    const auto deadline = std::chrono::steady_clock::now() + wait;
-    for (;;) {
-        const DWORD code = TryLockFile(NativeHandle(file));
-        if (code == ERROR_SUCCESS) {
-            break;
-        }
-        if (code != ERROR_LOCK_VIOLATION) {
-            throw SystemFailure(code, "lock " + path);
-        }
-        if (stopped && stopped()) {
-            return Result::Stopped;
-        }
-        if (std::chrono::steady_clock::now() >= deadline) {
-            return Result::TimedOut;
-        }
-        std::this_thread::sleep_for(kLockPoll);
+    return file;
+}
+
+bool DocumentLock::TryOnce(const LockHandle& file, const std::string& path) {
+    const DWORD code = TryLockFile(NativeHandle(file));
+    if (code != ERROR_SUCCESS && code != ERROR_LOCK_VIOLATION) {
+        throw SystemFailure(code, "lock " + path);
     }
-    m_lock = std::move(file);
-    return Result::Acquired;
+    return code == ERROR_SUCCESS;
 }
 
 }  // namespace brimlet

@@ -34,15 +34,6 @@ constexpr auto kStopPoll = std::chrono::milliseconds(50);
 
 }  // namespace
 
-std::int32_t RunBoundSeconds(std::int32_t connTimeout, std::int32_t cmdTimeout) {
-    if (connTimeout <= 0 || cmdTimeout <= 0) {
-        return 0;
-    }
-    const std::int64_t bound = std::int64_t{connTimeout} + std::int64_t{4} * cmdTimeout +
-                               kLockWaitGraceSec + std::int64_t{kRunBoundMarginSec};
-    return bound > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(bound);
-}
-
 struct RunWatchdog::Impl {
     const SteadyClock::time_point start = SteadyClock::now();
     std::mutex mutex;

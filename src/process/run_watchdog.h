@@ -18,17 +18,6 @@ namespace brimlet {
 // cancels half a second after the limit, and a cancel that works gives the call back well
 // within the rest.
 inline constexpr std::chrono::milliseconds kStallGrace{2000};
-// What a run with both time-outs set may take beyond conntimeoutsec + 3 x cmdtimeoutsec
-// (query, checksum, disconnect) and the wait for the document's lock: the 2 s pause, the grace
-// of each of the four calls and the program's own work on the document.
-inline constexpr std::int32_t kRunBoundMarginSec = 30;
-// The wait for the document's lock beyond cmdtimeoutsec: the holder's checksum call may take
-// its whole time-out, then it settles its document.
-inline constexpr std::int32_t kLockWaitGraceSec = 5;
-
-// conntimeoutsec + 3 x cmdtimeoutsec + (cmdtimeoutsec + kLockWaitGraceSec) +
-// kRunBoundMarginSec, or 0 (no bound) when either is 0.
-std::int32_t RunBoundSeconds(std::int32_t connTimeout, std::int32_t cmdTimeout);
 
 class RunWatchdog {
   public:

@@ -2,9 +2,6 @@
 
 #include <atomic>
 
-#include "common/failure.h"
-#include "log/log.h"
-
 namespace brimlet {
 
 namespace {
@@ -25,21 +22,13 @@ void NoteStopSignal(int sig) noexcept {
     g_stopSignal.compare_exchange_strong(none, sig);
 }
 
-void ThrowIfStopped(RunContext& ctx) {
+int TakeUnreportedStop(int& reported) noexcept {
     const int sig = StopSignalReceived();
-    if (sig != 0 && ctx.stopSignal == 0) {
-        ctx.stopSignal = sig;
-        throw Failure(-1, StopSignalText(sig));
+    if (sig == 0 || reported != 0) {
+        return 0;
     }
-}
-
-bool StopRequested(RunContext& ctx, std::string_view function, int step) {
-    try {
-        ThrowIfStopped(ctx);
-    } catch (const Failure& failure) {
-        WriteErrorEntry(ctx.log, function, failure, step);
-    }
-    return ctx.stopSignal != 0;
+    reported = sig;
+    return sig;
 }
 
 }  // namespace brimlet

@@ -3,9 +3,6 @@
 // console's closing). The handler only notes the signal; the run looks at the note at its safe
 // points, where it can still leave the document whole and say why it ended.
 #include <string>
-#include <string_view>
-
-#include "run/run_context.h"
 
 namespace brimlet {
 
@@ -19,13 +16,8 @@ int StopSignalReceived() noexcept;
 void NoteStopSignal(int sig) noexcept;
 // "Stop signal SIGTERM received"; on Windows "Stop signal CTRL_C_EVENT received".
 std::string StopSignalText(int sig);
-
-// When a stop signal has come and the run has not reported it yet: records it in
-// ctx.stopSignal and throws Failure(-1, StopSignalText), so that the guarded procedure
-// running writes it as its error entry at its step.
-void ThrowIfStopped(RunContext& ctx);
-// The same as an entry of `function` at `step`, without throwing; true when the run is
-// stopping (reported now or before).
-bool StopRequested(RunContext& ctx, std::string_view function, int step);
+// The stop signal received and not yet reported: when one has come and `reported` is still 0,
+// sets `reported` to it and returns it; otherwise 0. `reported` is the caller's own record.
+int TakeUnreportedStop(int& reported) noexcept;
 
 }  // namespace brimlet

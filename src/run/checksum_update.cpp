@@ -9,8 +9,8 @@
 #include "log/log.h"
 #include "process/files.h"
 #include "process/run_watchdog.h"
-#include "process/stop_signals.h"
 #include "run/checksum.h"
+#include "run/run_stop.h"
 
 namespace brimlet {
 
@@ -19,6 +19,8 @@ namespace {
 constexpr std::string_view kModule = "modMain";
 constexpr std::string_view kFunction = "SubUpdateXmlCheckSum";
 constexpr std::int32_t kErrObjectNotSet = 91;
+// The step of an undo that failed.
+constexpr int kSettleStep = 240;
 
 Failure NotWrittenByThisRun(const std::string& path, const std::string& why) {
     return Failure(-1, "The file at " + path + " is not the one this run wrote (" + why +
@@ -193,7 +195,30 @@ void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library) {
     const RecordOutcome outcome = UpdateXmlCheckSum(ctx, library);
     if (ctx.publication) {
         ctx.publication->callInFlight = false;
-        ctx.publication->Settle(ctx.log, outcome);
+        SettlePublication(ctx.log, *ctx.publication, outcome);
+    }
+}
+
+void SettlePublication(LogFile& log, Publication& publication, RecordOutcome outcome) noexcept {
+    const Settlement done = publication.Settle(outcome);
+    const std::string why = outcome == RecordOutcome::Unknown
+                                ? "Checksum update outcome unknown: "
+                                : "Checksum not updated in the database: ";
+    switch (done.action) {
+        case Settlement::Action::AlreadySettled:
+        case Settlement::Action::Kept:
+            break;
+        case Settlement::Action::PreviousPutBack:
+            WriteLog(log, kModule, kFunction, "MSG", why + "the previous xml file is put back",
+                     publication.documentPath(), "");
+            break;
+        case Settlement::Action::NewRemoved:
+            WriteLog(log, kModule, kFunction, "MSG", why + "the new xml file is removed",
+                     publication.documentPath(), "");
+            break;
+        case Settlement::Action::UndoFailed:
+            WriteErrorEntry(log, kFunction, *done.failure, kSettleStep);
+            break;
     }
 }
 

@@ -16,6 +16,12 @@ namespace brimlet {
 // 1 counts as of unknown outcome).
 void SubUpdateXmlCheckSum(RunContext& ctx, Md5Library& library);
 
+// Settles `publication` with `outcome` and writes SubUpdateXmlCheckSum's entry of what that
+// did: an MSG entry of the document put back or removed, the error entry at step 240 of an
+// undo that failed, nothing when the document stays or it was settled before. Every settling
+// of the run comes here, the watchdog's at the process's end too.
+void SettlePublication(LogFile& log, Publication& publication, RecordOutcome outcome) noexcept;
+
 // Whether a failed checksum call may still have been recorded, judged by its SQLSTATE.
 bool OutcomeUnknown(const Failure& failure);
 

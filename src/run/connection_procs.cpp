@@ -2,6 +2,7 @@
 
 #include "process/run_watchdog.h"
 #include "run/get_con_dtls.h"
+#include "run/run_bound.h"
 
 namespace brimlet {
 

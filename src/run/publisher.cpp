@@ -11,6 +11,8 @@
 #include "process/run_watchdog.h"
 #include "process/stop_signals.h"
 #include "run/component_query.h"
+#include "run/run_bound.h"
+#include "run/run_stop.h"
 #include "xml/xml_body.h"
 
 namespace brimlet {
@@ -32,7 +34,7 @@ struct WriteFailure {
 // the same document wait here.
 void LockDocument(RunContext& ctx) {
     if (!ctx.publication || ctx.publication->Settled()) {
-        ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
+        throw Failure(-1, "No publication of " + ctx.xmlPath + " under way");
     }
     const auto wait = std::chrono::seconds(ctx.cmdTimeoutSec.SecondsOr(0) + kLockWaitGraceSec);
     switch (ctx.publication->lock().Acquire(ctx.xmlPath, wait,

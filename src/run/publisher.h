@@ -14,7 +14,8 @@ void SubCreateBrimletXML(RunContext& ctx) noexcept;
 // the encryption. Rows: the encrypted document plus CR LF replaces ctx.xmlPath atomically, and
 // ctx.published is set. NoRows: the old document is removed and ctx.noData is set. Failed,
 // NoUsableRows (with an error entry), or any failure of encryption or writing: the old
-// document stays untouched. Never throws.
+// document stays untouched. The document changes only under ctx.publication, the one Main
+// began for ctx.xmlPath (none, or one settled: an error entry, nothing changes). Never throws.
 void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) noexcept;
 
 }  // namespace brimlet

@@ -33,7 +33,8 @@ struct RunContext {
                                                  // between runs, for the metrics; "": none
     std::string xmlPath;                         // Main
     std::unique_ptr<db::Connection> connection;  // getConnected; CloseConnection resets it
-    // SubCreateBrimletXML, from the document's lock on; settled once its record is made or not.
+    // Main, once the document's path is known; SubCreateBrimletXML locks and fills it, and
+    // SettlePublication ends it once its record is made or not (the watchdog's hook too).
     std::shared_ptr<Publication> publication;
 
     // The log, with the executable's identity (the name it was invoked by) and the clock.

@@ -9,11 +9,11 @@
 #include "log/day_file.h"
 #include "process/instance_guard.h"
 #include "process/run_watchdog.h"
-#include "process/stop_signals.h"
 #include "run/checksum_update.h"
 #include "run/connection_procs.h"
 #include "run/publisher.h"
 #include "run/run_metrics.h"
+#include "run/run_stop.h"
 
 namespace brimlet {
 
@@ -100,8 +100,9 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
             // A run ended by the watchdog from here on puts the previous document back first.
             ctx.watchdog.SetExitHook([&ctx, publication = ctx.publication](LogFile& log) {
-                publication->Settle(log, publication->callInFlight ? RecordOutcome::Unknown
-                                                                   : RecordOutcome::NotMade);
+                SettlePublication(
+                    log, *publication,
+                    publication->callInFlight ? RecordOutcome::Unknown : RecordOutcome::NotMade);
                 WriteRunMetrics(ctx, kExitFailed);
             });
             step = 190;
@@ -114,7 +115,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
                 SubUpdateXmlCheckSum(ctx, md5);
             }
             // Stopped before the call: the new document goes at once.
-            ctx.publication->Settle(ctx.log, RecordOutcome::NotMade);
+            SettlePublication(ctx.log, *ctx.publication, RecordOutcome::NotMade);
         }
         step = 230;
         {
@@ -137,7 +138,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         ctx.watchdog.SetExitHook(nullptr);
         // The document goes back first, so that Main's own entry closes the log.
         if (ctx.publication) {
-            ctx.publication->Settle(ctx.log, RecordOutcome::NotMade);
+            SettlePublication(ctx.log, *ctx.publication, RecordOutcome::NotMade);
         }
         WriteErrorEntry(ctx.log, "Main", failure, step);
         (void)WriteRunMetrics(ctx, kExitFailed);

@@ -39,6 +39,7 @@ class DocumentDbTest : public test::BackendTest {
         ctx.surl = "http://s/]]>";
         std::filesystem::create_directory(m_run.dir / "out");
         ctx.xmlPath = m_run.dir / "out/Brimlet_AG_OS.xml";
+        ctx.publication = std::make_shared<Publication>(ctx.xmlPath);
         ctx.connection = std::make_unique<db::Connection>();
         ctx.connection->SetConnectionString(Db().ConnectionString());
         ctx.connection->SetCommandTimeout(30);

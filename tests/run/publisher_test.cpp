@@ -1,6 +1,7 @@
 #include "run/publisher.h"
 
 #include "common/failure.h"
+#include "run/checksum_update.h"
 
 #include <dirent.h>
 #include <gtest/gtest.h>
@@ -90,20 +91,20 @@ class PublisherTest : public ::testing::Test {
     void Publish(BodyStatus status, const std::string& body = {},
                  const Cipher& cipher = DocumentCipher()) {
         FakeBody fake(status, [&body](const TextSink& sink) { sink(body); });
+        Begin();
         PublishDocument(m_ctx, fake, cipher);
         Settle();
     }
 
+    // What Main does once the document's path is known.
+    void Begin() { m_ctx.publication = std::make_shared<Publication>(m_ctx.xmlPath); }
     // What SubUpdateXmlCheckSum does once the call's outcome is known.
-    void Settle() {
-        if (m_ctx.publication) {
-            m_ctx.publication->Settle(m_ctx.log, m_record);
-        }
-    }
+    void Settle() { SettlePublication(m_ctx.log, *m_ctx.publication, m_record); }
 
     // Rows whose body comes from `producer`.
     void PublishProduced(Producer producer) {
         FakeBody fake(BodyStatus::Rows, std::move(producer));
+        Begin();
         PublishDocument(m_ctx, fake, DocumentCipher());
         Settle();
     }
@@ -187,100 +188,57 @@ TEST_F(PublisherTest, FailuresKeepTheOldDocumentUntouched) {
     EXPECT_TRUE(Listing(m_dir / "out").empty());
 }
 
-// The new document stays only with its record; otherwise the previous one comes back whole,
-// also over a kept copy that a killed run left behind.
-TEST_F(PublisherTest, DocumentWithoutItsRecordGivesWayToThePreviousOne) {
+// What the settling did is SubUpdateXmlCheckSum's entry, written once: the files of each case
+// are publication_test.cpp's table.
+TEST_F(PublisherTest, SettlementIsReportedOnceAsTheChecksumProceduresEntry) {
     const struct {
         const char* name;
         bool previous;
-        bool leftover;
         RecordOutcome outcome;
         const char* entry;  // nullptr: none
     } cases[] = {
-        {"recorded", true, false, RecordOutcome::Made, nullptr},
-        {"not recorded", true, true, RecordOutcome::NotMade,
+        {"recorded", true, RecordOutcome::Made, nullptr},
+        {"not recorded", true, RecordOutcome::NotMade,
          "Checksum not updated in the database: the previous xml file is put back"},
-        {"not recorded, first document", false, false, RecordOutcome::NotMade,
+        {"not recorded, first document", false, RecordOutcome::NotMade,
          "Checksum not updated in the database: the new xml file is removed"},
-        {"outcome unknown", true, false, RecordOutcome::Unknown,
+        {"outcome unknown", true, RecordOutcome::Unknown,
          "Checksum update outcome unknown: the previous xml file is put back"},
     };
-    const std::string kept = Publication::KeptPathFor(m_ctx.xmlPath);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ::unlink(m_ctx.xmlPath.c_str());
         if (c.previous) {
             test::WriteFile(m_ctx.xmlPath, "old\r\n");
         }
-        if (c.leftover) {
-            test::WriteFile(kept, "left by a killed run\r\n");
-        }
         m_record = c.outcome;
         Publish(BodyStatus::Rows, kBody);
-        const bool stays = c.outcome == RecordOutcome::Made;
-        EXPECT_EQ(test::Exists(m_ctx.xmlPath), stays || c.previous);
-        if (stays) {
+        if (c.outcome == RecordOutcome::Made) {
             EXPECT_EQ(DocumentCipher().Decrypt(test::ReadFile(m_ctx.xmlPath)), Document(kBody));
-        } else if (c.previous) {
-            EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
         }
-        EXPECT_EQ(m_ctx.publication->RolledBack(), !stays);
-        EXPECT_EQ(Listing(m_dir / "out"), test::Exists(m_ctx.xmlPath)
-                                              ? std::vector<std::string>{"Brimlet_A_B.xml"}
-                                              : std::vector<std::string>{});
         const Entry last = Entries().back();
         EXPECT_EQ(last.function + " " + last.type + " " + last.val1 + " " + last.val2,
                   c.entry == nullptr
                       ? "SubCreateBrimletXML MSG Created new xml file " + m_ctx.xmlPath
                       : "SubUpdateXmlCheckSum MSG " + std::string(c.entry) + " " + m_ctx.xmlPath);
-        // Settled once: a second word (the watchdog's) changes nothing.
-        m_ctx.publication->Settle(m_ctx.log, RecordOutcome::NotMade);
-        EXPECT_EQ(Entries().back().val1, last.val1);
+        // Settled once: a second word (the watchdog's) writes nothing.
+        const std::size_t entries = Entries().size();
+        SettlePublication(m_ctx.log, *m_ctx.publication, RecordOutcome::NotMade);
+        EXPECT_EQ(Entries().size(), entries);
     }
-}
-
-// The lock beside the document: one holder at a time, a bounded wait that a stop ends, and a
-// file that only this account can open, never one planted there.
-TEST_F(PublisherTest, DocumentLockTakesTurnsAndRefusesFilesNotItsOwn) {
-    using Result = DocumentLock::Result;
-    const auto never = [] { return false; };
-    const std::string lockPath = DocumentLock::PathFor(m_ctx.xmlPath);
-    EXPECT_EQ(lockPath, m_dir / "out/.Brimlet_A_B.xml.lock");
-    DocumentLock first;
-    DocumentLock second;
-    ASSERT_EQ(first.Acquire(m_ctx.xmlPath, std::chrono::milliseconds(0), never), Result::Acquired);
-    struct stat st {};
-    ASSERT_EQ(::stat(lockPath.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0600u);
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(second.Acquire(m_ctx.xmlPath, std::chrono::milliseconds(300), never),
-              Result::TimedOut);
-    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
-    EXPECT_EQ(second.Acquire(m_ctx.xmlPath, std::chrono::seconds(30), [] { return true; }),
-              Result::Stopped);
-    first.Release();
-    EXPECT_EQ(second.Acquire(m_ctx.xmlPath, std::chrono::milliseconds(0), never), Result::Acquired);
-    second.Release();
-
-    // A group-shared directory lets the group's accounts take turns too.
-    ASSERT_EQ(::chmod((m_dir / "out").c_str(), 02775), 0);
-    ASSERT_EQ(first.Acquire(m_ctx.xmlPath, std::chrono::milliseconds(0), never), Result::Acquired);
-    first.Release();
-    ASSERT_EQ(::stat(lockPath.c_str(), &st), 0);
-    EXPECT_EQ(st.st_mode & 07777, 0660u);
-    ASSERT_EQ(::chmod((m_dir / "out").c_str(), 0755), 0);
-
-    test::WriteFile(m_ctx.xmlPath, "doc\r\n");
-    for (const bool symlinked : {true, false}) {
-        SCOPED_TRACE(symlinked ? "symlink to the document" : "hard link to the document");
-        ::unlink(lockPath.c_str());
-        ASSERT_EQ(symlinked ? ::symlink(m_ctx.xmlPath.c_str(), lockPath.c_str())
-                            : ::link(m_ctx.xmlPath.c_str(), lockPath.c_str()),
-                  0);
-        EXPECT_THROW(first.Acquire(m_ctx.xmlPath, std::chrono::milliseconds(0), never), Failure);
-        EXPECT_FALSE(first.Held());
-        EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "doc\r\n");
-    }
+    // An undo that fails is the procedure's error entry at its step.
+    test::WriteFile(m_ctx.xmlPath, "old\r\n");
+    m_record = RecordOutcome::NotMade;
+    FakeBody fake(BodyStatus::Rows, [](const TextSink& sink) { sink(kBody); });
+    Begin();
+    PublishDocument(m_ctx, fake, DocumentCipher());
+    ::unlink(Publication::KeptPathFor(m_ctx.xmlPath).c_str());
+    Settle();
+    const Entry last = Entries().back();
+    EXPECT_EQ(last.function + " " + last.type + " " + last.val3, "SubUpdateXmlCheckSum ERR 240");
+    EXPECT_NE(last.val2.find("put back " + Publication::KeptPathFor(m_ctx.xmlPath)),
+              std::string::npos)
+        << last.val2;
 }
 
 TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {

@@ -1,6 +1,6 @@
-// What the run does on Windows that has no Linux counterpart: the link's name without its
-// extension, LockFileEx on files with an access list of their own, the kept predecessor as an
-// NTFS hard link.
+// What the machinery does on Windows that has no Linux counterpart: the link's name without its
+// extension, LockFileEx on files with an access list of their own, the file steps. (The kept
+// predecessor as an NTFS hard link: publication_test.cpp's table, which runs here too.)
 #include <windows.h>
 // clang-format off
 #include <aclapi.h>
@@ -15,7 +15,6 @@
 #include "process/identity.h"
 #include "process/instance_guard.h"
 #include "process/publication.h"
-#include "run/check.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -41,10 +40,8 @@ TEST(IdentityWin32, TheLinkIsTheFileNameWithoutItsExtension) {
         EXPECT_EQ(id.name, c.name) << c.given;
     }
     const ExecutableIdentity self = RunningExecutable("ignored", "");
-    EXPECT_EQ(self.name, "run_tests");
-    EXPECT_EQ(self.path, self.dir + "\\run_tests.exe");
-    EXPECT_EQ(CheckTarget("pub_KA_WIN64", "C:\\brimlet", "").path,
-              "C:\\brimlet\\pub_KA_WIN64\\pub_KA_WIN64.exe");
+    EXPECT_EQ(self.name, "process_tests");
+    EXPECT_EQ(self.path, self.dir + "\\process_tests.exe");
 }
 
 // Whether the file's access list allows this account and nobody but Administrators and
@@ -141,27 +138,6 @@ TEST(LockFilesWin32, TheDocumentsLockIsWaitedForAndNeedsItsDirectory) {
     EXPECT_EQ(
         none.Acquire(In(d, "missing\\Brimlet_A_B.xml"), std::chrono::milliseconds(0), nullptr),
         DocumentLock::Result::NothingToGuard);
-}
-
-TEST(PublicationWin32, TheKeptHardLinkComesBackUnlessTheRecordIsMade) {
-    for (const RecordOutcome outcome : {RecordOutcome::NotMade, RecordOutcome::Made}) {
-        test::TempDir d;
-        const std::string doc = In(d, "Brimlet_A_B.xml");
-        test::WriteFile(doc, "old");
-        LogFile log;
-        Publication publication(doc);
-        publication.KeepPrevious();
-        EXPECT_EQ(test::ReadFile(Publication::KeptPathFor(doc)), "old");
-        // What the atomic file's commit does.
-        test::WriteFile(In(d, "new"), "new");
-        ASSERT_TRUE(MoveFileExA(In(d, "new").c_str(), doc.c_str(), MOVEFILE_REPLACE_EXISTING));
-        publication.MarkReplaced();
-        publication.Settle(log, outcome);
-        const bool made = outcome == RecordOutcome::Made;
-        EXPECT_EQ(test::ReadFile(doc), made ? "new" : "old");
-        EXPECT_EQ(publication.RolledBack(), !made);
-        EXPECT_FALSE(test::Exists(Publication::KeptPathFor(doc)));
-    }
 }
 
 // The file steps the publisher's tests show on Linux, which cannot run here.

@@ -58,13 +58,6 @@ class DeathLog {
     std::string m_path;
 };
 
-TEST(RunBoundTest, SumsTheLimitsOrIsNoneWhenEitherIsZero) {
-    EXPECT_EQ(RunBoundSeconds(10, 30), 10 + 4 * 30 + kLockWaitGraceSec + kRunBoundMarginSec);
-    EXPECT_EQ(RunBoundSeconds(0, 30), 0);
-    EXPECT_EQ(RunBoundSeconds(10, 0), 0);
-    EXPECT_EQ(RunBoundSeconds(INT32_MAX, INT32_MAX), INT32_MAX);
-}
-
 // A run past its bound, inside a watched step or not, or stopped in a step without a limit:
 // the process writes the entry, runs the exit hook and ends with status 1.
 struct StallCase {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include "run/check.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -60,15 +59,6 @@ TEST(ResolveInvokedExecutable, BareNameIsLookedUpInPath) {
     EXPECT_EQ(id.dir, d / "two");
     // Not found anywhere: the working directory stands in.
     EXPECT_EQ(ResolveInvokedExecutable("pub_X_Y", "/w", d / "one").path, "/w/pub_X_Y");
-}
-
-// `brimlet --check NAME` names the pair's link in the installed layout; a path is taken as is.
-TEST(CheckTarget, BareNameIsThePairsLinkUnderTheRootAndAPathIsTheLink) {
-    EXPECT_EQ(CheckTarget("pub_A_B", "/var/lib/brimlet", "/w").path,
-              "/var/lib/brimlet/pub_A_B/pub_A_B");
-    const auto id = CheckTarget("./l/pub_A_B", "/var/lib/brimlet", "/w");
-    EXPECT_EQ(id.path, "/w/l/pub_A_B");
-    EXPECT_EQ(id.name, "pub_A_B");
 }
 
 }  // namespace
