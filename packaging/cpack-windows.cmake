@@ -6,7 +6,9 @@
 #   brimlet-<version>-win64\VelGnMD5.dll          its MD5 library, looked for beside the exe
 #   brimlet-<version>-win64\brimlet-decrypt.exe   prints a published document as plain XML
 #   brimlet-<version>-win64\dbstring.Ini.example  the settings a pair starts from
-#   brimlet-<version>-win64\README.md, sql\       the manual, the reference procedures
+#   brimlet-<version>-win64\README.md, docs\      what it does; the operator manual (docs\README.md
+#                                               is its index, docs\windows.md the Windows part)
+#   brimlet-<version>-win64\sql\                  the reference procedures
 foreach(target brimlet velgnmd5 brimlet-decrypt)
   if(TARGET ${target})
     install(TARGETS ${target} RUNTIME DESTINATION .)
@@ -15,6 +17,9 @@ endforeach()
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/windows/dbstring.Ini DESTINATION .
         RENAME dbstring.Ini.example)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md DESTINATION .)
+# The manual pages' mdoc sources stay out: Windows has no reader for them.
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION docs
+        FILES_MATCHING PATTERN "*.md" PATTERN man EXCLUDE)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/sql/ DESTINATION sql FILES_MATCHING PATTERN "*.sql")
 
 set(CPACK_GENERATOR ZIP)

@@ -11,6 +11,7 @@
 #   lib/systemd/system/           brimlet@.service, brimlet@.timer
 #   lib/tmpfiles.d/brimlet.conf   log retention
 #   share/doc/brimlet/            packaging/README.md as README.packaging.md, copyright, changelog
+#   share/doc/brimlet/manual/     the operator manual (docs/*.md; docs/README.md is its index)
 #   share/man/man8, man1          brimlet(8), brimlet-setup(8), brimlet-decrypt(1)
 #   /etc/brimlet/dbstring.Ini.example   a conffile, the settings brimlet-setup starts from
 
@@ -55,6 +56,8 @@ install(CODE [[
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/README.md
         DESTINATION ${CMAKE_INSTALL_DOCDIR} RENAME README.packaging.md)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/docs/ DESTINATION ${CMAKE_INSTALL_DOCDIR}/manual
+        FILES_MATCHING PATTERN "*.md" PATTERN man EXCLUDE)
 
 # Manual pages and the changelog go out compressed as Debian wants them (gzip -9n: no name,
 # no time stamp, so the package is reproducible). The mdoc sources in docs/man are the pages.

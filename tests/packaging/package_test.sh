@@ -13,7 +13,7 @@
 # parts with a hint on stderr, and run through a pair that brimlet-setup made it finds its MD5
 # library beside the real binary, publishes a document that the unpacked brimlet-decrypt reads,
 # and records its checksum. (Unpacked, not installed: the suite runs without root; systemd
-# itself is not started, see README.md for the manual procedure.)
+# itself is not started, see docs/linux.md for the manual procedure.)
 #
 #   package_test.sh BINARY_DIR
 # Exit 0 pass, 1 fail, 77 skip (no servers configured and BRIMLET_TEST_REQUIRE_DB unset).
@@ -272,7 +272,8 @@ decrypt="$root/usr/bin/brimlet-decrypt"
     fail "the package lacks the program, its library or brimlet-decrypt"
 for f in usr/lib/systemd/system/brimlet@.service usr/lib/systemd/system/brimlet@.timer \
     usr/share/brimlet/sql/postgresql/procedures.sql \
-    usr/share/doc/brimlet/copyright usr/share/doc/brimlet/changelog.gz; do
+    usr/share/doc/brimlet/copyright usr/share/doc/brimlet/changelog.gz \
+    usr/share/doc/brimlet/manual/README.md usr/share/doc/brimlet/manual/linux.md; do
     [[ -f "$root/$f" ]] || fail "the package lacks /$f"
 done
 for page in man8/brimlet.8.gz man8/brimlet-setup.8.gz man1/brimlet-decrypt.1.gz; do

@@ -148,7 +148,7 @@ TEST(DecryptTool, InteroperatesWithTheOpensslCommand) {
     ASSERT_EQ(Shell("command -v openssl >/dev/null"), 0) << "openssl is not installed";
     const std::string& key = kKeyHex;
     WriteFile(dir / "plain", kPlain);
-    // A reader's own encryption with the stock tool, as the README describes it.
+    // A reader's own encryption with the stock tool, as docs/running.md describes it.
     ASSERT_EQ(Shell("openssl enc -aes-256-cbc -a -A -K " + key + " -iv " + kZeroIv + " -in '" +
                     (dir / "plain") + "' -out '" + (dir / "doc") + "' && printf '\\r\\n' >>'" +
                     (dir / "doc") + "'"),
