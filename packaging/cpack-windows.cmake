@@ -3,13 +3,14 @@
 # hard-linked once per pair beside its own VelGnMD5.dll, Ini\ and Log\.
 #
 #   brimlet-<version>-win64\brimlet.exe           the program (copy it as prefix_AGENT_OS.exe)
+#   brimlet-<version>-win64\brimlet-cli.exe       the same program at a prompt: --check, --status
 #   brimlet-<version>-win64\VelGnMD5.dll          its MD5 library, looked for beside the exe
 #   brimlet-<version>-win64\brimlet-decrypt.exe   prints a published document as plain XML
 #   brimlet-<version>-win64\dbstring.Ini.example  the settings a pair starts from
 #   brimlet-<version>-win64\README.md, docs\      what it does; the operator manual (docs\README.md
 #                                               is its index, docs\windows.md the Windows part)
 #   brimlet-<version>-win64\sql\                  the reference procedures
-foreach(target brimlet velgnmd5 brimlet-decrypt)
+foreach(target brimlet brimlet-cli velgnmd5 brimlet-decrypt)
   if(TARGET ${target})
     install(TARGETS ${target} RUNTIME DESTINATION .)
   endif()

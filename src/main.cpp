@@ -20,8 +20,14 @@
 
 #ifdef _WIN32
 #define BRIMLET_HELP_LINK_IN_ROOT "\\LINK\\LINK.exe"
+// The pair's exe shows no window, and cmd does not wait for it: a person at a prompt uses the
+// console build of the same program.
+#define BRIMLET_COMMAND "brimlet-cli"
+#define BRIMLET_MANUAL "docs\\windows.md in the package"
 #else
 #define BRIMLET_HELP_LINK_IN_ROOT "/LINK/LINK"
+#define BRIMLET_COMMAND "brimlet"
+#define BRIMLET_MANUAL "brimlet(8)"
 #endif
 
 namespace {
@@ -30,9 +36,10 @@ constexpr int kExitUsage = 2;
 
 constexpr std::string_view kUsage =
     "usage: prefix_AGENT_OS [--check]\n"
-    "       brimlet --check LINK | --status [DIR] | --help | --version\n";
+    "       " BRIMLET_COMMAND " --check LINK | --status [DIR] | --help | --version\n";
 
-constexpr std::string_view kHelp =
+// Around the --status default, which is the platform's.
+constexpr std::string_view kHelpHead =
     "Publishes the component list of agent type AGENT on OS type OS as an encrypted XML\n"
     "document and records its MD5 checksum in the database.\n"
     "\n"
@@ -58,13 +65,16 @@ constexpr std::string_view kHelp =
     "                 publish. Changes nothing: no log, document, database row or metrics.\n"
     "                 Exit status 0 when a run would succeed, 1 otherwise.\n"
     "  --status [DIR] one line per pair from the metrics files brimlet_*.prom in DIR\n"
-    "                 (default /var/lib/prometheus/node-exporter), failing and overdue pairs\n"
-    "                 first; overdue: last success older than 3 x intervalsec (3600 s when\n"
-    "                 a pair gives none). Exit status 1 when any pair is failing or overdue.\n"
+    "                 (default ";
+constexpr std::string_view kHelpTail =
+    ");\n"
+    "                 failing and overdue pairs first; overdue: last success older than\n"
+    "                 3 x intervalsec (3600 s when a pair gives none). Exit status 1 when\n"
+    "                 any pair is failing or overdue.\n"
     "  --help         print this text and exit\n"
     "  --version      print the version and exit\n"
     "\n"
-    "See brimlet(8).\n";
+    "See " BRIMLET_MANUAL ".\n";
 
 bool Print(std::FILE* stream, std::string_view text) {
     return std::fwrite(text.data(), 1, text.size(), stream) == text.size() &&
@@ -118,11 +128,14 @@ int Check(const brimlet::ExecutableIdentity& target) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    brimlet::ReachParentConsole();
     const std::string_view arg = argc >= 2 && argv[1] != nullptr ? argv[1] : "";
     if (arg == "--help" || arg == "--version") {
         const std::string version = std::string("brimlet ") + BRIMLET_VERSION + "\n";
-        if (!Print(stdout,
-                   arg == "--help" ? std::string(kUsage) + "\n" + std::string(kHelp) : version)) {
+        if (!Print(stdout, arg == "--help" ? std::string(kUsage) + "\n" + std::string(kHelpHead) +
+                                                 std::string(brimlet::metrics::kDefaultStatusDir) +
+                                                 std::string(kHelpTail)
+                                           : version)) {
             std::fputs("brimlet: cannot write to standard output\n", stderr);
             return EXIT_FAILURE;
         }
@@ -143,7 +156,7 @@ int main(int argc, char** argv) {
     std::error_code ec;
     const std::string cwd = std::filesystem::current_path(ec).string();
     const brimlet::ExecutableIdentity self = brimlet::RunningExecutable(argv0, cwd);
-    // A one-part name ("brimlet" on PATH) is the program itself, not a pair's link.
+    // Only the program's own name is not a pair's link; any other runs and logs what it is.
     const bool program = brimlet::IsProgramName(self.name);
     if (arg == "--check") {
         if (argc == 3) {

@@ -26,7 +26,11 @@ std::optional<PairName> ParsePairName(std::string_view name) {
 }
 
 bool IsProgramName(std::string_view name) {
-    return name.find('_') == std::string_view::npos;
+#ifdef _WIN32
+    return EqualsIgnoreCaseAscii(name, "brimlet") || EqualsIgnoreCaseAscii(name, "brimlet-cli");
+#else
+    return name == "brimlet";
+#endif
 }
 
 }  // namespace brimlet

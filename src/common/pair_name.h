@@ -23,7 +23,8 @@ std::string LinkNameOf(std::string_view fileName);
 // empty included. nullopt for every other name.
 std::optional<PairName> ParsePairName(std::string_view name);
 
-// A name without any "_" is the program itself started without a link, not a pair's.
+// The program's own name, started without a link: "brimlet"; on Windows, whatever the case,
+// also its console companion "brimlet-cli". Every other name, one part included, is a pair's.
 bool IsProgramName(std::string_view name);
 
 }  // namespace brimlet

@@ -28,6 +28,18 @@ std::string JoinPath(std::string_view dir, std::string_view name);
 // setting, whatever the working directory that cron, systemd or the Task Scheduler gave it.
 std::string Anchored(std::string_view dir, std::string_view path);
 
+// A directory setting made absolute against the program's directory `dir`: as Anchored, and on
+// Windows "\x" lies on the drive or share of `dir` and "D:x" is "D:\x", never below a working
+// directory (System32 under the Task Scheduler).
+std::string AnchoredDirectory(std::string_view dir, std::string_view path);
+
+// Whether `path`, its trailing separators left out, is a root: "/"; on Windows "C:", "C:\",
+// "\\srv\share" and "\\srv\share\".
+bool IsRootPath(std::string_view path);
+
+// `path` without its trailing separators, a root keeping one ("/", "C:\", "\\srv\share\").
+std::string WithoutTrailingSeparators(std::string_view path);
+
 // The directory of the last element of `path`: "." when it names none; the root keeps its
 // separator ("/"; on Windows "\" and "C:\", since "C:" is that drive's working directory).
 std::string DirectoryOf(std::string_view path);

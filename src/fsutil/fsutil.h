@@ -15,6 +15,12 @@ namespace brimlet {
 // counts as missing; its failures carry the Win32 error code.
 bool PathExists(const std::string& path);
 
+// The presence test of a directory that a setting names (srvpath). Linux: PathExists. Windows:
+// PathExists without the trailing "\" or "/", which the directory search would fail on; a
+// drive or share root exists when it is reachable, whatever its hidden and system marks (an
+// NTFS root carries both).
+bool SettingDirectoryExists(const std::string& path);
+
 // Creates the one directory `path` with the default rights; false when that is refused.
 bool MakeDirectory(const std::string& path);
 

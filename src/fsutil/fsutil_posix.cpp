@@ -19,6 +19,10 @@ bool PathExists(const std::string& path) {
     throw ErrnoFailure(errno, path);
 }
 
+bool SettingDirectoryExists(const std::string& path) {
+    return PathExists(path);
+}
+
 bool MakeDirectory(const std::string& path) {
     return ::mkdir(path.c_str(), 0777) == 0;
 }

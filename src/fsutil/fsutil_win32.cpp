@@ -53,6 +53,15 @@ bool PathExists(const std::string& path) {
     return false;
 }
 
+bool SettingDirectoryExists(const std::string& path) {
+    const std::string bare = WithoutTrailingSeparators(path);
+    if (IsRootPath(path)) {
+        const DWORD attributes = GetFileAttributesA(bare.c_str());
+        return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+    }
+    return PathExists(bare);
+}
+
 bool MakeDirectory(const std::string& path) {
     // No security descriptor, not inheritable: the directory gets the default security.
     SECURITY_ATTRIBUTES attributes{};

@@ -38,6 +38,12 @@ bool HardLinkIfPresent(const std::string& target, const std::string& link,
 // Renames `from` over `to`; the failure (with `context`) when it cannot.
 std::optional<Failure> RenameOver(const std::string& from, const std::string& to,
                                   const std::string& context) noexcept;
+// Windows: clears the read-only attribute of the file at `path`, which would refuse its
+// replacement and removal; true when it was set. Throws Failure with `context` when it cannot
+// be cleared. A missing file, and every file on Linux (where the directory decides), give false.
+bool ClearReadOnly(const std::string& path, const std::string& context);
+// Sets the read-only attribute again (Windows), ignoring a failure: the document stays served.
+void MarkReadOnly(const std::string& path) noexcept;
 // Removes `path`, a missing file counting as removed; the failure (with `context`) otherwise.
 std::optional<Failure> RemoveFile(const std::string& path, const std::string& context) noexcept;
 

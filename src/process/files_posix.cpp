@@ -88,6 +88,12 @@ std::optional<Failure> RenameOver(const std::string& from, const std::string& to
     return ErrnoFailure(errno, context);
 }
 
+bool ClearReadOnly(const std::string& /*path*/, const std::string& /*context*/) {
+    return false;
+}
+
+void MarkReadOnly(const std::string& /*path*/) noexcept {}
+
 std::optional<Failure> RemoveFile(const std::string& path, const std::string& context) noexcept {
     if (::unlink(path.c_str()) == 0 || errno == ENOENT) {
         return std::nullopt;

@@ -123,6 +123,18 @@ LockHandle OpenLockFile(const std::string& path) {
     return file == INVALID_HANDLE_VALUE ? LockHandle() : LockHandle(file);
 }
 
+LockHandle OpenInheritingLockFile(const std::string& path) {
+    const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    return file == INVALID_HANDLE_VALUE ? LockHandle() : LockHandle(file);
+}
+
+bool IsRegularFile(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    return RegularInfo(file, info);
+}
+
 std::string ForeignLockFile(HANDLE file) {
     BY_HANDLE_FILE_INFORMATION info{};
     if (!RegularInfo(file, info)) {
@@ -247,6 +259,24 @@ std::optional<Failure> RenameOver(const std::string& from, const std::string& to
         return std::nullopt;
     }
     return SystemFailure(GetLastError(), context);
+}
+
+bool ClearReadOnly(const std::string& path, const std::string& context) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) {
+        return false;
+    }
+    if (!SetFileAttributesA(path.c_str(), attributes & ~DWORD{FILE_ATTRIBUTE_READONLY})) {
+        throw SystemFailure(GetLastError(), context);
+    }
+    return true;
+}
+
+void MarkReadOnly(const std::string& path) noexcept {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        (void)SetFileAttributesA(path.c_str(), attributes | FILE_ATTRIBUTE_READONLY);
+    }
 }
 
 std::optional<Failure> RemoveFile(const std::string& path, const std::string& context) noexcept {

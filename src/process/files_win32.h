@@ -18,6 +18,14 @@ namespace brimlet {
 // opened as itself. No handle, with GetLastError() set, when it cannot be opened.
 LockHandle OpenLockFile(const std::string& path);
 
+// Opens (or creates) the lock file at `path` with the access list its directory hands down:
+// whoever may write there may take the lock. A reparse point there is opened as itself. No
+// handle, with GetLastError() set, when it cannot be opened.
+LockHandle OpenInheritingLockFile(const std::string& path);
+
+// Whether the open file is a regular file (no directory, reparse point or device).
+bool IsRegularFile(HANDLE file);
+
 inline HANDLE NativeHandle(const LockHandle& lock) {
     return lock.native();
 }

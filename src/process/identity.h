@@ -12,8 +12,9 @@ struct ExecutableIdentity {
 };
 
 // The program as it runs: on Linux from argv[0] and PATH (ResolveInvokedExecutable), so that a
-// symlink is the name; on Windows the module's own file (GetModuleFileNameA), a copy or a hard
-// link of the exe per pair, "pub_KA_WIN64.exe" being the link pub_KA_WIN64.
+// symlink is the name; on Windows the module's own file (GetModuleFileNameA, in its long form
+// when started through an 8.3 short name), a copy or a hard link of the exe per pair,
+// "pub_KA_WIN64.exe" being the link pub_KA_WIN64.
 ExecutableIdentity RunningExecutable(std::string_view argv0, std::string_view cwd);
 // A link named by a person (--check): `path` made absolute from `cwd`.
 ExecutableIdentity IdentityOfPath(std::string_view path, std::string_view cwd);

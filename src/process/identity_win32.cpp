@@ -10,7 +10,23 @@ namespace brimlet {
 
 namespace {
 
-ExecutableIdentity FromFullPath(std::string full) {
+// An 8.3 short name ("PUB_~ETF.EXE") says nothing of the pair: the long form names it.
+std::string LongForm(std::string path) {
+    const DWORD size = GetLongPathNameA(path.c_str(), nullptr, 0);
+    if (size == 0) {
+        return path;
+    }
+    std::string full(size, '\0');
+    const DWORD n = GetLongPathNameA(path.c_str(), full.data(), size);
+    if (n == 0 || n >= size) {
+        return path;
+    }
+    full.resize(n);
+    return full;
+}
+
+ExecutableIdentity FromFullPath(std::string given) {
+    std::string full = LongForm(std::move(given));
     ExecutableIdentity id;
     const std::size_t slash = full.rfind('\\');
     id.dir = slash == std::string::npos ? std::string() : full.substr(0, slash);

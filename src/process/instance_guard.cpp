@@ -1,7 +1,5 @@
 #include "process/instance_guard.h"
 
-#include "common/path.h"
-
 namespace brimlet {
 
 InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
@@ -12,10 +10,6 @@ InstanceGuard::State InstanceGuard::Acquire(const std::string& executablePath) {
         m_refusal = path + ": " + why + "; the instance guard cannot be held";
     }
     return state;
-}
-
-std::string InstanceLockPath(const std::string& executablePath) {
-    return DotNameBeside(executablePath, ".lock");
 }
 
 }  // namespace brimlet

@@ -10,8 +10,9 @@ namespace brimlet {
 // mode 0600, so that no other account can even open it, let alone take the lock first. The lock
 // is atomic and released by the kernel when the process dies, however it dies; the file stays.
 // A directory alias reaches the same file; hard links under other names have files of their own.
-// On Windows the lock is LockFileEx's, and the file's access list names only the account and
-// Administrators.
+// On Windows the lock is LockFileEx's, on `Log\.<link>.lock`, a file with the log directory's
+// inherited access list: a run needs to write only there and to its output, never to the
+// program's folder (Program Files), and every account that may log for the pair may lock it.
 class InstanceGuard {
   public:
     enum class State {
@@ -32,7 +33,8 @@ class InstanceGuard {
     std::string m_refusal;
 };
 
-// The lock file of a link: "<dir>/.<name>.lock" ("\\" on Windows, the name with its ".exe").
+// The lock file of a link: "<dir>/.<name>.lock"; on Windows "<dir>\Log\.<name>.lock", the name
+// without its ".exe".
 std::string InstanceLockPath(const std::string& executablePath);
 
 }  // namespace brimlet

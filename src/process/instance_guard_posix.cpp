@@ -9,9 +9,14 @@
 #include <cstdio>
 #include <cstring>
 
+#include "common/path.h"
 #include "common/unique_fd.h"
 
 namespace brimlet {
+
+std::string InstanceLockPath(const std::string& executablePath) {
+    return DotNameBeside(executablePath, ".lock");
+}
 
 InstanceGuard::State InstanceGuard::Lock(const std::string& path, LockHandle& lock,
                                          std::string& why) {

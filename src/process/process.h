@@ -12,6 +12,12 @@ namespace brimlet {
 // Windows has no such account split: always false there.
 bool RefusedAsRoot(const ExecutableIdentity& self, const std::string& prefix);
 
+// On Windows the pair's exe has no console of its own: when it was started without standard
+// handles (a double-click, a console parent) and a parent has a console, its output goes
+// there. Valid handles (redirections, the Task Scheduler's) are never replaced. Nothing to do
+// elsewhere.
+void ReachParentConsole() noexcept;
+
 // Before the run: a file-size limit then makes a write fail (an error entry) instead of killing
 // the run. Nothing to do on Windows.
 void PrepareRunProcess() noexcept;

@@ -24,6 +24,8 @@ bool RefusedAsRoot(const ExecutableIdentity& self, const std::string& prefix) {
     return true;
 }
 
+void ReachParentConsole() noexcept {}
+
 void PrepareRunProcess() noexcept {
     (void)std::signal(SIGXFSZ, SIG_IGN);
 }

@@ -31,6 +31,7 @@ std::string Publication::KeptPathFor(const std::string& documentPath) {
 
 void Publication::KeepPrevious() {
     // Only the lock holder comes here, so a kept file found now is a killed run's leftover.
+    (void)ClearReadOnly(m_kept, "remove " + m_kept);
     if (std::optional<Failure> failure = RemoveFile(m_kept, "remove " + m_kept)) {
         throw *failure;
     }
@@ -38,6 +39,9 @@ void Publication::KeepPrevious() {
     if (HardLinkIfPresent(m_path, m_kept, "keep " + m_path + " as " + m_kept)) {
         m_hadPrevious = true;
         m_keeping = true;
+        // A read-only document (Windows) could be neither replaced nor, as the kept copy,
+        // removed; whatever ends up served is marked again.
+        m_readOnly = ClearReadOnly(m_path, "replace read-only " + m_path);
         return;
     }
     m_hadPrevious = false;
@@ -46,6 +50,13 @@ void Publication::KeepPrevious() {
 void Publication::DropKept() noexcept {
     if (m_keeping.exchange(false)) {
         RemoveFileQuietly(m_kept);
+    }
+    RestoreReadOnly();
+}
+
+void Publication::RestoreReadOnly() noexcept {
+    if (m_readOnly.exchange(false)) {
+        MarkReadOnly(m_path);
     }
 }
 
@@ -65,6 +76,7 @@ Settlement Publication::Settle(RecordOutcome outcome) noexcept {
                             : RemoveFile(m_path, "remove " + m_path);
     if (!done.failure) {
         m_keeping = false;
+        RestoreReadOnly();
         m_rolledBack = true;
         done.action =
             restored ? Settlement::Action::PreviousPutBack : Settlement::Action::NewRemoved;

@@ -81,7 +81,8 @@ class Publication {
 
     // Before the rename: keeps what is at the document's path (if anything) as a hard link
     // under the kept name (CreateHardLinkA on Windows: NTFS), replacing a leftover of a killed
-    // run. Throws Failure.
+    // run. A read-only document (Windows) loses the attribute until Settle, which gives it to
+    // whatever document is then served. Throws Failure.
     void KeepPrevious();
     // The rename failed: the kept link goes, the document was never touched.
     void DropKept() noexcept;
@@ -101,6 +102,9 @@ class Publication {
     bool RolledBack() const { return m_rolledBack.load(); }
 
   private:
+    // Marks the document read-only again when it was before this publication.
+    void RestoreReadOnly() noexcept;
+
     std::string m_path;
     std::string m_kept;
     DocumentLock m_lock;
@@ -110,6 +114,7 @@ class Publication {
     std::atomic<bool> m_replaced{false};
     std::atomic<bool> m_settled{false};
     std::atomic<bool> m_rolledBack{false};
+    std::atomic<bool> m_readOnly{false};
 };
 
 }  // namespace brimlet

@@ -69,9 +69,9 @@ bool getConDtls(RunContext& ctx) noexcept {
             WriteLog(ctx.log, kModule, kFunction, "MSG", "Default Path ::", ctx.srvPath, "");
         } else {
             // Beside the program, like the settings and the log.
-            ctx.srvPath = Anchored(ctx.log.exeDir, ctx.srvPath);
+            ctx.srvPath = AnchoredDirectory(ctx.log.exeDir, ctx.srvPath);
             step = 170;
-            if (!PathExists(ctx.srvPath)) {
+            if (!SettingDirectoryExists(ctx.srvPath)) {
                 step = 180;
                 WriteLog(ctx.log, kModule, kFunction, "ERR", "Path not found", "", "");
                 step = 190;
@@ -82,7 +82,7 @@ bool getConDtls(RunContext& ctx) noexcept {
         }
 
         step = 230;
-        if (ctx.srvPath.empty() || ctx.srvPath.back() != kPathSeparator) {
+        if (ctx.srvPath.empty() || !IsPathSeparator(ctx.srvPath.back())) {
             ctx.srvPath += kPathSeparator;
         }
         step = 240;

@@ -41,13 +41,19 @@ TEST(PairName, ThreePartsWithUsableAgentAndOsAnyPrefix) {
     }
 }
 
-TEST(PairName, OnlyANameWithoutUnderscoreIsTheProgram) {
-    for (const char* name : {"brimlet", "", "x.y"}) {
-        EXPECT_TRUE(IsProgramName(name)) << name;
-    }
-    for (const char* name : {"pub_KA", "_", "pub_KA_LINUX"}) {
+TEST(PairName, OnlyTheProgramsOwnNameIsTheProgram) {
+#ifdef _WIN32
+    const bool windows = true;
+#else
+    const bool windows = false;
+#endif
+    EXPECT_TRUE(IsProgramName("brimlet"));
+    // One-part names are a pair's link, whose run logs that the name has no pair in it.
+    for (const char* name : {"", "x.y", "pubKALINUX", "brimlet2", "pub_KA", "_", "pub_KA_LINUX"}) {
         EXPECT_FALSE(IsProgramName(name)) << name;
     }
+    EXPECT_EQ(IsProgramName("BRIMLET"), windows);
+    EXPECT_EQ(IsProgramName("Brimlet-CLI"), windows);
 }
 
 TEST(PairName, TheExtensionIsLeftOutOnWindowsOnly) {

@@ -100,10 +100,15 @@ lay_out() {
         root="$dir/out"
     fi
     if [[ -n "$conn" ]]; then
-        mkdir -p "$dir/Ini"
-        printf '[Brimlet]\r\nKEMADDONDBstr=%s\r\nconntimeoutsec=10\r\ncmdtimeoutsec=30\r\npurl=http://primary.invalid/dl/\r\nsurl=http://second.invalid/dl/\r\nsrvpath=%s\r\n' \
-            "$conn" "$root" >"$dir/Ini/dbstring.Ini"
+        write_settings "$dir" "$conn" "$root"
     fi
+}
+
+# DIR/Ini/dbstring.Ini for CONN with srvpath SRVPATH.
+write_settings() {
+    mkdir -p "$1/Ini"
+    printf '[Brimlet]\r\nKEMADDONDBstr=%s\r\nconntimeoutsec=10\r\ncmdtimeoutsec=30\r\npurl=http://primary.invalid/dl/\r\nsurl=http://second.invalid/dl/\r\nsrvpath=%s\r\n' \
+        "$2" "$3" >"$1/Ini/dbstring.Ini"
 }
 
 # Runs the program of DIR as a scheduler would (output to files: Wine's services would hold
@@ -223,12 +228,18 @@ new_database pg
 for kind in lnx win; do
     lay_out "$kind" "$work/name-$kind" pub_SPEC "$conn"
     run "$kind" "$work/name-$kind" pub_SPEC >"$work/name-$kind/status"
+    # One part is a pair's name too; only the program's own name prints the usage.
+    lay_out "$kind" "$work/onepart-$kind" pubKAWIN64 "$conn"
+    run "$kind" "$work/onepart-$kind" pubKAWIN64 >"$work/onepart-$kind/status"
     lay_out "$kind" "$work/noini-$kind" pub_KA_WIN64 ""
     run "$kind" "$work/noini-$kind" pub_KA_WIN64 >"$work/noini-$kind/status"
 done
 compare "refused name" "$work/name-lnx" "$work/name-win" 1
 grep -q $'\tOS Type and Agent Type not supplied.\t' "$work"/name-lnx/Log/*.log ||
     fail "refused name: the Linux log does not say so"
+compare "one-part name" "$work/onepart-lnx" "$work/onepart-win" 1
+grep -q $'\tOS Type and Agent Type not supplied.\t' "$work"/onepart-win/Log/*.log ||
+    fail "one-part name: the Windows log does not say so"
 compare "missing settings" "$work/noini-lnx" "$work/noini-win" 1
 grep -q $'\tDBConnection Data missing for Brimlet\t' "$work"/noini-lnx/Log/*.log ||
     fail "missing settings: the Linux log does not say so"
@@ -249,5 +260,65 @@ grep -q 'File not found: VelGnMD5' "$work"/nolib-lnx/Log/*.log ||
 [[ -f "$work/nolib-win/$xml" ]] && win_doc=kept || win_doc=none
 [[ "$lnx_doc" == "$win_doc" ]] ||
     fail "missing MD5 library: the Linux build leaves $lnx_doc document, the Windows exe $win_doc"
+
+# The Windows exe alone, set up as Windows operators do. It shows no window; a person at a
+# prompt has the console build.
+objdump_subsystem() { x86_64-w64-mingw32-objdump -p "$1" | sed -n 's/^Subsystem[[:space:]]*[0-9a-f]*[[:space:]]*//p'; }
+[[ "$(objdump_subsystem "$win_exe")" == "(Windows GUI)" ]] ||
+    fail "brimlet.exe is no GUI program: $(objdump_subsystem "$win_exe")"
+cli="$(dirname "$win_exe")/brimlet-cli.exe"
+[[ "$(objdump_subsystem "$cli")" == "(Windows CUI)" ]] || fail "brimlet-cli.exe is no console program"
+help="$("$wine" "$cli" --help </dev/null 2>&1)" || fail "brimlet-cli.exe --help failed"
+[[ "$help" == *textfile_inputs* && "$help" != */var/lib/* && "$help" != *"brimlet(8)"* ]] ||
+    fail "brimlet-cli.exe --help does not name the Windows defaults: $help"
+
+new_database pg
+dir="$work/forms"
+lay_out win "$dir" pub_KA_WIN64 "$conn"
+# P: is the output directory, a drive root; Q: the run directory.
+ln -s "$dir/out" "$WINEPREFIX/dosdevices/p:"
+ln -s "$dir" "$WINEPREFIX/dosdevices/q:"
+trap 'rm -f "$WINEPREFIX/dosdevices/p:" "$WINEPREFIX/dosdevices/q:"; cleanup' EXIT
+windows_dir="${dir//\//\\}"
+for form in "Z:$windows_dir\\out\\" "Z:$windows_dir/out/" 'P:\' 'P:' 'Q:out' "$windows_dir\\out"; do
+    write_settings "$dir" "$conn" "$form"
+    rm -f "$dir/$xml" "$dir"/Log/*.log
+    status="$(run win "$dir" pub_KA_WIN64)"
+    [[ "$status" == 0 && -f "$dir/$xml" ]] || {
+        fail "srvpath=$form: status $status, $(ls "$dir/out/KA" | tr '\n' ' ')"
+        continue
+    }
+    [[ "$(recorded_md5 "$conn")" == "$(md5_of "$dir/$xml")" ]] ||
+        fail "srvpath=$form: the recorded checksum is not the document's"
+    ! grep -q 'Path not found' "$dir"/Log/*.log || fail "srvpath=$form: logged as not found"
+done
+[[ -f "$dir/Log/.pub_KA_WIN64.lock" && ! -e "$dir/.pub_KA_WIN64.exe.lock" ]] ||
+    fail "the instance lock is not in Log: $(ls -A "$dir" "$dir/Log" | tr '\n' ' ')"
+
+# A read-only document (Wine keeps the attribute as the file's mode) is published over, stays
+# read-only, and leaves nothing behind that refuses the next run.
+chmod a-w "$dir/$xml"
+for again in 1 2; do
+    status="$(run win "$dir" pub_KA_WIN64)"
+    [[ "$status" == 0 ]] || fail "read-only document, run $again: status $status: $(cat "$dir/stderr")"
+    [[ ! -e "$dir/out/KA/.Brimlet_KA_WIN64.xml.previous" ]] ||
+        fail "read-only document, run $again: the kept copy stays"
+    [[ "$(stat -c %A "$dir/$xml")" == -r-* ]] ||
+        fail "read-only document, run $again: the new document is not read-only"
+done
+[[ "$(recorded_md5 "$conn")" == "$(md5_of "$dir/$xml")" ]] ||
+    fail "read-only document: the recorded checksum is not the document's"
+
+# Started through its 8.3 short name, it is still the pair.
+short="$(cd "$dir" && "$wine" cmd /c dir /x </dev/null 2>/dev/null | awk '$NF == "pub_KA_WIN64.exe" {print $(NF-1)}')" || true
+if [[ "$short" != *"~"* ]]; then
+    fail "no short name for pub_KA_WIN64.exe: '$short'"
+else
+    rm -f "$dir"/Log/*.log
+    status=0
+    (cd "$dir" && "$wine" "$short" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
+    [[ "$status" == 0 ]] || fail "run as $short: status $status: $(cat "$dir/stderr")"
+    ls "$dir"/Log/pub_KA_WIN64_*.log >/dev/null 2>&1 || fail "run as $short: no log of the pair"
+fi
 
 exit "$failed"

@@ -95,7 +95,7 @@ void OpenToEveryone(const std::string& path) {
     LocalFree(acl);
 }
 
-TEST(LockFilesWin32, OneHolderPerLinkOnAFileOnlyTheAccountMayOpen) {
+TEST(LockFilesWin32, OneHolderPerLinkOnAFileInTheLogFolder) {
     test::TempDir d;
     const std::string exe = In(d, "pub_A_B.exe");
     {
@@ -108,15 +108,21 @@ TEST(LockFilesWin32, OneHolderPerLinkOnAFileOnlyTheAccountMayOpen) {
     }
     InstanceGuard after;
     EXPECT_EQ(after.Acquire(exe), InstanceGuard::State::Held);
-    EXPECT_TRUE(OnlyAccountAndAdministrators(In(d, ".pub_A_B.exe.lock")));
+    EXPECT_TRUE(IsPlainFile(In(d, "Log\\.pub_A_B.lock")));
+    EXPECT_FALSE(EntryExists(In(d, ".pub_A_B.exe.lock")));
 
-    const std::string squatted = In(d, "pub_A_D.exe");
-    test::WriteFile(InstanceLockPath(squatted), "");
-    OpenToEveryone(InstanceLockPath(squatted));
+    // Another account's file there (an Administrator's manual run) carries the folder's list
+    // and locks out nobody.
+    const std::string shared = In(d, "pub_A_D.exe");
+    test::WriteFile(InstanceLockPath(shared), "");
+    OpenToEveryone(InstanceLockPath(shared));
+    InstanceGuard taken;
+    EXPECT_EQ(taken.Acquire(shared), InstanceGuard::State::Held) << taken.Refusal();
+
+    const std::string blocked = In(d, "pub_A_E.exe");
+    ASSERT_TRUE(CreateDirectoryA(InstanceLockPath(blocked).c_str(), nullptr));
     InstanceGuard refused;
-    EXPECT_EQ(refused.Acquire(squatted), InstanceGuard::State::Refused);
-    EXPECT_NE(refused.Refusal().find("open to other accounts"), std::string::npos)
-        << refused.Refusal();
+    EXPECT_EQ(refused.Acquire(blocked), InstanceGuard::State::Refused);
 }
 
 TEST(LockFilesWin32, TheDocumentsLockIsWaitedForAndNeedsItsDirectory) {

@@ -11,8 +11,30 @@
 
 #include "support/temp_dir.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace brimlet {
 namespace {
+
+// Windows' read-only attribute, which refuses a rename over the file and its removal; Linux has
+// none (a file's mode does not hinder either), so there the cases run with writable files.
+void SetReadOnly([[maybe_unused]] const std::string& path, [[maybe_unused]] bool on) {
+#ifdef _WIN32
+    const DWORD a = GetFileAttributesA(path.c_str());
+    ASSERT_NE(a, INVALID_FILE_ATTRIBUTES) << path;
+    SetFileAttributesA(path.c_str(),
+                       on ? a | FILE_ATTRIBUTE_READONLY : a & ~DWORD{FILE_ATTRIBUTE_READONLY});
+#endif
+}
+
+#ifdef _WIN32
+bool IsReadOnly(const std::string& path) {
+    const DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_READONLY) != 0;
+}
+#endif
 
 using Action = Settlement::Action;
 
@@ -43,7 +65,8 @@ TEST(PublicationSettle, TheNewDocumentStaysOnlyWithItsRecord) {
         bool keptGone;  // the kept copy vanished before the settling
         RecordOutcome outcome;
         Action action;
-        const char* after;  // what the path holds then; nullptr: nothing
+        const char* after;      // what the path holds then; nullptr: nothing
+        bool readOnly = false;  // the old document and the leftover are read-only (Windows)
     } cases[] = {
         {"recorded", true, false, true, false, RecordOutcome::Made, Action::Kept, "new"},
         {"not recorded", true, true, true, false, RecordOutcome::NotMade, Action::PreviousPutBack,
@@ -56,6 +79,11 @@ TEST(PublicationSettle, TheNewDocumentStaysOnlyWithItsRecord) {
          Action::Kept, "old"},
         {"kept copy gone", true, false, true, true, RecordOutcome::NotMade, Action::UndoFailed,
          "new"},
+        // Published over, and nothing left behind that would refuse the next run.
+        {"read-only, recorded", true, true, true, false, RecordOutcome::Made, Action::Kept, "new",
+         true},
+        {"read-only, not recorded", true, false, true, false, RecordOutcome::NotMade,
+         Action::PreviousPutBack, "old", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -65,9 +93,11 @@ TEST(PublicationSettle, TheNewDocumentStaysOnlyWithItsRecord) {
         EXPECT_EQ(kept, dir / ".Brimlet_A_B.xml.previous");
         if (c.previous) {
             test::WriteFile(doc, "old");
+            SetReadOnly(doc, c.readOnly);
         }
         if (c.leftover) {
             test::WriteFile(kept, "left by a killed run");
+            SetReadOnly(kept, c.readOnly);
         }
         Publication publication(doc);
         ASSERT_EQ(publication.lock().Acquire(doc, std::chrono::milliseconds(0), nullptr),
@@ -91,6 +121,10 @@ TEST(PublicationSettle, TheNewDocumentStaysOnlyWithItsRecord) {
         EXPECT_EQ(test::Exists(doc), c.after != nullptr);
         if (c.after != nullptr) {
             EXPECT_EQ(test::ReadFile(doc), c.after);
+#ifdef _WIN32
+            EXPECT_EQ(IsReadOnly(doc), c.readOnly);
+            SetReadOnly(doc, false);
+#endif
         }
         const bool rolledBack =
             c.action == Action::PreviousPutBack || c.action == Action::NewRemoved;
