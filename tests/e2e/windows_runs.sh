@@ -275,17 +275,18 @@ help="$("$wine" "$cli" --help </dev/null 2>&1)" || fail "brimlet-cli.exe --help 
 new_database pg
 dir="$work/forms"
 lay_out win "$dir" pub_KA_WIN64 "$conn"
-# P: is the output directory, a drive root; Q: the run directory.
+# P: is the output directory, a drive root; Q: holds the run directory, and Wine then names
+# the program's directory Q:\forms, the drive that "\forms\out" is taken on.
 ln -s "$dir/out" "$WINEPREFIX/dosdevices/p:"
-ln -s "$dir" "$WINEPREFIX/dosdevices/q:"
+ln -s "$work" "$WINEPREFIX/dosdevices/q:"
 trap 'rm -f "$WINEPREFIX/dosdevices/p:" "$WINEPREFIX/dosdevices/q:"; cleanup' EXIT
 windows_dir="${dir//\//\\}"
-for form in "Z:$windows_dir\\out\\" "Z:$windows_dir/out/" 'P:\' 'P:' 'Q:out' "$windows_dir\\out"; do
+for form in "Z:$windows_dir\\out\\" "Z:$windows_dir/out/" "P:\\" P: 'Q:forms\out' '\forms\out'; do
     write_settings "$dir" "$conn" "$form"
     rm -f "$dir/$xml" "$dir"/Log/*.log
     status="$(run win "$dir" pub_KA_WIN64)"
     [[ "$status" == 0 && -f "$dir/$xml" ]] || {
-        fail "srvpath=$form: status $status, $(ls "$dir/out/KA" | tr '\n' ' ')"
+        fail "srvpath=$form: status $status: $(grep -h ERR "$dir"/Log/*.log)"
         continue
     }
     [[ "$(recorded_md5 "$conn")" == "$(md5_of "$dir/$xml")" ]] ||
@@ -293,11 +294,11 @@ for form in "Z:$windows_dir\\out\\" "Z:$windows_dir/out/" 'P:\' 'P:' 'Q:out' "$w
     ! grep -q 'Path not found' "$dir"/Log/*.log || fail "srvpath=$form: logged as not found"
 done
 [[ -f "$dir/Log/.pub_KA_WIN64.lock" && ! -e "$dir/.pub_KA_WIN64.exe.lock" ]] ||
-    fail "the instance lock is not in Log: $(ls -A "$dir" "$dir/Log" | tr '\n' ' ')"
+    fail "the instance lock is not in Log: $(find "$dir" -maxdepth 2 -name '.*.lock' -printf '%P ')"
 
 # A read-only document (Wine keeps the attribute as the file's mode) is published over, stays
 # read-only, and leaves nothing behind that refuses the next run.
-chmod a-w "$dir/$xml"
+chmod a-w "$dir/$xml" || fail "read-only document: no document to start from"
 for again in 1 2; do
     status="$(run win "$dir" pub_KA_WIN64)"
     [[ "$status" == 0 ]] || fail "read-only document, run $again: status $status: $(cat "$dir/stderr")"
@@ -310,9 +311,11 @@ done
     fail "read-only document: the recorded checksum is not the document's"
 
 # Started through its 8.3 short name, it is still the pair.
-short="$(cd "$dir" && "$wine" cmd /c dir /x </dev/null 2>/dev/null | awk '$NF == "pub_KA_WIN64.exe" {print $(NF-1)}')" || true
+# On Z:, whose volume dir can read (not on the drive Wine now names the run directory by).
+listing="$("$wine" cmd /c dir /x "Z:$windows_dir" </dev/null 2>&1 | tr -d '\r')" || true
+short="$(awk '$NF == "pub_KA_WIN64.exe" {print $(NF-1)}' <<<"$listing")"
 if [[ "$short" != *"~"* ]]; then
-    fail "no short name for pub_KA_WIN64.exe: '$short'"
+    fail "no short name for pub_KA_WIN64.exe in: $listing"
 else
     rm -f "$dir"/Log/*.log
     status=0
