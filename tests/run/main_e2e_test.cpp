@@ -34,7 +34,7 @@ TEST(MainRun, NamesWithoutThreeUsablePartsAreRefusedBeforeTheSettings) {
         {"pub_AG", refused},  {"pub_AG_OS_X", refused}, {"a_b_c_d_e", refused},
         {"pub__OS", refused}, {"pub_._OS", refused},    {"pub_AG_..", refused},
         {"pub_AG_", refused}, {"_AG_OS", taken},        {"._AG_OS", taken},
-        {".._AG_OS", taken}};
+        {".._AG_OS", taken},  {"pubAGOS", refused}};
     for (const auto& [name, second] : cases) {
         SCOPED_TRACE(name);
         TempDir dir;
