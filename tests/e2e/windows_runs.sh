@@ -292,11 +292,12 @@ grep -qa $'Name "caf\xe9 ?? a")' "$work"/ansi-win/Log/*.log ||
 
 # Code page 1251: a link named in it (pub_КА_WIN64.exe, the agent type Cyrillic) queries the
 # database as that text and records its checksum under it; the log keeps the code page, the
-# metrics file and the document are UTF-8. Wine takes the code page from the locale, which
-# scripts/test-windows generates.
-cyr_locale="$(locale -a 2>/dev/null | grep -ix 'ru_RU\.cp1251' | head -n 1 || true)"
+# metrics file and the document are UTF-8. Wine takes the code page from the locale's country
+# (ru_RU: 1251) and names host files in the locale's codeset (UTF-8, as this script writes
+# them); scripts/test-windows generates the locale.
+cyr_locale="$(locale -a 2>/dev/null | grep -ix 'ru_RU\.utf-\?8' | head -n 1 || true)"
 if [[ -z "$cyr_locale" ]]; then
-    echo "SKIP code page 1251: no ru_RU.CP1251 locale on this host (scripts/test-windows makes it as root)"
+    echo "SKIP code page 1251: no ru_RU.UTF-8 locale on this host (scripts/test-windows makes it as root)"
 else
     dir="$work/cp1251"
     new_database pg
