@@ -13,8 +13,8 @@ inline std::wstring WideFrom(UINT codePage, std::string_view text) {
     if (text.empty()) {
         return {};
     }
-    const int length = MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
     std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 0), L'\0');
     if (length > 0) {
         (void)MultiByteToWideChar(codePage, 0, text.data(), static_cast<int>(text.size()),

@@ -548,8 +548,8 @@ void BindParameter(SQLHSTMT stmt, SQLUSMALLINT position, Parameter& p) {
 std::size_t UnitsBeforeTerminator(std::string_view bytes) {
     std::size_t units = 0;
     while ((units + 1) * kTextParameterUnit <= bytes.size() &&
-           bytes.substr(units * kTextParameterUnit, kTextParameterUnit)
-                   .find_first_not_of('\0') != std::string_view::npos) {
+           bytes.substr(units * kTextParameterUnit, kTextParameterUnit).find_first_not_of('\0') !=
+               std::string_view::npos) {
         ++units;
     }
     return units;

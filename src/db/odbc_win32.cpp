@@ -31,8 +31,8 @@ SQLRETURN DriverConnectText(SQLHDBC dbc, std::string_view connectionString) {
     std::wstring text = WideFromAnsi(connectionString);
     SQLSMALLINT outLength = 0;
     const SQLRETURN rc =
-        SQLDriverConnectW(dbc, nullptr, Units(text), static_cast<SQLSMALLINT>(text.size()),
-                          nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+        SQLDriverConnectW(dbc, nullptr, Units(text), static_cast<SQLSMALLINT>(text.size()), nullptr,
+                          0, &outLength, SQL_DRIVER_NOPROMPT);
     // The text holds the password.
     std::fill(text.begin(), text.end(), L'\0');
     return rc;

@@ -415,8 +415,7 @@ TEST_P(Procedures, ParameterValuesReachTheProcedure) {
         ExpectOneLine(f);
         EXPECT_EQ(f.description().rfind("22012: ", 0), 0u) << f.description();
         // In the program's code page, as the log writes it.
-        EXPECT_NE(f.description().find(AnsiFromUtf8("first line second line é")),
-                  std::string::npos)
+        EXPECT_NE(f.description().find(AnsiFromUtf8("first line second line é")), std::string::npos)
             << f.description();
         if (!Pg()) {
             EXPECT_EQ(f.number(), 1365);
