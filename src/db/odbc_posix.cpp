@@ -72,7 +72,7 @@ void RemoveDisconnectLog() noexcept {
 // read (psqlodbcw, CHARSET=utf8mb4).
 SQLRETURN DriverConnectText(SQLHDBC dbc, std::string_view connectionString) {
     SQLSMALLINT outLength = 0;
-    // NOLINTNEXTLINE: ODBC's input strings are not const, yet never written
+    // ODBC's input strings are not const, yet never written.
     auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.data()));
     return SQLDriverConnect(dbc, nullptr, text, static_cast<SQLSMALLINT>(connectionString.size()),
                             nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
