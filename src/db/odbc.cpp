@@ -10,7 +10,6 @@
 #include <array>
 #include <chrono>
 #include <condition_variable>
-#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -65,21 +64,18 @@ Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view f
     std::string sqlState;
     std::string driverText;
     for (SQLSMALLINT i = 1; i <= kMaxDiagRecords; ++i) {
-        SQLCHAR state[SQL_SQLSTATE_SIZE + 1] = {};
+        std::string state;
         SQLINTEGER native = 0;
-        SQLSMALLINT length = 0;
-        std::array<SQLCHAR, 2048> message{};
-        SQLRETURN rc = SQLGetDiagRec(type, handle, i, state, &native, message.data(),
-                                     static_cast<SQLSMALLINT>(message.size()), &length);
-        if (!SQL_SUCCEEDED(rc)) {
+        std::string message;
+        if (!DiagnosticRecord(type, handle, i, state, native, message)) {
             break;
         }
         if (i == 1) {
             number = native != 0 ? native : number;
-            sqlState = reinterpret_cast<const char*>(state);
+            sqlState = state;
         }
         // Drivers end some messages with a line break; it must not become a trailing blank.
-        std::string_view text(reinterpret_cast<const char*>(message.data()));
+        std::string_view text(message);
         while (!text.empty() &&
                (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
             text.remove_suffix(1);
@@ -87,7 +83,7 @@ Failure DiagnosticFailure(SQLSMALLINT type, SQLHANDLE handle, std::string_view f
         if (!driverText.empty()) {
             driverText += "; ";
         }
-        driverText += reinterpret_cast<const char*>(state);
+        driverText += state;
         driverText += ": ";
         // Kept as it came: the redactor must see a password's TAB or line break before the
         // description flattens them.
@@ -374,10 +370,7 @@ void Connection::Open() {
     const std::string charsetOptions =
         "CHARSET={" + ConnectionStringValue(text, "CHARSET").value_or("") + "};ClientCharset={" +
         ConnectionStringValue(text, "ClientCharset").value_or("") + "}";
-    SQLSMALLINT outLength = 0;
-    SQLRETURN rc = SQLDriverConnect(d.dbc.get(), nullptr, reinterpret_cast<SQLCHAR*>(text.data()),
-                                    static_cast<SQLSMALLINT>(text.size()), nullptr, 0, &outLength,
-                                    SQL_DRIVER_NOPROMPT);
+    SQLRETURN rc = DriverConnectText(d.dbc.get(), text);
     // The text holds the password; it is not kept beyond this call.
     std::fill(text.begin(), text.end(), '\0');
     CheckOdbc(rc, SQL_HANDLE_DBC, d.dbc.get(), "SQLDriverConnect");
@@ -388,8 +381,8 @@ void Connection::Open() {
                                   static_cast<SQLSMALLINT>(driverName.size()), &nameLength))) {
         driverName[0] = '\0';
     }
-    d.textBinding = ChooseTextBinding(reinterpret_cast<const char*>(driverName.data()),
-                                      charsetOptions, dsnOptions);
+    d.textBinding = PlatformTextBinding(ChooseTextBinding(
+        reinterpret_cast<const char*>(driverName.data()), charsetOptions, dsnOptions));
 }
 
 void Connection::Close() {
@@ -502,24 +495,29 @@ void BindParameter(SQLHSTMT stmt, SQLUSMALLINT position, Parameter& p) {
     switch (p.type) {
         case ParamType::VarChar: {
             SQLULEN columnSize = static_cast<SQLULEN>(p.size);
+            SQLLEN bufferBytes = 0;
             if (input) {
-                p.text = p.value.value_or(std::string());
+                p.text = TextParameterBytes(p.value.value_or(std::string()));
                 p.indicator = p.value ? static_cast<SQLLEN>(p.text.size()) : SQL_NULL_DATA;
+                bufferBytes = static_cast<SQLLEN>(p.text.size());
                 // A longer value is bound whole: the server applies its own rule (error or
                 // cut), never this layer silently.
                 columnSize = std::max<SQLULEN>(
-                    {columnSize, static_cast<SQLULEN>(p.text.size()), SQLULEN{1}});
+                    {columnSize, static_cast<SQLULEN>(p.text.size() / kTextParameterUnit),
+                     SQLULEN{1}});
             } else {
                 std::size_t capacity = p.size > 0
                                            ? static_cast<std::size_t>(p.size)
                                            : static_cast<std::size_t>(kDefaultVarCharOutputSize);
                 columnSize = capacity;
-                // Room for UTF-8 text of `capacity` characters plus the terminator.
-                p.text.assign(capacity * 4 + 1, '\0');
+                // Room for `capacity` characters of up to 4 bytes (UTF-8, or two UTF-16 units)
+                // plus the terminator.
+                p.text.assign(capacity * 4 + kTextParameterUnit, '\0');
                 p.indicator = 0;
+                bufferBytes = static_cast<SQLLEN>(p.text.size());
             }
-            rc = SQLBindParameter(stmt, position, io, SQL_C_CHAR, SQL_VARCHAR, columnSize, 0,
-                                  p.text.data(), static_cast<SQLLEN>(p.text.size()), &p.indicator);
+            rc = SQLBindParameter(stmt, position, io, kTextParameterCType, SQL_VARCHAR, columnSize,
+                                  0, p.text.data(), bufferBytes, &p.indicator);
             break;
         }
         case ParamType::Integer:
@@ -546,16 +544,28 @@ void BindParameter(SQLHSTMT stmt, SQLUSMALLINT position, Parameter& p) {
     CheckOdbc(rc, SQL_HANDLE_STMT, stmt, "SQLBindParameter");
 }
 
+// The units of a bound text buffer before its first zero unit.
+std::size_t UnitsBeforeTerminator(std::string_view bytes) {
+    std::size_t units = 0;
+    while ((units + 1) * kTextParameterUnit <= bytes.size() &&
+           bytes.substr(units * kTextParameterUnit, kTextParameterUnit).find_first_not_of('\0') !=
+               std::string_view::npos) {
+        ++units;
+    }
+    return units;
+}
+
 void ReadOutput(Parameter& p) {
     if (p.direction != ParamDirection::Output || p.indicator == SQL_NULL_DATA) {
         return;
     }
     switch (p.type) {
         case ParamType::VarChar: {
-            std::size_t length = p.indicator >= 0 ? std::min(static_cast<std::size_t>(p.indicator),
-                                                             p.text.size() - 1)
-                                                  : std::strlen(p.text.c_str());
-            p.result = p.text.substr(0, length);
+            std::size_t length = p.indicator >= 0
+                                     ? std::min(static_cast<std::size_t>(p.indicator),
+                                                p.text.size() - kTextParameterUnit)
+                                     : UnitsBeforeTerminator(p.text) * kTextParameterUnit;
+            p.result = TextFromParameterBytes(std::string_view(p.text).substr(0, length));
             break;
         }
         case ParamType::Integer: {
@@ -665,8 +675,7 @@ RecordSet Command::Execute() {
     d.completedAfterCancel = false;
     CancelWatchdog watchdog(stmt.get(), timeout);
     try {
-        SQLRETURN rc = SQLExecDirect(stmt.get(), reinterpret_cast<SQLCHAR*>(sql.data()),
-                                     static_cast<SQLINTEGER>(sql.size()));
+        SQLRETURN rc = ExecDirectText(stmt.get(), sql);
         CheckOdbc(rc, SQL_HANDLE_STMT, stmt.get(), "SQLExecDirect");
         bool haveResult = false;
         while (rc != SQL_NO_DATA) {

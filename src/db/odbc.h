@@ -4,7 +4,10 @@
 // components or checksums. Every failing operation throws brimlet::Failure with the first
 // diagnostic's native error (-1 where the driver gives 0) and "SQLSTATE: message" of every
 // diagnostic record joined by "; ", flattened to one line; the first record's SQLSTATE and the
-// records' text as the driver gave it are the failure's sqlState() and driverText().
+// records' text as the driver gave it are the failure's sqlState() and driverText(). Text the
+// program hands over (the connection string, parameter values) and the diagnostics' text are
+// in the program's code page (common/code_page.h); the layer converts them where the platform
+// needs it.
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -99,8 +102,9 @@ class Command {
     // when the driver reports success after the cancel; then the output values are read all
     // the same before the failure is thrown, and CompletedAfterCancel() tells so.
     RecordSet Execute();
-    // The value of a parameter by its name (exact spelling); NULL gives an empty optional.
-    // Throws when no parameter has that name.
+    // The value of a parameter by its name (exact spelling); NULL gives an empty optional. An
+    // input's value is the text appended; an output's text is the database's, UTF-8 like the
+    // record set's. Throws when no parameter has that name.
     std::optional<std::string> ParameterValue(std::string_view name) const;
     // The last Execute timed out, yet the call ran to its end: what the procedure reported
     // (its output values) stands, though it came late.
@@ -112,7 +116,8 @@ class Command {
 };
 
 // Rows held in memory; columns found by name without regard to case. Values are kept as
-// text: numbers in their ordinary text form, booleans (SQL_BIT) as "1" or "0".
+// UTF-8 text on every platform: numbers in their ordinary text form, booleans (SQL_BIT) as "1"
+// or "0".
 class RecordSet {
   public:
     RecordSet();  // closed, no columns, no rows

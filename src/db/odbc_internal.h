@@ -8,6 +8,7 @@
 #include <sqlext.h>
 #endif
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -33,6 +34,25 @@ inline constexpr std::int32_t kErrConnectionUnusable = 3709;
 void RemoveDisconnectLog() noexcept;
 // Hands the heap the driver has just freed back to the system.
 void ReleaseFreedHeap() noexcept;
+
+// The program's text where it crosses to the driver and back. POSIX: narrow calls and buffers,
+// the UTF-8 bytes as they are. Windows: W calls and SQL_C_WCHAR buffers, the ANSI code page
+// converted to and from UTF-16 here (a Windows driver reads narrow text in its own code page,
+// and Wine's A entry points are stubs). Values fetched for the record set are not program text:
+// they stay UTF-8 (TextBinding below).
+SQLRETURN DriverConnectText(SQLHDBC dbc, std::string_view connectionString);
+SQLRETURN ExecDirectText(SQLHSTMT stmt, std::string_view sql);
+// Diagnostic record `record` of the handle, its SQLSTATE and message in the program's text;
+// false when there is none.
+bool DiagnosticRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, std::string& state,
+                      SQLINTEGER& native, std::string& message);
+// How a text parameter is bound: its C type, and the bytes of one unit of it.
+extern const SQLSMALLINT kTextParameterCType;
+extern const std::size_t kTextParameterUnit;
+// An input text parameter's value (program text) as the bound bytes, without a terminator.
+std::string TextParameterBytes(std::string_view text);
+// An output text parameter's bound bytes as the record set holds text, UTF-8.
+std::string TextFromParameterBytes(std::string_view bytes);
 
 // Upper bound of diagnostic records read for one failure.
 inline constexpr SQLSMALLINT kMaxDiagRecords = 10;
@@ -86,11 +106,15 @@ enum class TextBinding { Narrow, Wide };
 
 // Narrow when the driver is known to deliver UTF-8 for SQL_C_CHAR on this connection, whatever
 // the process locale: psqlODBC's Unicode driver (psqlodbcw) always; MariaDB's driver with
-// CHARSET utf8mb4, utf8 or utf8mb3; FreeTDS with ClientCharset UTF-8. Wide otherwise.
+// CHARSET utf8mb4, utf8 or utf8mb3; FreeTDS with ClientCharset UTF-8. Wide otherwise, and always
+// on Windows (PlatformTextBinding).
 // `driverName` is SQLGetInfo(SQL_DRIVER_NAME); the options are looked up in the effective
 // connection string first, then in `dsnOptions` (the DSN's entries, same syntax).
 TextBinding ChooseTextBinding(std::string_view driverName, std::string_view connectionString,
                               std::string_view dsnOptions = {});
+// The binding this platform uses where ChooseTextBinding chose `chosen`: Windows drivers give
+// SQL_C_CHAR in the ANSI code page, so only wide text is known to be the database's.
+TextBinding PlatformTextBinding(TextBinding chosen);
 // The value of a key of a connection string (case-insensitive key, braces removed), or nullopt.
 std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
                                                  std::string_view key);

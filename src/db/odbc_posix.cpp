@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <array>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -65,6 +66,52 @@ void RemoveDisconnectLog() noexcept {
     } catch (...) {
         // Litter is no failure of the run.
     }
+}
+
+// unixODBC hands narrow text to the driver as it is: our UTF-8, which the drivers are set up to
+// read (psqlodbcw, CHARSET=utf8mb4).
+SQLRETURN DriverConnectText(SQLHDBC dbc, std::string_view connectionString) {
+    SQLSMALLINT outLength = 0;
+    // ODBC's input strings are not const, yet never written.
+    auto* text = reinterpret_cast<SQLCHAR*>(const_cast<char*>(connectionString.data()));
+    return SQLDriverConnect(dbc, nullptr, text, static_cast<SQLSMALLINT>(connectionString.size()),
+                            nullptr, 0, &outLength, SQL_DRIVER_NOPROMPT);
+}
+
+SQLRETURN ExecDirectText(SQLHSTMT stmt, std::string_view sql) {
+    std::string text(sql);
+    return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(text.data()),
+                         static_cast<SQLINTEGER>(text.size()));
+}
+
+bool DiagnosticRecord(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT record, std::string& state,
+                      SQLINTEGER& native, std::string& message) {
+    std::array<SQLCHAR, SQL_SQLSTATE_SIZE + 1> stateBuffer{};
+    std::array<SQLCHAR, 2048> messageBuffer{};
+    SQLSMALLINT length = 0;
+    if (!SQL_SUCCEEDED(SQLGetDiagRec(type, handle, record, stateBuffer.data(), &native,
+                                     messageBuffer.data(),
+                                     static_cast<SQLSMALLINT>(messageBuffer.size()), &length))) {
+        return false;
+    }
+    state = reinterpret_cast<const char*>(stateBuffer.data());
+    message = reinterpret_cast<const char*>(messageBuffer.data());
+    return true;
+}
+
+const SQLSMALLINT kTextParameterCType = SQL_C_CHAR;
+const std::size_t kTextParameterUnit = 1;
+
+std::string TextParameterBytes(std::string_view text) {
+    return std::string(text);
+}
+
+std::string TextFromParameterBytes(std::string_view bytes) {
+    return std::string(bytes);
+}
+
+TextBinding PlatformTextBinding(TextBinding chosen) {
+    return chosen;
 }
 
 void ReleaseFreedHeap() noexcept {

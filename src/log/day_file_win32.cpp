@@ -1,14 +1,14 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
+#include "common/code_page_win32.h"
 #include "common/handle_win32.h"
 #include "common/system_failure.h"
 #include "log/day_file.h"
 
 namespace brimlet {
-
-namespace {}  // namespace
 
 bool DayFileExists(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
@@ -116,9 +116,18 @@ std::string DayFile::Reason() const {
 
 void WriteStderr(std::string_view text) {
     const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
-    if (err != nullptr && err != INVALID_HANDLE_VALUE) {
-        (void)WriteAll(err, text.data(), text.size());
+    if (err == nullptr || err == INVALID_HANDLE_VALUE) {
+        return;
     }
+    // A console shows UTF-16 whatever its own code page; a file or pipe gets the ANSI text.
+    DWORD mode = 0;
+    if (GetConsoleMode(err, &mode)) {
+        const std::wstring wide = WideFromAnsi(text);
+        DWORD written = 0;
+        (void)WriteConsoleW(err, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr);
+        return;
+    }
+    (void)WriteAll(err, text.data(), text.size());
 }
 
 }  // namespace brimlet

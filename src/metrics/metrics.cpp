@@ -2,6 +2,7 @@
 
 #include <charconv>
 
+#include "common/code_page.h"
 #include "metrics/metrics_file.h"
 
 namespace brimlet::metrics {
@@ -71,8 +72,10 @@ std::string EscapeLabelValue(std::string_view value) {
 }
 
 std::string LabelSet(const RunFigures& run) {
-    return "{link=\"" + EscapeLabelValue(run.link) + "\",agent=\"" + EscapeLabelValue(run.agent) +
-           "\",os=\"" + EscapeLabelValue(run.os) + "\"}";
+    // The names are the program's text; the file is UTF-8, as the exporters read it.
+    return "{link=\"" + EscapeLabelValue(Utf8FromAnsi(run.link)) + "\",agent=\"" +
+           EscapeLabelValue(Utf8FromAnsi(run.agent)) + "\",os=\"" +
+           EscapeLabelValue(Utf8FromAnsi(run.os)) + "\"}";
 }
 
 CarriedOver ReadCarriedOver(std::string_view text, const RunFigures& run) {

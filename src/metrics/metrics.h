@@ -36,7 +36,8 @@ struct CarriedOver {
 // A label value escaped for the exposition format: backslash, double quote and line feed.
 std::string EscapeLabelValue(std::string_view value);
 
-// `{link="...",agent="...",os="..."}` of the figures.
+// `{link="...",agent="...",os="..."}` of the figures, in UTF-8 (the names are the program's
+// text, in the ANSI code page on Windows).
 std::string LabelSet(const RunFigures& run);
 
 // The two carried-over values for the run's labels in an earlier file's text; lines of other

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "common/clock.h"
+#include "common/code_page.h"
 #include "common/text.h"
 
 namespace brimlet::metrics {
@@ -104,10 +105,12 @@ std::vector<PairStatus> ParsePairs(std::string_view text) {
         if (!link || ec != std::errc() || ptr != value.data() + value.size()) {
             continue;
         }
+        // The file is UTF-8; the report is the program's text.
+        const std::string name = AnsiFromUtf8(*link);
         auto it = std::find_if(pairs.begin(), pairs.end(),
-                               [&](const PairStatus& p) { return p.link == *link; });
+                               [&](const PairStatus& p) { return p.link == name; });
         if (it == pairs.end()) {
-            pairs.push_back(PairStatus{*link, {}, {}, {}, {}, {}, {}});
+            pairs.push_back(PairStatus{name, {}, {}, {}, {}, {}, {}});
             it = pairs.end() - 1;
         }
         if (std::optional<std::int64_t>* field = Field(*it, line.substr(0, brace))) {

@@ -39,7 +39,8 @@ struct PairStatus {
     bool Overdue(std::int64_t now) const;
 };
 
-// The pairs of one metrics file's text, one per `link` label, in order of appearance. Lines
+// The pairs of one metrics file's text (UTF-8), one per `link` label (in the program's code
+// page), in order of appearance. Lines
 // that are comments, other metrics or not whole-number samples are ignored.
 std::vector<PairStatus> ParsePairs(std::string_view text);
 

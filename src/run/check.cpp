@@ -16,6 +16,7 @@
 #include "run/checksum.h"
 #include "run/component_query.h"
 #include "run/connection_procs.h"
+#include "run/document.h"
 #include "run/get_con_dtls.h"
 #include "settings/settings.h"
 #include "xml/xml_body.h"
@@ -95,7 +96,7 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
 std::size_t EncryptedBytes(RunContext& ctx, DocumentBody& body) {
     std::size_t bytes = 0;
     EncryptDocument(DocumentCipher(),
-                    DocumentHead(DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl), body,
+                    RunDocumentHead(DateTimeText(ctx.log.clock->Now()), ctx.purl, ctx.surl), body,
                     [&](std::string_view chunk) { bytes += chunk.size(); });
     return bytes + kDocumentEnd.size();
 }

@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/code_page.h"
 #include "common/failure.h"
 #include "common/text.h"
 #include "log/log.h"
@@ -124,9 +125,11 @@ void ReportPlan(RunContext& ctx, db::RecordSet& rs, const Columns& columns, cons
             rs.MoveNext();
         }
         const ComponentRow row = ReadTexts(rs, columns);
+        // The database's text in the log's code page.
         WriteLog(ctx.log, "modMain", kFunction, "ERR", "-1",
                  "Component type is not a valid XML name, row left out (Type \"" +
-                     VisibleControls(row.type) + "\", Name \"" + std::string(row.name) + "\")",
+                     VisibleControls(AnsiFromUtf8(row.type)) + "\", Name \"" +
+                     AnsiFromUtf8(row.name) + "\")",
                  "160");
     }
     if (plan.leftOut.size() > kLeftOutEntries) {

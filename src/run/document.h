@@ -1,6 +1,7 @@
 #pragma once
 // The component list document: what it is published from, and its bytes in order.
 #include <exception>
+#include <string>
 #include <string_view>
 
 #include "cipher/cipher.h"
@@ -29,6 +30,11 @@ class DocumentBody {
     // through unchanged; the body's own failures are logged and end in BodyAbandoned.
     virtual void WriteTo(const TextSink& sink) = 0;
 };
+
+// The document's head from the run's texts: the creation date-time and the download URLs,
+// which are in the program's code page (settings), written as UTF-8 like the whole document.
+std::string RunDocumentHead(std::string_view dateTime, std::string_view purl,
+                            std::string_view surl);
 
 // The document's text (`head`, the body, the closing tag) encrypted with `cipher` into `sink`,
 // chunk by chunk. Exceptions of the sink and of the body pass through.

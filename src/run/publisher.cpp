@@ -11,6 +11,7 @@
 #include "process/run_watchdog.h"
 #include "process/stop_signals.h"
 #include "run/component_query.h"
+#include "run/document.h"
 #include "run/run_bound.h"
 #include "run/run_stop.h"
 #include "xml/xml_body.h"
@@ -88,7 +89,7 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
         step = 100;
         const std::string dateTime = DateTimeText(ctx.log.clock->Now());
         step = 110;
-        const std::string head = DocumentHead(dateTime, ctx.purl, ctx.surl);
+        const std::string head = RunDocumentHead(dateTime, ctx.purl, ctx.surl);
 
         step = 150;
         // Checked before any file exists, so a cipher without a key never leaves a trace.

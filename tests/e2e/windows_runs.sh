@@ -85,7 +85,8 @@ recorded_md5() {
 }
 
 # A run directory for build KIND (lnx or win) in DIR: the program copied as NAME, the MD5
-# library unless LIB is "nolib", the settings for CONN unless CONN is "".
+# library unless LIB is "nolib", the settings for CONN unless CONN is "". The settings' purl is
+# $purl when set; $extra_settings (lines ending in CR LF) are appended.
 lay_out() {
     local kind="$1" dir="$2" name="$3" conn="$4" lib="${5:-}" root
     mkdir -p "$dir/out/KA"
@@ -104,11 +105,11 @@ lay_out() {
     fi
 }
 
-# DIR/Ini/dbstring.Ini for CONN with srvpath SRVPATH.
+# DIR/Ini/dbstring.Ini for CONN with srvpath SRVPATH; $purl and $extra_settings when set.
 write_settings() {
     mkdir -p "$1/Ini"
-    printf '[Brimlet]\r\nKEMADDONDBstr=%s\r\nconntimeoutsec=10\r\ncmdtimeoutsec=30\r\npurl=http://primary.invalid/dl/\r\nsurl=http://second.invalid/dl/\r\nsrvpath=%s\r\n' \
-        "$2" "$3" >"$1/Ini/dbstring.Ini"
+    printf '[Brimlet]\r\nKEMADDONDBstr=%s\r\nconntimeoutsec=10\r\ncmdtimeoutsec=30\r\npurl=%s\r\nsurl=http://second.invalid/dl/\r\nsrvpath=%s\r\n%s' \
+        "$2" "${purl:-http://primary.invalid/dl/}" "$3" "${extra_settings:-}" >"$1/Ini/dbstring.Ini"
 }
 
 # Runs the program of DIR as a scheduler would (output to files: Wine's services would hold
@@ -116,7 +117,9 @@ write_settings() {
 run() {
     local kind="$1" dir="$2" name="$3" status=0
     if [[ "$kind" == win ]]; then
-        (cd "$dir" && "$wine" "./$name.exe" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
+        # Wine takes the ANSI code page from the locale: $win_locale, when set, for this run.
+        (cd "$dir" && ${win_locale:+env LC_ALL="$win_locale"} "$wine" "./$name.exe" </dev/null \
+            >"$dir/stdout" 2>"$dir/stderr") || status=$?
     else
         (cd "$dir" && LC_ALL=C "./$name" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
     fi
@@ -322,6 +325,77 @@ else
     (cd "$dir" && "$wine" "$short" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
     [[ "$status" == 0 ]] || fail "run as $short: status $status: $(cat "$dir/stderr")"
     ls "$dir"/Log/pub_KA_WIN64_*.log >/dev/null 2>&1 || fail "run as $short: no log of the pair"
+fi
+
+# One code page at each boundary. Code page 1252 (the suite's locale): a purl with "é" (byte E9
+# in the settings) reaches the database and the document as that character, and a component
+# value the log shows reaches it in the ANSI code page, best fit or "?" where it has none. The
+# Linux build, given the same characters in UTF-8, writes the same document.
+recorded() {
+    local conn="$1" column="$2" name
+    name="$(sed -n 's/.*Database=\([^;]*\).*/\1/p' <<<"$conn")"
+    psql_ -d "$name" -At -c "SELECT $column FROM mst_agent_xml_checksum"
+}
+for kind in lnx win; do
+    dir="$work/ansi-$kind"
+    new_database pg
+    psql_ -d "${databases[-1]#pg:}" -c "INSERT INTO mst_agent_component (agent_type, os_type, type,
+        name, is_reg_required) VALUES ('KA', 'WIN64', 'bad type', 'café КА ā', false)"
+    if [[ "$kind" == win ]]; then
+        purl=$'http://primary.invalid/caf\xe9/' lay_out win "$dir" pub_KA_WIN64 "$conn"
+    else
+        purl='http://primary.invalid/café/' lay_out lnx "$dir" pub_KA_WIN64 "$conn"
+    fi
+    run "$kind" "$dir" pub_KA_WIN64 >"$dir/status"
+    [[ "$(cat "$dir/status")" == 1 ]] ||
+        fail "ANSI purl $kind: ended with $(cat "$dir/status"), not 1 (a row left out)"
+    url="$(recorded "$conn" download_url)"
+    [[ "$url" == 'http://primary.invalid/café/' ]] || fail "ANSI purl $kind: the database holds '$url'"
+    if [[ -f "$dir/$xml" ]] && decrypted "$dir/$xml" >"$dir/decrypted"; then
+        plain_body "$dir/decrypted" >"$dir/plain"
+    else
+        fail "ANSI purl $kind: no document that openssl decrypts"
+    fi
+done
+cmp -s "$work/ansi-lnx/plain" "$work/ansi-win/plain" ||
+    fail "ANSI purl: the Windows document differs from the Linux build's: $(cat "$work/ansi-win/plain")"
+grep -q 'Name "café КА ā")' "$work"/ansi-lnx/Log/*.log || fail "ANSI log: the Linux log lacks the name"
+grep -qa $'Name "caf\xe9 ?? a")' "$work"/ansi-win/Log/*.log ||
+    fail "ANSI log: no name in code page 1252 in the Windows log: $(grep -a 'left out' "$work"/ansi-win/Log/*.log)"
+
+# Code page 1251: a link named in it (pub_КА_WIN64.exe, the agent type Cyrillic) queries the
+# database as that text and records its checksum under it; the log keeps the code page, the
+# metrics file and the document are UTF-8. Wine takes the code page from the locale's country
+# (ru_RU: 1251) and names host files in the locale's codeset (UTF-8, as this script writes
+# them); scripts/test-windows generates the locale.
+cyr_locale="$(locale -a 2>/dev/null | grep -ix 'ru_RU\.utf-\?8' | head -n 1 || true)"
+if [[ -z "$cyr_locale" ]]; then
+    echo "SKIP code page 1251: no ru_RU.UTF-8 locale on this host (scripts/test-windows makes it as root)"
+else
+    dir="$work/cp1251"
+    new_database pg
+    psql_ -d "${databases[-1]#pg:}" -c "INSERT INTO mst_agent_component (agent_type, os_type, type,
+        name, filepath, is_reg_required) SELECT 'КА', os_type, type, name, filepath,
+        is_reg_required FROM mst_agent_component WHERE agent_type = 'KA'"
+    purl=$'http://primary.invalid/\xe4\xeb/' extra_settings=$'metricsdir=metrics\r\n' \
+        lay_out win "$dir" pub_КА_WIN64 "$conn"
+    mkdir -p "$dir/out/КА" "$dir/metrics"
+    win_locale="$cyr_locale" run win "$dir" pub_КА_WIN64 >"$dir/status"
+    logs=("$dir"/Log/pub_КА_WIN64_*.log)
+    [[ "$(cat "$dir/status")" == 0 ]] ||
+        fail "code page 1251: ended with $(cat "$dir/status"): $(cat "$dir/stderr" "${logs[@]}" 2>/dev/null)"
+    [[ "$(recorded "$conn" agent_type)" == 'КА' ]] ||
+        fail "code page 1251: the database holds agent type '$(recorded "$conn" agent_type)'"
+    [[ "$(recorded "$conn" download_url)" == 'http://primary.invalid/дл/' ]] ||
+        fail "code page 1251: the database holds purl '$(recorded "$conn" download_url)'"
+    grep -qa $'^#Software: TULO.KEM.DC.pub_\xca\xc0_WIN64\r$' "${logs[@]}" ||
+        fail "code page 1251: no log of the pair in its code page"
+    grep -q '^brimlet_last_exit_status{link="pub_КА_WIN64",agent="КА",os="WIN64"} 0$' \
+        "$dir/metrics/brimlet_pub_КА_WIN64.prom" || fail "code page 1251: no UTF-8 metrics file"
+    doc="$dir/out/КА/Brimlet_КА_WIN64.xml"
+    if [[ ! -f "$doc" ]] || ! decrypted "$doc" | grep -q 'CDATA\[http://primary.invalid/дл/\]'; then
+        fail "code page 1251: no document with the purl in UTF-8"
+    fi
 fi
 
 exit "$failed"

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/code_page.h"
 #include "metrics/status.h"
 #include "support/temp_dir.h"
 
@@ -70,6 +71,15 @@ TEST(MetricsText, LabelValuesAreEscapedAndReadBack) {
         EXPECT_EQ(back.lastSuccess, run.endTime) << c.raw;
         EXPECT_EQ(back.lastPublished, run.publishedTime) << c.raw;
     }
+    // The names are the program's text (the ANSI code page on Windows); the file is UTF-8, and
+    // --status reads a name back as the program's text.
+    RunFigures run = Figures(0, true);
+    run.link = AnsiFromUtf8("pub_\xC3\xA9_B");
+    const std::string text = RenderMetrics(run, {});
+    EXPECT_TRUE(Has(text, "{link=\"pub_\xC3\xA9_B\",")) << text;
+    const std::vector<PairStatus> pairs = ParsePairs(text);
+    ASSERT_EQ(pairs.size(), 1u);
+    EXPECT_EQ(pairs[0].link, run.link);
 }
 
 TEST(MetricsText, SuccessAndPublicationAreCarriedOverOnlyWhenTheRunHasNone) {
