@@ -27,7 +27,8 @@ void ReachParentConsole() noexcept {
                         nullptr, OPEN_EXISTING, 0, nullptr);
         // The handle stays open for the process's life: it is the standard handle now.
         if (Usable(console) && SetStdHandle(id, console)) {
-            (void)std::freopen("CONOUT$", "w", stream);
+            // The CRT's own stream, reopened in place: nothing new to own.
+            (void)std::freopen("CONOUT$", "w", stream);  // NOLINT(cppcoreguidelines-owning-memory)
         }
     };
     if (!out) {
