@@ -19,7 +19,8 @@ brimlet_as_root() {
 #          the node exporter, promtool and curl for the metrics files
 #   lint:  clang-format, clang-tidy, shellcheck, and the mingw-w64 cross compiler whose headers
 #          the Windows files are read with
-#   windows: the mingw-w64 cross compiler (posix threads), Wine, GoogleTest's sources, CMake,
+#   windows: the mingw-w64 cross compiler (posix threads), its 32-bit C compiler for the
+#          32-bit test DLL that the x64 program must refuse, Wine, GoogleTest's sources, CMake,
 #          openssl for the cross-decrypt check, the database servers and the host's ODBC
 #          drivers that Wine's odbc32 hands the calls to
 brimlet_install_packages() {
@@ -35,7 +36,7 @@ brimlet_install_packages() {
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;
             lint) pkgs+=(clang-format clang-tidy shellcheck python3 g++-mingw-w64-x86-64-posix) ;;
-            windows) pkgs+=(g++-mingw-w64-x86-64-posix wine64 googletest cmake make openssl
+            windows) pkgs+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-i686-posix wine64 googletest cmake make openssl
                             python3 unixodbc postgresql odbc-postgresql mariadb-server
                             odbc-mariadb) ;;
         esac

@@ -1,10 +1,11 @@
 #pragma once
-// The run-time binding to libVelGnMD5.so: loaded at first use, each function looked up by
-// name at its first call and kept bound until the object is destroyed.
+// The run-time binding to libVelGnMD5.so (VelGnMD5.dll): loaded at first use, each function
+// looked up by name at its first call and kept bound until the object is destroyed. The
+// values cross in the platform's shapes: tagged values on Linux (md5lib/velgnmd5.h),
+// Automation VARIANTs on Windows (md5lib/velgnmd5_win32.h).
+#include <memory>
 #include <string>
 #include <string_view>
-
-#include "md5lib/velgnmd5.h"
 
 namespace brimlet {
 
@@ -15,6 +16,8 @@ inline constexpr std::string_view kMd5LibraryFile = "libVelGnMD5.so";
 #endif
 inline constexpr std::string_view kMd5LibraryMissing = "File not found: VelGnMD5";
 
+class Md5Outputs;
+
 class Md5Library {
   public:
     // Nothing is loaded yet. At load time `exeDir` (the link's directory, no trailing "/") is
@@ -24,23 +27,26 @@ class Md5Library {
     Md5Library(const Md5Library&) = delete;
     Md5Library& operator=(const Md5Library&) = delete;
 
-    // The bound functions. Load the library on first use from the first of the two
-    // directories that holds a regular file of that name (a FIFO or device is passed over, never
-    // waited on), and only when that file and its real directory are trusted (DistrustOf), by
-    // its full path: never by bare name, whose search would run a library's constructors before
-    // any check. Throw Failure 53 "File not found: VelGnMD5" when none is found, the one found
-    // is not trusted (Refusal says why) or cannot be loaded; Failure 453 naming the function
-    // when the library lacks it (or lacks VelVariantClear, without which its outputs could not
-    // be released).
-    VelGetMD5Fn GetMD5();
-    VelGetMD5WBlockFn GetMD5WBlock();
-
-    // Releases an output variant that the library wrote. Safe on empty variants.
-    void Clear(VelVariant& value) const noexcept;
+    // VelGetMD5, and VelGetMD5WBlock with the block size's text, on `filePath` with the
+    // shared outputs: true when the library reported success (non-zero). Each function is
+    // bound at its first call: the library is loaded on first use from the first of the two
+    // directories that holds a regular file of that name (a FIFO or device is passed over,
+    // never waited on), and only when that file and its real directory are trusted
+    // (DistrustOf), by its full path: never by bare name, whose search would run a library's
+    // constructors before any check. Throw Failure 53 "File not found: VelGnMD5" when none is
+    // found, the one found is not trusted or cannot be loaded (Refusal says why when there is
+    // more to say); Failure 453 naming the function when the library lacks it (on
+    // Linux, or lacks VelVariantClear, without which its outputs could not be released).
+    bool GetMD5(const std::string& filePath, Md5Outputs& outputs);
+    bool GetMD5WBlock(const std::string& filePath, const std::string& blockSizeKB,
+                      Md5Outputs& outputs);
+    // Binds VelGetMD5 without calling it (--check): GetMD5's failures.
+    void BindGetMD5();
 
     // The file the library was loaded from ("" before loading).
     const std::string& LoadedFrom() const { return m_loadedFrom; }
-    // Why the library found was refused ("" when it was not): its path and the reason.
+    // Why the library found was refused ("" when it was not, or when nothing more than error 53
+    // can be said): its name and the reason, that it is not trusted or is a 32-bit DLL.
     const std::string& Refusal() const { return m_refusal; }
 
     // The directory of the running binary, links resolved ("" when it cannot be told).
@@ -50,7 +56,7 @@ class Md5Library {
     // What the platform part made of one candidate file.
     enum class Candidate { Absent, Refused, Unloadable, Loaded };
     // Opens `path` and, when it is a regular file that DistrustOf accepts, loads that very
-    // file into `handle`; `why` gets the refusal's reason.
+    // file into `handle`; `why` gets the refusal's reason, or what kept it from loading.
     static Candidate LoadCandidate(const std::string& path, void*& handle, std::string& why);
     static void* FindSymbol(void* handle, const char* name);
     static void Unload(void* handle);
@@ -63,40 +69,34 @@ class Md5Library {
     std::string m_loadedFrom;
     std::string m_refusal;
     void* m_handle = nullptr;
-    VelGetMD5Fn m_getMd5 = nullptr;
-    VelGetMD5WBlockFn m_getMd5WBlock = nullptr;
-    VelVariantClearFn m_clear = nullptr;
+    // The bound functions, in the platform's shapes.
+    void* m_getMd5 = nullptr;
+    void* m_getMd5WBlock = nullptr;
+#ifndef _WIN32
+    void* m_clear = nullptr;  // VelVariantClear; on Windows oleaut32's VariantClear
+#endif
 };
 
-// An output variant for one library call, released through the library when it goes away.
-class Md5Output {
+// The three outputs that both calls of one checksum share (checksumOut, spareOut, errorOut):
+// the platform's variants, empty at first, released when this goes away. Outlives no library
+// that wrote it.
+class Md5Outputs {
   public:
-    explicit Md5Output(const Md5Library& library) : m_library(library) {}
-    ~Md5Output() { m_library.Clear(m_value); }
-    Md5Output(const Md5Output&) = delete;
-    Md5Output& operator=(const Md5Output&) = delete;
+    Md5Outputs();
+    ~Md5Outputs();
+    Md5Outputs(const Md5Outputs&) = delete;
+    Md5Outputs& operator=(const Md5Outputs&) = delete;
 
-    VelVariant* get() { return &m_value; }
-    // The value read as text: empty when the library wrote nothing. Throws Failure 13 (type
-    // mismatch) when it holds anything but text or nothing.
-    std::string Text() const;
+    // checksumOut and errorOut read as text: empty text for an output that holds nothing (on
+    // Windows also null). Throws Failure 13 "Type mismatch" when the value cannot be read as
+    // text (on Windows: VariantChangeType to VT_BSTR refuses it).
+    std::string ChecksumText() const;
+    std::string ErrorText() const;
 
   private:
-    const Md5Library& m_library;
-    VelVariant m_value = VEL_VARIANT_INIT;
-};
-
-// An input variant holding a copy of a text, owned by the caller.
-class Md5Input {
-  public:
-    explicit Md5Input(std::string_view text);
-    Md5Input(const Md5Input&) = delete;
-    Md5Input& operator=(const Md5Input&) = delete;
-    const VelVariant* get() const { return &m_value; }
-
-  private:
-    std::string m_text;
-    VelVariant m_value = VEL_VARIANT_INIT;
+    friend class Md5Library;
+    struct Values;
+    std::unique_ptr<Values> m_values;
 };
 
 }  // namespace brimlet

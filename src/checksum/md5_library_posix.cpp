@@ -4,12 +4,108 @@
 #include <unistd.h>
 
 #include <cstddef>
+#include <memory>
+#include <string>
 
 #include "checksum/md5_library.h"
+#include "common/failure.h"
 #include "common/trust.h"
 #include "common/unique_fd.h"
+#include "md5lib/velgnmd5.h"
 
 namespace brimlet {
+
+// Tagged values, released through the library that wrote them.
+struct Md5Outputs::Values {
+    VelVariant checksum = VEL_VARIANT_INIT;
+    VelVariant spare = VEL_VARIANT_INIT;
+    VelVariant error = VEL_VARIANT_INIT;
+    // Set by the first call, before the library can have written anything here.
+    VelVariantClearFn clear = nullptr;
+
+    Values() = default;
+    Values(const Values&) = delete;
+    Values& operator=(const Values&) = delete;
+    ~Values() {
+        if (clear != nullptr) {
+            clear(&checksum);
+            clear(&spare);
+            clear(&error);
+        }
+    }
+};
+
+namespace {
+
+std::string Text(const VelVariant& value) {
+    if (value.type == VEL_VARIANT_EMPTY) {
+        return {};
+    }
+    if (value.type != VEL_VARIANT_TEXT) {
+        throw Failure(kErrTypeMismatch, "Type mismatch");
+    }
+    if (value.text == nullptr) {
+        return {};
+    }
+    return std::string(value.text, value.length);
+}
+
+// An input over a copy of `text` that the caller keeps for the call.
+VelVariant Input(std::string& text) {
+    return VelVariant{VEL_VARIANT_TEXT, text.data(), text.size()};
+}
+
+}  // namespace
+
+Md5Outputs::Md5Outputs() : m_values(std::make_unique<Values>()) {}
+Md5Outputs::~Md5Outputs() = default;
+
+std::string Md5Outputs::ChecksumText() const {
+    return Text(m_values->checksum);
+}
+
+std::string Md5Outputs::ErrorText() const {
+    return Text(m_values->error);
+}
+
+// The functions are bound after VelVariantClear: without it no output could be released.
+// Symbol hands back object pointers; POSIX lets them convert to function pointers.
+void Md5Library::BindGetMD5() {
+    if (m_clear == nullptr) {
+        m_clear = Symbol("VelVariantClear");
+    }
+    if (m_getMd5 == nullptr) {
+        m_getMd5 = Symbol("VelGetMD5");
+    }
+}
+
+bool Md5Library::GetMD5(const std::string& filePath, Md5Outputs& outputs) {
+    BindGetMD5();
+    Md5Outputs::Values& out = *outputs.m_values;
+    out.clear = reinterpret_cast<VelVariantClearFn>(m_clear);
+    std::string path = filePath;
+    const VelVariant pathIn = Input(path);
+    return reinterpret_cast<VelGetMD5Fn>(m_getMd5)(&pathIn, &out.checksum, &out.spare,
+                                                   &out.error) != 0;
+}
+
+bool Md5Library::GetMD5WBlock(const std::string& filePath, const std::string& blockSizeKB,
+                              Md5Outputs& outputs) {
+    if (m_clear == nullptr) {
+        m_clear = Symbol("VelVariantClear");
+    }
+    if (m_getMd5WBlock == nullptr) {
+        m_getMd5WBlock = Symbol("VelGetMD5WBlock");
+    }
+    Md5Outputs::Values& out = *outputs.m_values;
+    out.clear = reinterpret_cast<VelVariantClearFn>(m_clear);
+    std::string path = filePath;
+    std::string size = blockSizeKB;
+    const VelVariant pathIn = Input(path);
+    const VelVariant sizeIn = Input(size);
+    return reinterpret_cast<VelGetMD5WBlockFn>(m_getMd5WBlock)(&pathIn, &sizeIn, &out.checksum,
+                                                               &out.spare, &out.error) != 0;
+}
 
 void Md5Library::Unload(void* handle) {
     ::dlclose(handle);

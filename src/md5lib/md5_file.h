@@ -1,8 +1,11 @@
 #pragma once
-// The platform's half of the library: one file read and hashed. Inside the library only.
+// Inside the library only: the answer to one call, and the platform's half, one file read and
+// hashed.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace velgnmd5 {
 
@@ -29,6 +32,12 @@ inline std::string LowerHex(const unsigned char* bytes, std::size_t size) {
     }
     return hex;
 }
+
+// The library's answer for one call once its arguments are read as text: the file at `path`
+// hashed whole (no block size) or `blockSizeKB` kilobytes per read. Fails with the texts the
+// API documents (an empty path, a NUL in it, a block size that is no whole number of 1 to
+// 65536 kilobytes, and those of HashRegularFile).
+Outcome Compute(std::string_view path, std::optional<std::string_view> blockSizeKB);
 
 // The MD5 of the regular file at `path` (not empty, no NUL), read `chunkSize` bytes at a
 // time. Anything but a regular file fails: "<path> is a directory", "<path> is not a regular

@@ -1,7 +1,8 @@
 #ifndef VELGNMD5_H
 #define VELGNMD5_H
 /*
- * VelGnMD5: the MD5 checksum of a file, as lower-case hex text.
+ * libVelGnMD5.so: the MD5 checksum of a file, as lower-case hex text. (VelGnMD5.dll takes
+ * Automation VARIANTs instead: velgnmd5_win32.h.)
  *
  * Values cross the boundary as VelVariant, a tagged value that is empty or holds text
  * (UTF-8, NUL-terminated, `length` bytes before the NUL).
@@ -24,9 +25,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#if defined(VELGNMD5_BUILDING) && defined(_WIN32)
-#define VELGNMD5_API __declspec(dllexport)
-#elif defined(VELGNMD5_BUILDING)
+#if defined(VELGNMD5_BUILDING)
 #define VELGNMD5_API __attribute__((visibility("default")))
 #else
 #define VELGNMD5_API

@@ -204,7 +204,7 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
         }
         Md5Library md5(ctx.log.exeDir);
         try {
-            (void)md5.GetMD5();
+            md5.BindGetMD5();
             report.Line("MD5 library: " + md5.LoadedFrom());
         } catch (const Failure& failure) {
             report.Problem("MD5 library " + std::string(kMd5LibraryFile) + ": " +

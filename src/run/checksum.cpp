@@ -18,27 +18,21 @@ std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& fi
         WriteLog(ctx.log, kModule, kFunction, "MSG", "Getting MD5 checksum of : " + filePath, "",
                  "");
 
-        const VelGetMD5Fn getMd5 = library.GetMD5();
-        const Md5Input path(filePath);
-        Md5Output checksumOut(library);
-        Md5Output spareOut(library);
-        Md5Output errorOut(library);
-        if (getMd5(path.get(), checksumOut.get(), spareOut.get(), errorOut.get()) == 0) {
+        // The same outputs for both calls on purpose: whatever the first call left in them
+        // stays visible.
+        Md5Outputs outputs;
+        if (!library.GetMD5(filePath, outputs)) {
             const std::string blockSize = "32";
-            const VelGetMD5WBlockFn getMd5WBlock = library.GetMD5WBlock();
-            const Md5Input blockSizeIn(blockSize);
-            // The same outputs on purpose: whatever the first call left in them stays visible.
-            if (getMd5WBlock(path.get(), blockSizeIn.get(), checksumOut.get(), spareOut.get(),
-                             errorOut.get()) == 0) {
+            if (!library.GetMD5WBlock(filePath, blockSize, outputs)) {
                 WriteLog(ctx.log, kModule, kFunction, "MSG",
                          "Failed to Get MD5 check Sum for File " + filePath +
-                             " Error = " + std::string(TrimSpaces(errorOut.Text())) + " with " +
+                             " Error = " + std::string(TrimSpaces(outputs.ErrorText())) + " with " +
                              blockSize + " KB Block Size",
                          "", "");
             }
         }
 
-        std::string result = ToUpperAscii(TrimSpaces(checksumOut.Text()));
+        std::string result = ToUpperAscii(TrimSpaces(outputs.ChecksumText()));
         WriteLog(ctx.log, kModule, kFunction, "MSG", "FileMD5CheckSum : " + result, "", "");
         return result;
     } catch (...) {

@@ -20,10 +20,9 @@ constexpr const char* kAbcMd5 = "900150983cd24fb0d6963f7d28e17f72";
 // What the library's whole-file function makes of `file`, or the failure's number and text.
 std::string Call(Md5Library& lib, const std::string& file) {
     try {
-        const Md5Input path(file);
-        Md5Output sum(lib), spare(lib), error(lib);
-        lib.GetMD5()(path.get(), sum.get(), spare.get(), error.get());
-        return sum.Text();
+        Md5Outputs outputs;
+        lib.GetMD5(file, outputs);
+        return outputs.ChecksumText();
     } catch (const Failure& f) {
         return std::to_string(f.number()) + " " + f.description();
     }
@@ -138,7 +137,8 @@ TEST(Md5Library, AMissingFunctionIsError453NamingIt) {
         InstallMd5Library(c.library, exeDir.path());
         Md5Library lib(exeDir.path(), "");
         try {
-            c.block ? (void)lib.GetMD5WBlock() : (void)lib.GetMD5();
+            Md5Outputs outputs;
+            (void)(c.block ? lib.GetMD5WBlock("", "32", outputs) : lib.GetMD5("", outputs));
             ADD_FAILURE() << "bound";
         } catch (const Failure& f) {
             EXPECT_EQ(f.number(), kErrEntryPointNotFound);
@@ -148,7 +148,7 @@ TEST(Md5Library, AMissingFunctionIsError453NamingIt) {
     }
 }
 
-TEST(Md5Output, AnythingButTextIsATypeMismatch) {
+TEST(Md5Outputs, AnythingButTextIsATypeMismatch) {
     Search s;
     InstallMd5Library(FAKE_MD5_BADTYPE, s.linkDir.path());
     Md5Library lib(s.linkDir.path(), "");

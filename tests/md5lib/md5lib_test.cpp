@@ -1,17 +1,19 @@
-// libVelGnMD5.so (VelGnMD5.dll) called directly through its C API.
+// libVelGnMD5.so (VelGnMD5.dll) called directly through its C API: tagged values on Linux,
+// Automation VARIANTs on Windows.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <string>
 
-#include "md5lib/velgnmd5.h"
 #include "support/temp_dir.h"
 
 #ifdef _WIN32
 #include "common/cng_win32.h"
+#include "md5lib/velgnmd5_win32.h"
 #else
 #include <unistd.h>
 
+#include "md5lib/velgnmd5.h"
 #include "support/md5.h"
 #endif
 
@@ -37,6 +39,59 @@ using brimlet::test::Md5sumOf;
 using brimlet::test::TempDir;
 using brimlet::test::WriteFile;
 
+#ifdef _WIN32
+std::wstring Wide(const std::string& text) {
+    std::wstring wide(text.size(), L'\0');
+    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                      wide.data(), static_cast<int>(wide.size()));
+    wide.resize(static_cast<std::size_t>(n));
+    return wide;
+}
+
+// Owns a VARIANT the way a caller must: initialised, released with VariantClear.
+struct Var {
+    VARIANT v;
+    Var() { VariantInit(&v); }
+    explicit Var(const std::wstring& text) : Var() {
+        v.vt = VT_BSTR;
+        v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
+    }
+    explicit Var(const std::string& text) : Var(Wide(text)) {}
+    ~Var() { VariantClear(&v); }
+    // Text only: any other type reads as a marker the expectations never hold.
+    std::string Text() const {
+        if (v.vt == VT_EMPTY) {
+            return "";
+        }
+        if (v.vt != VT_BSTR) {
+            return "<type " + std::to_string(v.vt) + ">";
+        }
+        std::string text(SysStringLen(v.bstrVal) * 2, '\0');
+        const int n =
+            WideCharToMultiByte(CP_ACP, 0, v.bstrVal, SysStringLen(v.bstrVal), text.data(),
+                                static_cast<int>(text.size()), nullptr, nullptr);
+        text.resize(static_cast<std::size_t>(n));
+        return text;
+    }
+};
+
+struct Result {
+    SHORT rc;
+    std::string checksum, spare, error;
+};
+
+Result Whole(const std::string& path) {
+    Var p(path), sum, spare, err;
+    const SHORT rc = VelGetMD5(p.v, &sum.v, &spare.v, &err.v);
+    return {rc, sum.Text(), spare.Text(), err.Text()};
+}
+
+Result Block(const std::string& path, const std::string& kb) {
+    Var p(path), size(kb), sum, spare, err;
+    const SHORT rc = VelGetMD5WBlock(p.v, size.v, &sum.v, &spare.v, &err.v);
+    return {rc, sum.Text(), spare.Text(), err.Text()};
+}
+#else
 // Owns a variant the way a caller must: released through the library.
 struct Var {
     VelVariant v = VEL_VARIANT_INIT;
@@ -77,6 +132,7 @@ Result Block(const std::string& path, const std::string& kb) {
     const int16_t rc = VelGetMD5WBlock(&p.v, &size.v, &sum.v, &spare.v, &err.v);
     return {rc, sum.Text(), spare.Text(), err.Text()};
 }
+#endif
 
 // Bytes that do not repeat with any power-of-two period, so misplaced blocks change the digest.
 std::string Pattern(std::size_t n) {
@@ -176,6 +232,7 @@ TEST(VelGnMD5, ReportsFailuresInErrorOutAndLeavesChecksumAlone) {
     }
 }
 
+#ifndef _WIN32
 TEST(VelGnMD5, RejectsArgumentsThatAreNotText) {
     Var empty, sum, spare, err;
     EXPECT_EQ(VelGetMD5(&empty.v, &sum.v, &spare.v, &err.v), 0);
@@ -216,5 +273,56 @@ TEST(VelGnMD5, ReusedOutputsAreReplacedWithoutLeaks) {
     VelVariantClear(&sum.v);  // twice is harmless
     VelVariantClear(nullptr);
 }
+#else
+// Arguments by value: text is a BSTR or a reference to one; anything else is refused, as is a
+// path that the ANSI code page cannot spell (a best fit could name another file).
+TEST(VelGnMD5, RejectsArgumentsThatAreNotText) {
+    TempDir dir;
+    WriteFile(dir / "file", "abc");
+    Var path(dir / "file"), kb("32"), sum, spare, err;
+    Var number;
+    number.v.vt = VT_I4;
+    number.v.lVal = 32;
+    EXPECT_EQ(VelGetMD5(number.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(err.Text(), "File path is not text");
+    Var empty;
+    EXPECT_EQ(VelGetMD5WBlock(empty.v, kb.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(err.Text(), "File path is not text");
+    EXPECT_EQ(VelGetMD5WBlock(path.v, number.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(err.Text(), "Block size is not text");
+    Var outside(Wide(dir / "") + L"\x4e00");
+    EXPECT_EQ(VelGetMD5(outside.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(err.Text(), "File path has a character outside the ANSI code page");
+    EXPECT_EQ(VelGetMD5(path.v, nullptr, &spare.v, &err.v), 0);
+    EXPECT_EQ(err.Text(), "An output argument is missing");
+    EXPECT_EQ(sum.Text(), "");
+
+    VARIANT byRef;
+    VariantInit(&byRef);
+    byRef.vt = VT_BSTR | VT_BYREF;
+    byRef.pbstrVal = &path.v.bstrVal;
+    ASSERT_NE(VelGetMD5(byRef, &sum.v, &spare.v, &err.v), 0) << err.Text();
+    EXPECT_EQ(sum.Text(), "900150983cd24fb0d6963f7d28e17f72");
+}
+
+// Outputs that hold values of the caller's, or of an earlier call, are released and replaced;
+// errorOut is emptied on success; a failure leaves checksumOut as it was.
+TEST(VelGnMD5, OutputsHoldingValuesAreReplaced) {
+    TempDir dir;
+    WriteFile(dir / "a", "abc");
+    Var a(dir / "a"), missing(dir / "missing"), kb("32"), sum, spare, err("earlier text");
+    sum.v.vt = VT_I4;
+    sum.v.lVal = 7;
+    ASSERT_EQ(VelGetMD5(missing.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(sum.Text(), "<type 3>");
+    EXPECT_NE(err.Text().find("Cannot open"), std::string::npos) << err.Text();
+    ASSERT_NE(VelGetMD5WBlock(a.v, kb.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(sum.Text(), "900150983cd24fb0d6963f7d28e17f72");
+    EXPECT_EQ(spare.Text(), "3");
+    EXPECT_EQ(err.v.vt, VT_EMPTY);
+    ASSERT_EQ(VelGetMD5(missing.v, &sum.v, &spare.v, &err.v), 0);
+    EXPECT_EQ(sum.Text(), "900150983cd24fb0d6963f7d28e17f72");
+}
+#endif
 
 }  // namespace
