@@ -6,6 +6,7 @@
 #include <string>
 
 #include "checksum/md5_library.h"
+#include "common/code_page_win32.h"
 #include "common/failure.h"
 #include "common/handle_win32.h"
 #include "common/trust.h"
@@ -14,26 +15,6 @@
 namespace brimlet {
 
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    const int n =
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), n);
-    return wide;
-}
-
-// A BSTR's text in the ANSI code page, the program's text: best fit, "?" where there is none.
-std::string Narrow(BSTR text) {
-    const int len = static_cast<int>(SysStringLen(text));
-    if (len == 0) {
-        return {};
-    }
-    const int n = WideCharToMultiByte(CP_ACP, 0, text, len, nullptr, 0, nullptr, nullptr);
-    std::string narrow(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text, len, narrow.data(), n, nullptr, nullptr);
-    return narrow;
-}
 
 // A VARIANT owned here: initialised, and released with VariantClear when it goes.
 class Variant {
@@ -50,7 +31,7 @@ class Variant {
 
 // `text` (ANSI) as a VT_BSTR argument.
 void SetText(Variant& value, const std::string& text) {
-    const std::wstring wide = Wide(text);
+    const std::wstring wide = WideFromAnsi(text);
     const BSTR bstr = SysAllocStringLen(wide.data(), static_cast<UINT>(wide.size()));
     if (bstr == nullptr) {
         throw Failure(kErrOutOfMemory, "Out of memory");
@@ -75,7 +56,9 @@ std::string Text(Variant& value) {
     if (FAILED(hr) || text.get()->vt != VT_BSTR) {
         throw Failure(kErrTypeMismatch, "Type mismatch");
     }
-    return Narrow(text.get()->bstrVal);
+    // The program's text: best fit, "?" where the code page has none.
+    const BSTR bstr = text.get()->bstrVal;
+    return AnsiFromWide(std::wstring_view(bstr, SysStringLen(bstr)));
 }
 
 // The machine a PE image is built for, from its file headers (0 when they cannot be read).
@@ -183,7 +166,7 @@ Md5Library::Candidate Md5Library::LoadCandidate(const std::string& path, void*& 
     }
     // A full path and the altered search order: the DLL's own dependencies are looked up
     // beside it, never in the working directory.
-    handle = LoadLibraryExW(Wide(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    handle = LoadLibraryExW(WideFromAnsi(path).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
     if (handle != nullptr) {
         return Candidate::Loaded;
     }
