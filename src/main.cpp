@@ -11,6 +11,7 @@
 
 #include "common/failure.h"
 #include "common/pair_name.h"
+#include "log/log.h"
 #include "metrics/status.h"
 #include "process/identity.h"
 #include "process/process.h"
@@ -83,10 +84,9 @@ bool Print(std::FILE* stream, std::string_view text) {
 
 int Usage(std::string_view complaint) {
     if (!complaint.empty()) {
-        std::fprintf(stderr, "brimlet: %.*s\n", static_cast<int>(complaint.size()),
-                     complaint.data());
+        brimlet::WriteStderrText("brimlet: " + std::string(complaint) + "\n");
     }
-    Print(stderr, kUsage);
+    brimlet::WriteStderrText(kUsage);
     return kExitUsage;
 }
 
@@ -100,7 +100,7 @@ int Status(const char* dirArg) {
     try {
         const auto pairs = brimlet::metrics::ReadStatusDir(dir);
         if (pairs.empty()) {
-            std::fprintf(stderr, "brimlet: no brimlet_*.prom metrics file in %s\n", dir.c_str());
+            brimlet::WriteStderrText("brimlet: no brimlet_*.prom metrics file in " + dir + "\n");
             return EXIT_FAILURE;
         }
         bool anyBad = false;
@@ -111,7 +111,7 @@ int Status(const char* dirArg) {
         }
         return anyBad ? EXIT_FAILURE : EXIT_SUCCESS;
     } catch (const brimlet::Failure& failure) {
-        std::fprintf(stderr, "brimlet: %s\n", failure.description().c_str());
+        brimlet::WriteStderrText("brimlet: " + failure.description() + "\n");
         return EXIT_FAILURE;
     }
 }
@@ -136,7 +136,7 @@ int main(int argc, char** argv) {
                                                  std::string(brimlet::metrics::kDefaultStatusDir) +
                                                  std::string(kHelpTail)
                                            : version)) {
-            std::fputs("brimlet: cannot write to standard output\n", stderr);
+            brimlet::WriteStderrText("brimlet: cannot write to standard output\n");
             return EXIT_FAILURE;
         }
         return EXIT_SUCCESS;

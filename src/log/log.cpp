@@ -159,6 +159,14 @@ void ReportRunFailed(const LogFile& log, int status) noexcept {
     }
 }
 
+void WriteStderrText(std::string_view text) noexcept {
+    try {
+        WriteStderr(text);
+    } catch (...) {
+        // Nowhere else to say it.
+    }
+}
+
 void WriteStderrLine(const LogFile& log, std::string_view line) noexcept {
     try {
         ToStderr(log, line);

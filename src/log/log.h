@@ -47,6 +47,10 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
               std::string_view type, std::string_view val1, std::string_view val2,
               std::string_view val3) noexcept;
 
+// Writes `text` to stderr as it stands (on a Windows console as UTF-16 from the ANSI text);
+// never fails.
+void WriteStderrText(std::string_view text) noexcept;
+
 // Writes stderrPrefix, `line` and a line feed to stderr, control characters made visible
 // (VisibleControls); never fails.
 void WriteStderrLine(const LogFile& log, std::string_view line) noexcept;

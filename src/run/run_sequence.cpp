@@ -1,7 +1,6 @@
 #include "run/run_sequence.h"
 
 #include <algorithm>
-#include <cstdio>
 
 #include "common/failure.h"
 #include "common/pair_name.h"
@@ -74,12 +73,12 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         if (!pair) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
-            std::fprintf(stderr,
-                         "%s: not a name of the form prefix_AGENT_OS; run the program through a "
-                         "link so named (three parts separated by \"_\"; the prefix is free, "
-                         "AGENT and OS are not empty, \".\" or \"..\"), e.g. %.*s\n",
-                         ctx.log.exeName.c_str(), static_cast<int>(kLinkExample.size()),
-                         kLinkExample.data());
+            WriteStderrLine(ctx.log,
+                            "not a name of the form prefix_AGENT_OS; run the program "
+                            "through a link so named (three parts separated by \"_\"; "
+                            "the prefix is free, AGENT and OS are not empty, \".\" or "
+                            "\"..\"), e.g. " +
+                                std::string(kLinkExample));
             step = 130;
             LogMain(ctx, "END");
             return kExitFailed;
