@@ -125,51 +125,46 @@ TEST(Path, AnchoredTakesARelativePathFromTheDirectory) {
 // srvpath as an operator writes it: the directory it names, whether that is a root, and the
 // text the directory search is given.
 TEST(Path, ASettingsDirectoryIsTheDirectoryItNames) {
-    struct Row {
+    const struct {
         const char* setting;
-        const char* anchored;
+        const char* anchored;  // from the program's directory
         bool root;
         const char* bare;
-    };
+    } rows[] = {
 #ifdef _WIN32
-    const char* dirs[] = {"C:\\b\\pub", "\\\\web01\\apps\\b"};
-    const Row rows[][2] = {
-        {{"C:\\Publish\\", "C:\\Publish\\", false, "C:\\Publish"},
-         {"C:\\Publish\\", "C:\\Publish\\", false, "C:\\Publish"}},
-        {{"C:/Publish//", "C:/Publish//", false, "C:/Publish"},
-         {"C:/Publish//", "C:/Publish//", false, "C:/Publish"}},
-        {{"D:\\", "D:\\", true, "D:\\"}, {"D:\\", "D:\\", true, "D:\\"}},
-        {{"D:", "D:\\", true, "D:\\"}, {"D:", "D:\\", true, "D:\\"}},
-        // Never the drive's working directory.
-        {{"D:rel", "D:\\rel", false, "D:\\rel"}, {"D:rel", "D:\\rel", false, "D:\\rel"}},
-        // The program's drive or share, not the working directory's.
-        {{"\\Publish", "C:\\Publish", false, "C:\\Publish"},
-         {"\\Publish", "\\\\web01\\apps\\Publish", false, "\\\\web01\\apps\\Publish"}},
-        {{"\\\\web01\\agents", "\\\\web01\\agents", true, "\\\\web01\\agents\\"},
-         {"\\\\web01\\agents\\", "\\\\web01\\agents\\", true, "\\\\web01\\agents\\"}},
-        {{"\\\\web01\\agents\\x\\", "\\\\web01\\agents\\x\\", false, "\\\\web01\\agents\\x"},
-         {"\\\\web01", "\\\\web01", false, "\\\\web01"}},
-        {{"out\\", "C:\\b\\pub\\out\\", false, "C:\\b\\pub\\out"},
-         {"out", "\\\\web01\\apps\\b\\out", false, "\\\\web01\\apps\\b\\out"}},
+        // The program's directory is C:\b\pub.
+        {"C:\\Publish\\", "C:\\Publish\\", false, "C:\\Publish"},
+        {"C:/Publish//", "C:/Publish//", false, "C:/Publish"},
+        {"D:\\", "D:\\", true, "D:\\"},
+        {"D:", "D:\\", true, "D:\\"},
+        // Never the drive's working directory, nor the working directory's drive.
+        {"D:rel", "D:\\rel", false, "D:\\rel"},
+        {"\\Publish", "C:\\Publish", false, "C:\\Publish"},
+        {"\\\\web01\\agents", "\\\\web01\\agents", true, "\\\\web01\\agents\\"},
+        {"\\\\web01\\agents\\", "\\\\web01\\agents\\", true, "\\\\web01\\agents\\"},
+        {"\\\\web01\\agents\\x\\", "\\\\web01\\agents\\x\\", false, "\\\\web01\\agents\\x"},
+        {"\\\\web01", "\\\\web01", false, "\\\\web01"},
+        {"out\\", "C:\\b\\pub\\out\\", false, "C:\\b\\pub\\out"},
     };
+    const char* dir = "C:\\b\\pub";
+    // On a share, "\x" is on the share.
+    EXPECT_EQ(AnchoredDirectory("\\\\web01\\apps\\b", "\\Publish"), "\\\\web01\\apps\\Publish");
 #else
-    const char* dirs[] = {"/opt/b", "/srv"};
-    const Row rows[][2] = {
-        {{"/out/", "/out/", false, "/out"}, {"/", "/", true, "/"}},
-        {{"out", "/opt/b/out", false, "/opt/b/out"}, {"//", "//", true, "/"}},
+        {"/out/", "/out/", false, "/out"},
+        {"/", "/", true, "/"},
+        {"//", "//", true, "/"},
+        {"out", "/opt/b/out", false, "/opt/b/out"},
         // A backslash is an ordinary character.
-        {{"D:rel", "/opt/b/D:rel", false, "/opt/b/D:rel"},
-         {"\\x\\", "/srv/\\x\\", false, "/srv/\\x\\"}},
+        {"D:rel", "/opt/b/D:rel", false, "/opt/b/D:rel"},
+        {"\\x\\", "/opt/b/\\x\\", false, "/opt/b/\\x\\"},
     };
+    const char* dir = "/opt/b";
 #endif
-    for (const auto& pair : rows) {
-        for (int i = 0; i < 2; ++i) {
-            const Row& r = pair[i];
-            const std::string anchored = AnchoredDirectory(dirs[i], r.setting);
-            EXPECT_EQ(anchored, r.anchored) << dirs[i] << " " << r.setting;
-            EXPECT_EQ(IsRootPath(anchored), r.root) << anchored;
-            EXPECT_EQ(WithoutTrailingSeparators(anchored), r.bare) << anchored;
-        }
+    for (const auto& r : rows) {
+        const std::string anchored = AnchoredDirectory(dir, r.setting);
+        EXPECT_EQ(anchored, r.anchored) << r.setting;
+        EXPECT_EQ(IsRootPath(anchored), r.root) << anchored;
+        EXPECT_EQ(WithoutTrailingSeparators(anchored), r.bare) << anchored;
     }
 }
 

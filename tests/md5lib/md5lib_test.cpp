@@ -9,6 +9,7 @@
 
 #ifdef _WIN32
 #include "common/cng_win32.h"
+#include "common/code_page_win32.h"
 #include "md5lib/velgnmd5_win32.h"
 #else
 #include <unistd.h>
@@ -40,13 +41,8 @@ using brimlet::test::TempDir;
 using brimlet::test::WriteFile;
 
 #ifdef _WIN32
-std::wstring Wide(const std::string& text) {
-    std::wstring wide(text.size(), L'\0');
-    const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                      wide.data(), static_cast<int>(wide.size()));
-    wide.resize(static_cast<std::size_t>(n));
-    return wide;
-}
+using brimlet::AnsiFromWide;
+using brimlet::WideFromAnsi;
 
 // Owns a VARIANT the way a caller must: initialised, released with VariantClear.
 struct Var {
@@ -56,7 +52,7 @@ struct Var {
         v.vt = VT_BSTR;
         v.bstrVal = SysAllocStringLen(text.data(), static_cast<UINT>(text.size()));
     }
-    explicit Var(const std::string& text) : Var(Wide(text)) {}
+    explicit Var(const std::string& text) : Var(WideFromAnsi(text)) {}
     ~Var() { VariantClear(&v); }
     // Text only: any other type reads as a marker the expectations never hold.
     std::string Text() const {
@@ -66,12 +62,7 @@ struct Var {
         if (v.vt != VT_BSTR) {
             return "<type " + std::to_string(v.vt) + ">";
         }
-        std::string text(SysStringLen(v.bstrVal) * 2, '\0');
-        const int n =
-            WideCharToMultiByte(CP_ACP, 0, v.bstrVal, SysStringLen(v.bstrVal), text.data(),
-                                static_cast<int>(text.size()), nullptr, nullptr);
-        text.resize(static_cast<std::size_t>(n));
-        return text;
+        return AnsiFromWide(std::wstring_view(v.bstrVal, SysStringLen(v.bstrVal)));
     }
 };
 
@@ -290,7 +281,7 @@ TEST(VelGnMD5, RejectsArgumentsThatAreNotText) {
     EXPECT_EQ(err.Text(), "File path is not text");
     EXPECT_EQ(VelGetMD5WBlock(path.v, number.v, &sum.v, &spare.v, &err.v), 0);
     EXPECT_EQ(err.Text(), "Block size is not text");
-    Var outside(Wide(dir / "") + L"\x4e00");
+    Var outside(WideFromAnsi(dir / "") + L"\x4e00");
     EXPECT_EQ(VelGetMD5(outside.v, &sum.v, &spare.v, &err.v), 0);
     EXPECT_EQ(err.Text(), "File path has a character outside the ANSI code page");
     EXPECT_EQ(VelGetMD5(path.v, nullptr, &spare.v, &err.v), 0);
