@@ -73,12 +73,11 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         if (!pair) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
-            WriteStderrLine(ctx.log,
-                            "not a name of the form prefix_AGENT_OS; run the program "
-                            "through a link so named (three parts separated by \"_\"; "
-                            "the prefix is free, AGENT and OS are not empty, \".\" or "
-                            "\"..\"), e.g. " +
-                                std::string(kLinkExample));
+            WriteStderrText(ctx.log.exeName +
+                            ": not a name of the form prefix_AGENT_OS; run the program through a "
+                            "link so named (three parts separated by \"_\"; the prefix is free, "
+                            "AGENT and OS are not empty, \".\" or \"..\"), e.g. " +
+                            std::string(kLinkExample) + "\n");
             step = 130;
             LogMain(ctx, "END");
             return kExitFailed;
