@@ -40,8 +40,8 @@ struct PairStatus {
 };
 
 // The pairs of one metrics file's text (UTF-8), one per `link` label (in the program's code
-// page), in order of appearance. Lines
-// that are comments, other metrics or not whole-number samples are ignored.
+// page), in order of appearance. Lines that are comments, other metrics or not whole-number
+// samples are ignored.
 std::vector<PairStatus> ParsePairs(std::string_view text);
 
 // "45s", "12m", "3h 05m", "2d 04h".
