@@ -207,8 +207,12 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
             md5.BindGetMD5();
             report.Line("MD5 library: " + md5.LoadedFrom());
         } catch (const Failure& failure) {
-            report.Problem("MD5 library " + std::string(kMd5LibraryFile) + ": " +
-                           ctx.log.redactor.Describe(failure));
+            // The run's entry says only "File not found"; the refusal says which file and why.
+            std::string why = ctx.log.redactor.Describe(failure);
+            if (!md5.Refusal().empty()) {
+                why += " (" + md5.Refusal() + ")";
+            }
+            report.Problem("MD5 library " + std::string(kMd5LibraryFile) + ": " + why);
         }
         ctx.xmlPath = DocumentFilePath(ctx.srvPath, ctx.agentType, ctx.osType);
         CheckDatabase(ctx, report);

@@ -318,6 +318,12 @@ TEST_F(Md5FaultTest, LibraryOthersCouldWriteIsNotLoaded) {
     ExpectChecksumFailed(r, "modMain|Checksum|ERR|53 (File not found: VelGnMD5)");
     EXPECT_NE(r.err.find("libVelGnMD5.so not loaded: "), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("writable by group or others"), std::string::npos) << r.err;
+    // --check names the reason too.
+    ASSERT_EQ(::chmod(target.c_str(), (st.st_mode & 07777) | S_IWGRP), 0);
+    const auto check = site.Run({}, {"--check"});
+    ::chmod(target.c_str(), st.st_mode & 07777);
+    EXPECT_NE(check.out.find("libVelGnMD5.so not loaded: "), std::string::npos) << check.out;
+    EXPECT_NE(check.out.find("writable by group or others"), std::string::npos) << check.out;
 }
 
 // A FIFO named libVelGnMD5.so, beside the binary (also its run path, $ORIGIN) or on the
