@@ -231,18 +231,12 @@ new_database pg
 for kind in lnx win; do
     lay_out "$kind" "$work/name-$kind" pub_SPEC "$conn"
     run "$kind" "$work/name-$kind" pub_SPEC >"$work/name-$kind/status"
-    # One part is a pair's name too; only the program's own name prints the usage.
-    lay_out "$kind" "$work/onepart-$kind" pubKAWIN64 "$conn"
-    run "$kind" "$work/onepart-$kind" pubKAWIN64 >"$work/onepart-$kind/status"
     lay_out "$kind" "$work/noini-$kind" pub_KA_WIN64 ""
     run "$kind" "$work/noini-$kind" pub_KA_WIN64 >"$work/noini-$kind/status"
 done
 compare "refused name" "$work/name-lnx" "$work/name-win" 1
 grep -q $'\tOS Type and Agent Type not supplied.\t' "$work"/name-lnx/Log/*.log ||
     fail "refused name: the Linux log does not say so"
-compare "one-part name" "$work/onepart-lnx" "$work/onepart-win" 1
-grep -q $'\tOS Type and Agent Type not supplied.\t' "$work"/onepart-win/Log/*.log ||
-    fail "one-part name: the Windows log does not say so"
 compare "missing settings" "$work/noini-lnx" "$work/noini-win" 1
 grep -q $'\tDBConnection Data missing for Brimlet\t' "$work"/noini-lnx/Log/*.log ||
     fail "missing settings: the Linux log does not say so"
