@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "log/severity.h"
+
 #include "common/failure.h"
 
 namespace brimlet {
@@ -59,5 +61,9 @@ class DayFile {
 
 // One write of `text` to the standard error stream.
 void WriteStderr(std::string_view text);
+
+// One write of a run's report line (`line` ends in a line feed) to the standard error stream,
+// ranked by `severity`.
+void WriteReportLine(std::string_view line, Severity severity);
 
 }  // namespace brimlet

@@ -100,4 +100,8 @@ void WriteStderr(std::string_view text) {
     (void)WriteAll(STDERR_FILENO, text);
 }
 
+void WriteReportLine(std::string_view line, Severity /*severity*/) {
+    WriteStderr(line);
+}
+
 }  // namespace brimlet

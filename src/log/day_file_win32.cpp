@@ -130,4 +130,8 @@ void WriteStderr(std::string_view text) {
     (void)WriteAll(err, text.data(), text.size());
 }
 
+void WriteReportLine(std::string_view line, Severity /*severity*/) {
+    WriteStderr(line);
+}
+
 }  // namespace brimlet

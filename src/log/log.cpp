@@ -39,10 +39,10 @@ std::string Header(const LogFile& log) {
 
 // One write, so that lines of a journal never interleave mid-line; a terminal gets no control
 // sequence from a name or a driver's text.
-void ToStderr(const LogFile& log, std::string_view text) {
+void ToStderr(const LogFile& log, Severity severity, std::string_view text) {
     std::string line = VisibleControls(log.stderrPrefix + std::string(text));
     line.push_back('\n');
-    WriteStderr(line);
+    WriteReportLine(line, severity);
 }
 
 }  // namespace
@@ -108,7 +108,7 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
     std::string reason;
     try {
         if (!log.stderrPrefix.empty() && type == "ERR") {
-            ToStderr(log, StderrLine(function, val1, val2, val3));
+            ToStderr(log, Severity::kError, StderrLine(function, val1, val2, val3));
         }
         if (!log.logFilePath.empty()) {
             std::string line = LogEntry(GeneralDateText(log.clock->Now()), module, function, type,
@@ -133,7 +133,8 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
         if (!log.stderrPrefix.empty() && !log.logFilePath.empty() && !log.lossReported) {
             log.lossReported = true;
             try {
-                ToStderr(log, "cannot write to the log " + log.logFilePath + ": " + reason);
+                ToStderr(log, Severity::kError,
+                         "cannot write to the log " + log.logFilePath + ": " + reason);
             } catch (...) {
             }
         }
@@ -153,7 +154,7 @@ void ReportRunFailed(const LogFile& log, int status) noexcept {
         } else {
             line += ", see " + log.logFilePath;
         }
-        ToStderr(log, line);
+        ToStderr(log, Severity::kError, line);
     } catch (...) {
         // Nothing is left to tell it.
     }
@@ -167,9 +168,17 @@ void WriteStderrText(std::string_view text) noexcept {
     }
 }
 
-void WriteStderrLine(const LogFile& log, std::string_view line) noexcept {
+void WriteStderrText(std::string_view text, Severity severity) noexcept {
     try {
-        ToStderr(log, line);
+        WriteReportLine(text, severity);
+    } catch (...) {
+        // Nowhere else to say it.
+    }
+}
+
+void WriteStderrLine(const LogFile& log, Severity severity, std::string_view line) noexcept {
+    try {
+        ToStderr(log, severity, line);
     } catch (...) {
         // stderr is a courtesy to the service manager; the log is the report.
     }

@@ -6,6 +6,7 @@
 #include "common/clock.h"
 #include "common/failure.h"
 #include "common/redact.h"
+#include "log/severity.h"
 
 namespace brimlet {
 
@@ -48,12 +49,13 @@ void WriteLog(LogFile& log, std::string_view module, std::string_view function,
               std::string_view val3) noexcept;
 
 // Writes `text` to stderr as it stands (on a Windows console as UTF-16 from the ANSI text);
-// never fails.
+// never fails. With a severity, `text` is one of a run's report lines.
 void WriteStderrText(std::string_view text) noexcept;
+void WriteStderrText(std::string_view text, Severity severity) noexcept;
 
-// Writes stderrPrefix, `line` and a line feed to stderr, control characters made visible
-// (VisibleControls); never fails.
-void WriteStderrLine(const LogFile& log, std::string_view line) noexcept;
+// Writes stderrPrefix, `line` and a line feed to stderr as a report line ranked `severity`,
+// control characters made visible (VisibleControls); never fails.
+void WriteStderrLine(const LogFile& log, Severity severity, std::string_view line) noexcept;
 
 // The entry line without its CR LF. TAB, CR, LF and NUL inside a value become one blank each,
 // so every entry stays one line of seven columns and the file stays text.

@@ -42,7 +42,7 @@ std::string Checksum(RunContext& ctx, Md5Library& library, const std::string& fi
         WriteLog(ctx.log, kModule, kFunction, "ERR",
                  number + " (" + description + ") in procedure Checksum of Module", "", "");
         if (!library.Refusal().empty()) {
-            WriteStderrLine(ctx.log, library.Refusal());
+            WriteStderrLine(ctx.log, Severity::kError, library.Refusal());
         }
         if (number == "53" && EqualsIgnoreCaseAscii(description, kMd5LibraryMissing)) {
             errorText = std::string(kMd5LibraryMissing);

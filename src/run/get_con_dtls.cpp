@@ -32,7 +32,8 @@ bool getConDtls(RunContext& ctx) noexcept {
         step = 20;
         // The settings name the ODBC driver library that the driver manager loads.
         if (const std::string why = SettingsDistrust(ctx.iniPath); !why.empty()) {
-            WriteStderrLine(ctx.log, "settings file " + ctx.iniPath + " refused: " + why);
+            WriteStderrLine(ctx.log, Severity::kError,
+                            "settings file " + ctx.iniPath + " refused: " + why);
         } else {
             ctx.connectionString = read(setting::kConnectionString);
             ctx.log.redactor.AddConnectionString(ctx.connectionString);

@@ -43,7 +43,7 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
     if (failure) {
         const std::string why = ctx.log.redactor.Describe(*failure);
         WriteLog(ctx.log, "modMain", "WriteRunMetrics", "MSG", "Metrics not written", why, "");
-        WriteStderrLine(ctx.log, "metrics not written: " + why);
+        WriteStderrLine(ctx.log, Severity::kWarning, "metrics not written: " + why);
         return false;
     }
     return true;

@@ -53,7 +53,7 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         step = 20;
         if (const auto held = guard.Acquire(self.path); held != InstanceGuard::State::Held) {
             if (held == InstanceGuard::State::Refused) {
-                WriteStderrLine(ctx.log, guard.Refusal());
+                WriteStderrLine(ctx.log, Severity::kError, guard.Refusal());
             }
             return held == InstanceGuard::State::Refused ? kExitFailed : kExitPublished;
         }
@@ -73,11 +73,13 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
         if (!pair) {
             step = 120;
             LogMain(ctx, "OS Type and Agent Type not supplied.");
-            WriteStderrText(ctx.log.exeName +
-                            ": not a name of the form prefix_AGENT_OS; run the program through a "
-                            "link so named (three parts separated by \"_\"; the prefix is free, "
-                            "AGENT and OS are not empty, \".\" or \"..\"), e.g. " +
-                            std::string(kLinkExample) + "\n");
+            WriteStderrText(
+                ctx.log.exeName +
+                    ": not a name of the form prefix_AGENT_OS; run the program through a "
+                    "link so named (three parts separated by \"_\"; the prefix is free, "
+                    "AGENT and OS are not empty, \".\" or \"..\"), e.g. " +
+                    std::string(kLinkExample) + "\n",
+                Severity::kError);
             step = 130;
             LogMain(ctx, "END");
             return kExitFailed;
