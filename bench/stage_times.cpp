@@ -116,7 +116,7 @@ int Run(const std::string& exeDir, const std::string& exeName) {
     std::string body;
     if (produced.Status() == brimlet::BodyStatus::Rows) {
         body.reserve(produced.SizeHint());
-        produced.WriteTo([&body](std::string_view piece) { body.append(piece); });
+        produced.WriteTo([&body](std::string_view piece) { body.append(piece); }, [] {});
     }
     Report("fetch_sort_body", watch.Lap());
     if (produced.Status() != brimlet::BodyStatus::Rows) {

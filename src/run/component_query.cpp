@@ -203,7 +203,7 @@ ComponentBody CreateXmlBody(RunContext& ctx) noexcept {
     return body;
 }
 
-void ComponentBody::WriteTo(const TextSink& sink) {
+void ComponentBody::WriteTo(const TextSink& sink, const SinkSettle& settle) {
     int step = 160;
     try {
         XmlBodyWriter writer;
@@ -237,6 +237,8 @@ void ComponentBody::WriteTo(const TextSink& sink) {
     } catch (const SinkFailure& failure) {
         std::rethrow_exception(failure.cause);
     } catch (...) {
+        // A failure of the pieces already handed over came first and is the one reported.
+        settle();
         WriteErrorEntry(m_ctx->log, kFunction, CurrentFailure(), step);
         throw BodyAbandoned();
     }

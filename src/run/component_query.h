@@ -18,9 +18,9 @@ class ComponentBody final : public DocumentBody {
     // Bytes the body takes at most, escaping aside (for reserving).
     std::size_t SizeHint() const { return m_sizeHint; }
     // Streams the body into `sink` in pieces of about 4 MiB and closes the rows. Exceptions of
-    // the sink pass through unchanged; its own failures are logged under FncCreateXMLString
-    // and end in BodyAbandoned.
-    void WriteTo(const TextSink& sink) override;
+    // the sink and of `settle` pass through unchanged; its own failures are logged under
+    // FncCreateXMLString and end in BodyAbandoned.
+    void WriteTo(const TextSink& sink, const SinkSettle& settle) override;
 
   private:
     friend ComponentBody CreateXmlBody(RunContext& ctx) noexcept;

@@ -108,14 +108,16 @@ void PublishDocument(RunContext& ctx, DocumentBody& body, const Cipher& cipher) 
             file.Write(bytes);
         };
         step = 150;
-        EncryptDocument(cipher, head, body, [&](std::string_view chunk) {
-            ThrowIfStopped(ctx);
-            try {
-                put(chunk);
-            } catch (...) {
-                throw WriteFailure{CurrentFailure()};
-            }
-        });
+        EncryptDocument(
+            cipher, head, body,
+            [&](std::string_view chunk) {
+                try {
+                    put(chunk);
+                } catch (...) {
+                    throw WriteFailure{CurrentFailure()};
+                }
+            },
+            [&ctx] { ThrowIfStopped(ctx); });
         step = 180;
         put(kDocumentEnd);
         const std::string writtenMd5 = written.Hex();

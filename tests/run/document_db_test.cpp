@@ -69,7 +69,7 @@ class DocumentDbTest : public test::BackendTest {
         std::string body;
         if (produced.Status() == BodyStatus::Rows) {
             try {
-                produced.WriteTo([&body](std::string_view piece) { body.append(piece); });
+                produced.WriteTo([&body](std::string_view piece) { body.append(piece); }, [] {});
             } catch (const BodyAbandoned&) {
                 return {};
             }
@@ -93,7 +93,8 @@ TEST_P(DocumentDbTest, DocumentedRowGivesTheDocumentedBody) {
               "</dependencychk></dll></dllfiles>");
     // A failure of the sink is the caller's to report: it passes through, with no entry here.
     ComponentBody body = CreateXmlBody(m_run.ctx);
-    EXPECT_THROW(body.WriteTo([](std::string_view) { throw Failure(28, "disk full"); }), Failure);
+    EXPECT_THROW(body.WriteTo([](std::string_view) { throw Failure(28, "disk full"); }, [] {}),
+                 Failure);
     EXPECT_EQ(m_run.Entries(), (std::vector<std::string>{kStart, kStart}));
 }
 

@@ -57,7 +57,7 @@ std::vector<std::string> Listing(const std::string& dir) {
     return names;
 }
 
-using Producer = std::function<void(const TextSink&)>;
+using Producer = std::function<void(const TextSink&, const SinkSettle&)>;
 
 // The component query's outcome as a test chooses it.
 class FakeBody : public DocumentBody {
@@ -65,7 +65,9 @@ class FakeBody : public DocumentBody {
     FakeBody(BodyStatus status, Producer producer)
         : m_status(status), m_producer(std::move(producer)) {}
     BodyStatus Status() const override { return m_status; }
-    void WriteTo(const TextSink& sink) override { m_producer(sink); }
+    void WriteTo(const TextSink& sink, const SinkSettle& settle) override {
+        m_producer(sink, settle);
+    }
 
   private:
     BodyStatus m_status;
@@ -90,7 +92,7 @@ class PublisherTest : public ::testing::Test {
 
     void Publish(BodyStatus status, const std::string& body = {},
                  const Cipher& cipher = DocumentCipher()) {
-        FakeBody fake(status, [&body](const TextSink& sink) { sink(body); });
+        FakeBody fake(status, [&body](const TextSink& sink, const SinkSettle&) { sink(body); });
         Begin();
         PublishDocument(m_ctx, fake, cipher);
         Settle();
@@ -170,16 +172,29 @@ TEST_F(PublisherTest, FailuresKeepTheOldDocumentUntouched) {
     ::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
     Publish(BodyStatus::Rows, std::string(300000, 'x'));
+    // The body goes on while the writer has failed behind it, then fails itself: the write
+    // came first, so it is the one entry, and the body's own report is never made.
+    PublishProduced([&](const TextSink& sink, const SinkSettle& settle) {
+        for (int i = 0; i < 64; ++i) {
+            sink(std::string(64 * 1024, 'y'));  // may meet the writer's failure: it passes
+        }
+        settle();
+        WriteLog(m_ctx.log, "modMain", "FncCreateXMLString", "ERR", "13", "body", "270");
+        throw BodyAbandoned();
+    });
     ::setrlimit(RLIMIT_FSIZE, &limit);
     ::signal(SIGXFSZ, SIG_DFL);
     EXPECT_EQ(test::ReadFile(m_ctx.xmlPath), "old\r\n");
     EXPECT_FALSE(m_ctx.published);
     const auto entries = Entries();
-    ASSERT_EQ(entries.size(), 2u);
+    ASSERT_EQ(entries.size(), 3u);
     EXPECT_EQ(entries[0].type, "ERR");
     EXPECT_EQ(entries[0].val2, "Encryption failed: no key set; the old document is kept");
     EXPECT_EQ(entries[0].val3, "150");
-    EXPECT_EQ(entries[1].type + " " + entries[1].val1 + " " + entries[1].val3, "ERR 27 180");
+    for (const Entry& e : {entries[1], entries[2]}) {
+        EXPECT_EQ(e.function + " " + e.type + " " + e.val1 + " " + e.val3,
+                  "SubCreateBrimletXML ERR 27 180");
+    }
     EXPECT_EQ(Listing(m_dir / "out"), std::vector<std::string>{"Brimlet_A_B.xml"});
 
     // Without an old document a failed encryption leaves no file at all, not a bare line end.
@@ -229,7 +244,7 @@ TEST_F(PublisherTest, SettlementIsReportedOnceAsTheChecksumProceduresEntry) {
     // An undo that fails is the procedure's error entry at its step.
     test::WriteFile(m_ctx.xmlPath, "old\r\n");
     m_record = RecordOutcome::NotMade;
-    FakeBody fake(BodyStatus::Rows, [](const TextSink& sink) { sink(kBody); });
+    FakeBody fake(BodyStatus::Rows, [](const TextSink& sink, const SinkSettle&) { sink(kBody); });
     Begin();
     PublishDocument(m_ctx, fake, DocumentCipher());
     ::unlink(Publication::KeptPathFor(m_ctx.xmlPath).c_str());
@@ -243,7 +258,7 @@ TEST_F(PublisherTest, SettlementIsReportedOnceAsTheChecksumProceduresEntry) {
 
 TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {
     const std::string body = kBody + std::string(200000, 'z') + kBody;
-    PublishProduced([&](const TextSink& sink) {
+    PublishProduced([&](const TextSink& sink, const SinkSettle&) {
         for (std::size_t i = 0; i < body.size(); i += 7919) {
             sink(std::string_view(body).substr(i, 7919));
         }
@@ -256,7 +271,7 @@ TEST_F(PublisherTest, ProducedBodyStreamsIntoTheSameBytes) {
 
 TEST_F(PublisherTest, AbandonedBodyLeavesNoTraceAndLogsNothingMore) {
     const std::string big(300000, 'q');
-    auto abandon = [&](const TextSink& sink) {
+    auto abandon = [&](const TextSink& sink, const SinkSettle&) {
         sink(big);  // enough to reach the file before the failure
         throw BodyAbandoned();
     };
