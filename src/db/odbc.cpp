@@ -216,7 +216,7 @@ std::optional<std::string> ConnectionStringValue(std::string_view connectionStri
 
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
                                       std::string_view dsnDriver, std::string_view dsnCharset,
-                                      bool dsnSetsDriverLog) {
+                                      bool dsnSetsDriverLog, bool dsnSetsFetchMode) {
     std::string out(connectionString);
     auto add = [&out](const std::string& item) {
         if (!out.empty() && out.back() != ';') {
@@ -230,6 +230,10 @@ std::string EffectiveConnectionString(std::string_view connectionString, std::in
         if (!dsnSetsDriverLog && !ConnectionStringValue(connectionString, "CommLog") &&
             !ConnectionStringValue(connectionString, "Debug")) {
             add("CommLog=0");
+        }
+        if (!dsnSetsFetchMode && !ConnectionStringValue(connectionString, "UseDeclareFetch") &&
+            !ConnectionStringValue(connectionString, "Fetch")) {
+            add("UseDeclareFetch=1;Fetch=" + std::to_string(kPsqlOdbcFetchRows));
         }
         return out;
     }
@@ -350,6 +354,7 @@ void Connection::Open() {
     std::string dsnCharset;
     std::string dsnOptions;
     bool dsnSetsDriverLog = false;
+    bool dsnSetsFetchMode = false;
     if (auto dsn = ConnectionStringValue(d.connectionString, "DSN")) {
         auto entry = [&dsn](const char* key) {
             std::array<char, 512> buf{};
@@ -360,10 +365,11 @@ void Connection::Open() {
         dsnDriver = entry("Driver");
         dsnCharset = entry("CHARSET");
         dsnSetsDriverLog = !entry("CommLog").empty() || !entry("Debug").empty();
+        dsnSetsFetchMode = !entry("UseDeclareFetch").empty() || !entry("Fetch").empty();
         dsnOptions = "CHARSET={" + dsnCharset + "};ClientCharset={" + entry("ClientCharset") + "}";
     }
     std::string text = EffectiveConnectionString(d.connectionString, d.connectionTimeout, dsnDriver,
-                                                 dsnCharset, dsnSetsDriverLog);
+                                                 dsnCharset, dsnSetsDriverLog, dsnSetsFetchMode);
     d.quietDriverLog = !ConnectionStringValue(d.connectionString, "CommLog") &&
                        ConnectionStringValue(text, "CommLog").has_value();
     // Only the options that decide the text binding, not the password.

@@ -93,12 +93,17 @@ void CheckOdbc(SQLRETURN rc, SQLSMALLINT type, SQLHANDLE handle, std::string_vie
 // against a silent server); without a CHARSET in the string or the DSN, ";CHARSET=utf8mb4" is
 // added, the Unicode driver's own default made explicit, so that its narrow text is known to be
 // UTF-8. For psqlODBC, when neither the string nor the DSN sets CommLog or Debug, ";CommLog=0"
-// is added: Debian registers the driver with CommLog=1, a file in /tmp per connection.
+// is added: Debian registers the driver with CommLog=1, a file in /tmp per connection; and when
+// neither sets UseDeclareFetch or Fetch, ";UseDeclareFetch=1;Fetch=<kPsqlOdbcFetchRows>", since
+// otherwise the driver holds the whole result in memory of its own before the first row.
 // `dsnDriver` and `dsnCharset` are the Driver and CHARSET of the DSN the string names,
-// `dsnSetsDriverLog` whether that DSN sets CommLog or Debug.
+// `dsnSetsDriverLog` whether that DSN sets CommLog or Debug, `dsnSetsFetchMode` whether it sets
+// UseDeclareFetch or Fetch.
 std::string EffectiveConnectionString(std::string_view connectionString, std::int32_t loginTimeout,
                                       std::string_view dsnDriver, std::string_view dsnCharset = {},
-                                      bool dsnSetsDriverLog = false);
+                                      bool dsnSetsDriverLog = false, bool dsnSetsFetchMode = false);
+// Rows psqlODBC fetches at a time in its declare/fetch mode.
+inline constexpr int kPsqlOdbcFetchRows = 10000;
 
 // How text columns are fetched: Narrow binds SQL_C_CHAR and keeps the driver's bytes, Wide binds
 // SQL_C_WCHAR and converts UTF-16 to UTF-8.

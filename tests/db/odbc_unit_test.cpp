@@ -86,17 +86,24 @@ TEST(EffectiveConnectionString, AddsTheConnectTimeOutAndCharsetForMariaDbOnly) {
               "Driver=MariaDB;Server=h;CHARSET=utf8mb4");
     EXPECT_EQ(EffectiveConnectionString("Driver=FreeTDS;Server=h", 3, ""),
               "Driver=FreeTDS;Server=h");
-    // psqlODBC: no communication log unless the string or the DSN asks for one.
+    // psqlODBC: no communication log, and rows fetched through a cursor, unless the string or
+    // the DSN sets its own.
+    const std::string fetch = ";UseDeclareFetch=1;Fetch=" + std::to_string(kPsqlOdbcFetchRows);
     EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL Unicode;Server=h", 3, ""),
-              "Driver=PostgreSQL Unicode;Server=h;CommLog=0");
+              "Driver=PostgreSQL Unicode;Server=h;CommLog=0" + fetch);
     EXPECT_EQ(EffectiveConnectionString("Driver=/usr/lib/psqlodbcw.so;", 3, ""),
-              "Driver=/usr/lib/psqlodbcw.so;CommLog=0");
-    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode"), "DSN=pg;CommLog=0");
-    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode", "", true), "DSN=pg");
-    EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL ANSI;commlog=1", 3, ""),
-              "Driver=PostgreSQL ANSI;commlog=1");
-    EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL ANSI;Debug=1", 3, ""),
-              "Driver=PostgreSQL ANSI;Debug=1");
+              "Driver=/usr/lib/psqlodbcw.so;CommLog=0" + fetch);
+    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode"),
+              "DSN=pg;CommLog=0" + fetch);
+    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode", "", true),
+              "DSN=pg" + fetch);
+    EXPECT_EQ(EffectiveConnectionString("DSN=pg", 3, "PostgreSQL Unicode", "", false, true),
+              "DSN=pg;CommLog=0");
+    EXPECT_EQ(
+        EffectiveConnectionString("Driver=PostgreSQL ANSI;commlog=1;usedeclarefetch=0", 3, ""),
+        "Driver=PostgreSQL ANSI;commlog=1;usedeclarefetch=0");
+    EXPECT_EQ(EffectiveConnectionString("Driver=PostgreSQL ANSI;Debug=1;Fetch=50", 3, ""),
+              "Driver=PostgreSQL ANSI;Debug=1;Fetch=50");
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd= x ", "PWD"), "x");
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd=x", "Driver"), "a;b");
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "common/failure.h"
+#include "db/odbc_internal.h"
 #include "run/component_query.h"
 #include "run/publisher.h"
 #include "run/run_sequence.h"
@@ -207,18 +208,41 @@ TEST_P(DocumentDbTest, NoRowsRemoveTheOldDocument) {
 
 TEST_P(DocumentDbTest, FailingQueryKeepsTheOldDocument) {
     Insert("'dll'", "'a'");
-    Db().Exec(backend() == Backend::Pg
-                  ? "DROP FUNCTION USP_AgentComponent_Details(varchar, varchar)"
-                  : "DROP PROCEDURE USP_AgentComponent_Details");
-    test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
-    SubCreateBrimletXML(m_run.ctx);
-    EXPECT_EQ(test::ReadFile(m_run.ctx.xmlPath), "old\r\n");
-    EXPECT_FALSE(m_run.ctx.published);
-    const auto entries = m_run.Entries();
-    ASSERT_EQ(entries.size(), 3u);
-    EXPECT_EQ(entries[0], "modMain|SubCreateBrimletXML|MSG|Creating Brimlet xml...||");
-    EXPECT_EQ(entries[2].rfind("modMain|FncCreateXMLString|ERR|", 0), 0u) << entries[2];
-    EXPECT_EQ(entries[2].substr(entries[2].size() - 3), "|90");
+    std::vector<std::string> failures = {
+        backend() == Backend::Pg ? "DROP FUNCTION USP_AgentComponent_Details(varchar, varchar)"
+                                 : "DROP PROCEDURE USP_AgentComponent_Details"};
+    if (backend() == Backend::Pg) {
+        // Fails after more than two of the driver's fetch batches have come: an SQL function is
+        // streamed by the server, so the error arrives mid-fetch, and the rows before it must
+        // not pass for the whole result.
+        failures.push_back(
+            "CREATE FUNCTION USP_AgentComponent_Details(a varchar, b varchar) RETURNS TABLE ("
+            "\"Type\" varchar, \"Name\" varchar, \"filepath\" varchar, \"MD5Value\" varchar, "
+            "\"State\" varchar, \"AgentVersion\" varchar, \"BinaryVersion\" varchar, "
+            "\"Description\" varchar, \"dependencychk\" varchar, \"IsRegRequired\" boolean) "
+            "LANGUAGE sql STABLE AS $$ SELECT 'dll'::varchar, ('n' || g)::varchar, 'p'::varchar, "
+            "'m'::varchar, 'A'::varchar, '3.4'::varchar, '1.2'::varchar, "
+            "(1 / (" +
+            std::to_string(2 * db::kPsqlOdbcFetchRows + 5000) +
+            " - g))::varchar, 'c'::varchar, TRUE FROM generate_series(1, " +
+            std::to_string(3 * db::kPsqlOdbcFetchRows) + ") g $$");
+    }
+    for (const std::string& failure : failures) {
+        SCOPED_TRACE(failure);
+        Db().Exec(failure);
+        test::WriteFile(m_run.ctx.xmlPath, "old\r\n");
+        const std::size_t before = m_run.Entries().size();
+        SubCreateBrimletXML(m_run.ctx);
+        EXPECT_EQ(test::ReadFile(m_run.ctx.xmlPath), "old\r\n");
+        EXPECT_FALSE(m_run.ctx.published);
+        const auto all = m_run.Entries();
+        ASSERT_EQ(all.size(), before + 3);
+        const std::vector<std::string> entries(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                               all.end());
+        EXPECT_EQ(entries[0], "modMain|SubCreateBrimletXML|MSG|Creating Brimlet xml...||");
+        EXPECT_EQ(entries[2].rfind("modMain|FncCreateXMLString|ERR|", 0), 0u) << entries[2];
+        EXPECT_EQ(entries[2].substr(entries[2].size() - 3), "|90");
+    }
 }
 
 TEST_P(DocumentDbTest, ClosedResultSetIsReportedAtTheClosingStep) {
