@@ -1,6 +1,7 @@
-// The floor of the component query: the same call, driver and connection string as the program,
-// fetched as fast as ODBC allows (column-wise bound row arrays) and thrown away. What the
-// program spends beyond this is its own work.
+// The floor of the component query: the same call, driver and connection string as the program
+// (with what the program adds to it, such as psqlODBC's fetch mode), fetched as fast as ODBC
+// allows (column-wise bound row arrays) and thrown away. What the program spends beyond this is
+// its own work.
 //
 //   brimlet_fetch_floor CONNECTION_STRING OS_TYPE AGENT_TYPE [ROW_ARRAY_SIZE] [char|wchar]
 //
@@ -13,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "db/odbc_internal.h"
 #include "support/raw_odbc.h"
 
 namespace {
@@ -37,7 +39,7 @@ int Run(int argc, char** argv) {
                      argv[0]);
         return 2;
     }
-    std::string connectionString = argv[1];
+    const std::string connectionString = brimlet::db::EffectiveConnectionString(argv[1], 0, "");
     std::string osType = argv[2];
     std::string agentType = argv[3];
     const SQLULEN arraySize = argc > 4 ? std::strtoul(argv[4], nullptr, 10) : 1024;
