@@ -7,6 +7,7 @@
 //
 // Prints "rows <n> bytes <n>" (bytes: the value bytes as the driver delivered them).
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -56,7 +57,16 @@ int Run(int argc, char** argv) {
         RawCheck(SQLBindParameter(stmt.get(), 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 10, 0,
                                   agentType.data(), agentLength, &agentLength),
                  SQL_HANDLE_STMT, stmt.get(), "SQLBindParameter");
-        RawExecute(stmt.get(), "{call USP_AgentComponent_Details(?, ?)}", "SQLExecDirect");
+        // The statement the program sends through this driver.
+        std::array<SQLCHAR, 256> driver{};
+        SQLSMALLINT driverLength = 0;
+        RawCheck(SQLGetInfo(session.dbc(), SQL_DRIVER_NAME, driver.data(),
+                            static_cast<SQLSMALLINT>(driver.size()), &driverLength),
+                 SQL_HANDLE_DBC, session.dbc(), "SQLGetInfo");
+        const std::string name(reinterpret_cast<const char*>(driver.data()));
+        const bool psqlOdbc = name.find("psqlodbc") != std::string::npos;
+        RawExecute(stmt.get(), brimlet::db::CallText("USP_AgentComponent_Details", 2, psqlOdbc),
+                   "SQLExecDirect");
 
         SQLSMALLINT count = 0;
         RawCheck(SQLNumResultCols(stmt.get(), &count), SQL_HANDLE_STMT, stmt.get(),

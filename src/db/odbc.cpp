@@ -204,6 +204,22 @@ bool IsPsqlOdbcDriver(std::string_view driver) {
 
 }  // namespace
 
+std::string CallText(std::string_view name, std::size_t parameters, bool selectFromFunction) {
+    std::string sql = selectFromFunction ? "SELECT * FROM " : "{call ";
+    sql += name;
+    if (parameters > 0 || selectFromFunction) {
+        sql += "(";
+        for (std::size_t i = 0; i < parameters; ++i) {
+            sql += i == 0 ? "?" : ", ?";
+        }
+        sql += ")";
+    }
+    if (!selectFromFunction) {
+        sql += "}";
+    }
+    return sql;
+}
+
 std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
                                                  std::string_view key) {
     for (const auto& item : ParseConnectionString(connectionString)) {
@@ -389,6 +405,7 @@ void Connection::Open() {
     }
     d.textBinding = PlatformTextBinding(ChooseTextBinding(
         reinterpret_cast<const char*>(driverName.data()), charsetOptions, dsnOptions));
+    d.selectsFromFunctions = IsPsqlOdbcDriver(reinterpret_cast<const char*>(driverName.data()));
 }
 
 void Connection::Close() {
@@ -664,15 +681,11 @@ RecordSet Command::Execute() {
             reinterpret_cast<SQLPOINTER>(static_cast<SQLULEN>(timeout)), 0),
         SQL_HANDLE_STMT, stmt.get(), "SQLSetStmtAttr(SQL_ATTR_QUERY_TIMEOUT)");
 
-    std::string sql = "{call " + d.text;
-    if (!d.parameters.empty()) {
-        sql += "(";
-        for (std::size_t i = 0; i < d.parameters.size(); ++i) {
-            sql += i == 0 ? "?" : ", ?";
-        }
-        sql += ")";
-    }
-    sql += "}";
+    const bool inputsOnly =
+        std::all_of(d.parameters.begin(), d.parameters.end(),
+                    [](const auto& p) { return p->direction == ParamDirection::Input; });
+    const std::string sql =
+        CallText(d.text, d.parameters.size(), conn.selectsFromFunctions && inputsOnly);
     for (std::size_t i = 0; i < d.parameters.size(); ++i) {
         BindParameter(stmt.get(), static_cast<SQLUSMALLINT>(i + 1), *d.parameters[i]);
     }

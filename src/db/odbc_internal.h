@@ -120,6 +120,9 @@ TextBinding ChooseTextBinding(std::string_view driverName, std::string_view conn
 // The binding this platform uses where ChooseTextBinding chose `chosen`: Windows drivers give
 // SQL_C_CHAR in the ANSI code page, so only wide text is known to be the database's.
 TextBinding PlatformTextBinding(TextBinding chosen);
+// The statement of a stored-procedure call of `name` with `parameters` markers: the ODBC escape
+// "{call name(?, ?)}", or "SELECT * FROM name(?, ?)" with `selectFromFunction`.
+std::string CallText(std::string_view name, std::size_t parameters, bool selectFromFunction);
 // The value of a key of a connection string (case-insensitive key, braces removed), or nullopt.
 std::optional<std::string> ConnectionStringValue(std::string_view connectionString,
                                                  std::string_view key);
@@ -139,6 +142,9 @@ struct Connection::Impl {
     bool quietDriverLog = false;
     // Decided in Open() from the driver and the options.
     TextBinding textBinding = TextBinding::Wide;
+    // psqlODBC: a call with input parameters only is sent as the SELECT the driver would make
+    // of it, since the driver reads the result of a "{call}" whole, whatever its fetch mode.
+    bool selectsFromFunctions = false;
 };
 
 struct RecordSet::Impl {

@@ -108,6 +108,15 @@ TEST(EffectiveConnectionString, AddsTheConnectTimeOutAndCharsetForMariaDbOnly) {
     EXPECT_EQ(ConnectionStringValue("Driver={a;b};Pwd=x", "Driver"), "a;b");
 }
 
+// psqlODBC reads a "{call}" result whole even in its cursor mode, so calls with inputs only
+// go to it as the SELECT it would make of them.
+TEST(CallText, EscapeOrTheDriversOwnSelect) {
+    EXPECT_EQ(CallText("P", 2, false), "{call P(?, ?)}");
+    EXPECT_EQ(CallText("P", 0, false), "{call P}");
+    EXPECT_EQ(CallText("P", 2, true), "SELECT * FROM P(?, ?)");
+    EXPECT_EQ(CallText("P", 0, true), "SELECT * FROM P()");
+}
+
 TEST(ChooseTextBinding, NarrowOnlyWhereTheDriverIsKnownToDeliverUtf8) {
     constexpr auto N = TextBinding::Narrow;
     constexpr auto W = TextBinding::Wide;
