@@ -16,7 +16,8 @@ brimlet_as_root() {
 #   build: compiler, CMake, OpenSSL, unixODBC
 #   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl, and the
 #          package checks (lintian, systemd-analyze, mandoc, man, the ACL tools),
-#          the node exporter, promtool and curl for the metrics files
+#          the node exporter, promtool and curl for the metrics files, sqlfluff for the
+#          SQL Server scripts
 #   lint:  clang-format, clang-tidy, shellcheck, and the mingw-w64 cross compiler whose headers
 #          the Windows files are read with
 #   windows: the mingw-w64 cross compiler (posix threads), its 32-bit C compiler for the
@@ -32,6 +33,7 @@ brimlet_install_packages() {
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
                          odbc-mariadb tdsodbc libxml2-utils libxml2-dev procps python3 valgrind
                          lintian systemd mandoc man-db acl
+                         sqlfluff
                          prometheus-node-exporter prometheus curl) ;;
             demo) pkgs+=(postgresql odbc-postgresql libxml2-utils openssl python3) ;;
             fuzz) pkgs+=(clang libclang-rt-dev libxml2-dev) ;;

@@ -7,6 +7,7 @@
 #include "common/handle_win32.h"
 #include "common/system_failure.h"
 #include "log/day_file.h"
+#include "log/event_log_win32.h"
 
 namespace brimlet {
 
@@ -130,8 +131,10 @@ void WriteStderr(std::string_view text) {
     (void)WriteAll(err, text.data(), text.size());
 }
 
-void WriteReportLine(std::string_view line, Severity /*severity*/) {
+void WriteReportLine(std::string_view line, Severity severity) {
+    // A scheduled task's stderr goes nowhere: the event log is where an administrator looks.
     WriteStderr(line);
+    ReportToEventLog(line, severity);
 }
 
 }  // namespace brimlet

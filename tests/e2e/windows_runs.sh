@@ -117,9 +117,10 @@ write_settings() {
 run() {
     local kind="$1" dir="$2" name="$3" status=0
     if [[ "$kind" == win ]]; then
-        # Wine takes the ANSI code page from the locale: $win_locale, when set, for this run.
-        (cd "$dir" && ${win_locale:+env LC_ALL="$win_locale"} "$wine" "./$name.exe" </dev/null \
-            >"$dir/stdout" 2>"$dir/stderr") || status=$?
+        # Wine takes the ANSI code page from the locale: $win_locale, when set, for this run;
+        # $win_debug, when set, is its WINEDEBUG.
+        (cd "$dir" && env ${win_locale:+LC_ALL="$win_locale"} ${win_debug:+WINEDEBUG="$win_debug"} \
+            "$wine" "./$name.exe" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
     else
         (cd "$dir" && LC_ALL=C "./$name" </dev/null >"$dir/stdout" 2>"$dir/stderr") || status=$?
     fi
@@ -257,6 +258,48 @@ grep -q 'File not found: VelGnMD5' "$work"/nolib-lnx/Log/*.log ||
 [[ -f "$work/nolib-win/$xml" ]] && win_doc=kept || win_doc=none
 [[ "$lnx_doc" == "$win_doc" ]] ||
     fail "missing MD5 library: the Linux build leaves $lnx_doc document, the Windows exe $win_doc"
+
+# The Event Log: every line a failed run writes to stderr is also an event of source "brimlet"
+# with the link's name and the line as its two strings, an error or a warning as the line is.
+# Wine keeps no event log; with these channels on, its ReportEventW prints each event's strings
+# on stderr (an error's in the err channel, a warning's in warn). No MD5 library and a missing
+# metrics folder give both kinds.
+dir="$work/events"
+new_database pg
+extra_settings=$'metricsdir=missing\r\n' lay_out win "$dir" pub_KA_WIN64 "$conn" nolib
+win_debug='-all,err+eventlog,warn+eventlog' run win "$dir" pub_KA_WIN64 >"$dir/status"
+[[ "$(cat "$dir/status")" == 1 ]] || fail "events: ended with $(cat "$dir/status"), not 1"
+if ! python3 - "$dir/stderr" >"$work/events.diff" <<'EOF'
+import re, sys
+lines = open(sys.argv[1], encoding="latin-1").read().splitlines()
+event = re.compile(r'^[0-9a-f]+:(err|warn):eventlog:ReportEventW L"(.*)"$')
+prefix = "brimlet[pub_KA_WIN64]: "
+
+def unescaped(text):
+    # Wine's debug form of a wide string: \\, \", \n and \xxxx for other characters.
+    named = {"n": "\n", "r": "\r", "t": "\t"}
+    return re.sub(r'\\([0-9a-f]{4}|.)',
+                  lambda m: chr(int(m[1], 16)) if len(m[1]) == 4 else named.get(m[1], m[1]), text)
+
+wanted, strings = [], []
+for line in lines:
+    m = event.match(line)
+    if m:
+        strings.append((m[1], unescaped(m[2])))
+    elif line.startswith(prefix):
+        text = line[len(prefix):]
+        wanted.append(("warn" if text.startswith("metrics not written") else "err", text))
+# Each event: the link's name, then the line, both in the event's channel.
+got = [(strings[i][0], strings[i + 1][1]) for i in range(0, len(strings) - 1, 2)
+       if strings[i][1] == "pub_KA_WIN64" and strings[i + 1][0] == strings[i][0]]
+ok = got == wanted and len(strings) == 2 * len(got) and {"err", "warn"} <= {c for c, _ in got}
+if not ok:
+    print("stderr lines:", wanted, "events:", strings, sep="\n")
+sys.exit(0 if ok else 1)
+EOF
+then
+    fail "events: the stderr lines are not the events: $(cat "$work/events.diff")"
+fi
 
 # The Windows exe alone, set up as Windows operators do. It shows no window; a person at a
 # prompt has the console build.
