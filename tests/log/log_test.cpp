@@ -205,9 +205,9 @@ TEST(JournalStream, OnlyTheDeviceAndInodeOfTheStreamItselfMatch) {
     const struct {
         const char* env;
         bool matches;
-    } cases[] = {{"8:1234", true},    {"8:1235", false},  {"9:1234", false}, {"8:1234x", false},
-                 {"8:", false},       {":1234", false},   {"", false},       {"81234", false},
-                 {" 8:1234", false},  {"8:-1234", false}, {"8:1234:1", false}};
+    } cases[] = {{"8:1234", true},   {"8:1235", false},  {"9:1234", false},  {"8:1234x", false},
+                 {"8:", false},      {":1234", false},   {"", false},        {"81234", false},
+                 {" 8:1234", false}, {"8:-1234", false}, {"8:1234:1", false}};
     for (const auto& c : cases) {
         EXPECT_EQ(IsJournalStream(c.env, 8, 1234), c.matches) << c.env;
     }
