@@ -46,6 +46,7 @@ bool getConDtls(RunContext& ctx) noexcept {
         step = 20;
         // The settings name the ODBC driver library that the driver manager loads.
         if (const std::string why = SettingsDistrust(ctx.iniPath); !why.empty()) {
+            ctx.settingsRefused = true;
             WriteStderrLine(ctx.log, Severity::kError,
                             "settings file " + ctx.iniPath + " refused: " + why);
         } else {
