@@ -166,7 +166,7 @@ while IFS='|' read -r what prepare settings want_rc want_out want_dropin want_ac
     [[ -z "$want_acl" ]] || getfacl -p "$s$want_acl" 2>/dev/null | grep -qx 'user:nobody:rwx' ||
         fail "$what: no ACL entry on $want_acl: $(getfacl -p "$s$want_acl" 2>&1)"
 done <<CASES
-textfile directory a link to /etc/cron.d|rmdir var/lib/prometheus/node-exporter && ln -s ../../../etc/cron.d var/lib/prometheus/node-exporter||1|node-exporter is a symbolic link||
+textfile directory a link to /etc/cron.d|rm -r var/lib/prometheus/node-exporter && ln -s ../../../etc/cron.d var/lib/prometheus/node-exporter||1|node-exporter is a symbolic link||
 metricsdir the exporter does not read||metricsdir=/etc/cron.d|1|grants only on the node exporter's textfile directory||
 metricsdir the exporter reads by its ARGS|mkdir srv/metrics && echo 'ARGS="--collector.textfile.directory /srv/metrics/"' >etc/default/prometheus-node-exporter|metricsdir=/srv/metrics|0|granted brimlet write access to /srv/metrics|[Service] ReadWritePaths=-/srv/www/KA -/srv/metrics TimeoutStartSec=200 TimeoutStopSec=95|/srv/metrics
 srvpath component a link to /etc|rm -r srv/www && ln -s ../etc srv/www|srvpath=/srv/www|1|/srv/www is a symbolic link||
@@ -241,7 +241,8 @@ reload="systemctl --system daemon-reload"
 want="" maint prerm upgrade 1.0.0
 # The upgrade moves a settings file of an earlier version (0600, the account's) to root:brimlet 0640.
 chmod 0600 "$m/$pair_ini"
-want="chown -h root:brimlet $m/$pair_ini"$'\n'"$reload" maint postinst configure 1.0.0
+# An enabled timer is started again (after a removal and reinstall it was stopped).
+want="chown -h root:brimlet $m/$pair_ini"$'\n'"chown -h root:brimlet $m/etc/brimlet/pkg_QA_WIN/dbstring.Ini"$'\n'"$reload"$'\n'"deb-systemd-invoke start brimlet@pkg_KA_LINUX.timer" maint postinst configure 1.0.0
 [[ "$(stat -c %a "$m/$pair_ini")" == 640 ]] || fail "postinst left the settings $(stat -c %a "$m/$pair_ini")"
 want="deb-systemd-invoke stop brimlet@*.timer"$'\n'"deb-systemd-invoke stop brimlet@*.service" maint prerm remove
 want="$reload" maint postrm remove
