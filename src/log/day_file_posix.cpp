@@ -75,8 +75,9 @@ bool DayFile::AppendWhole(std::string_view data, std::uint64_t start) {
         return true;
     }
     m_state->err = n < 0 ? errno : EIO;
-    if (n > 0) {
-        (void)::ftruncate(m_state->fd.get(), static_cast<off_t>(start));
+    // A cut that fails leaves the part written; the failure reported is the write's.
+    if (n > 0 && ::ftruncate(m_state->fd.get(), static_cast<off_t>(start)) != 0) {
+        return false;
     }
     return false;
 }
