@@ -75,9 +75,10 @@ bool DayFile::AppendWhole(std::string_view data, std::uint64_t start) {
         return true;
     }
     m_state->err = n < 0 ? errno : EIO;
-    // A cut that fails leaves the part written; the failure reported is the write's.
-    if (n > 0 && ::ftruncate(m_state->fd.get(), static_cast<off_t>(start)) != 0) {
-        return false;
+    // The failure reported is the write's, whether or not the cut back succeeds.
+    if (n > 0) {
+        const int cut = ::ftruncate(m_state->fd.get(), static_cast<off_t>(start));
+        static_cast<void>(cut);
     }
     return false;
 }

@@ -110,8 +110,8 @@ TEST(MainRun, StderrNamesTheBadTimeOutKeyAndWarnsOfASettingsFileOthersMayRead) {
                          ini + ": key cmdtimeoutsec missing\n"),
               0u)
         << r.err;
-    const auto check = RunProgram(dir / "pub_AG_OS", dir / "pub_AG_OS", dir.path(), kCLocale,
-                                  {"--check"});
+    const auto check =
+        RunProgram(dir / "pub_AG_OS", dir / "pub_AG_OS", dir.path(), kCLocale, {"--check"});
     EXPECT_EQ(check.exitStatus, 1);
     EXPECT_NE(check.out.find("warning: settings file " + ini + " readable by others (mode 0644)"),
               std::string::npos)
