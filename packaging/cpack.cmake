@@ -78,6 +78,21 @@ install(FILES ${brimlet_gz_dir}/brimlet.8.gz ${brimlet_gz_dir}/brimlet-setup.8.g
 install(FILES ${brimlet_gz_dir}/brimlet-decrypt.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES ${brimlet_gz_dir}/changelog.gz DESTINATION ${CMAKE_INSTALL_DOCDIR})
 
+# cpack's strip keeps the compiler's .comment and .note sections, which Debian's dh_strip
+# removes; after the targets' own install rules (and their strip), the packaged ELF files lose
+# them too.
+install(CODE "set(brimlet_objcopy \"${CMAKE_OBJCOPY}\")
+  set(brimlet_elves \"${CMAKE_INSTALL_LIBDIR}/brimlet/brimlet;${CMAKE_INSTALL_LIBDIR}/brimlet/libVelGnMD5.so;${CMAKE_INSTALL_BINDIR}/brimlet-decrypt\")")
+install(CODE [[
+  if(CMAKE_INSTALL_DO_STRIP AND brimlet_objcopy)
+    foreach(elf IN LISTS brimlet_elves)
+      execute_process(COMMAND "${brimlet_objcopy}" --remove-section=.comment --remove-section=.note
+                              "$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/${elf}"
+                      COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()
+]])
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME brimlet)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})

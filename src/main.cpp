@@ -11,11 +11,14 @@
 
 #include "common/failure.h"
 #include "common/pair_name.h"
+#include "common/path.h"
 #include "log/log.h"
 #include "metrics/status.h"
+#include "process/files.h"
 #include "process/identity.h"
 #include "process/process.h"
 #include "process/stop_signals.h"
+#include "process/unit_check.h"
 #include "run/check.h"
 #include "run/run_sequence.h"
 
@@ -98,7 +101,28 @@ int Status(const char* dirArg) {
     const std::string dir =
         dirArg != nullptr ? dirArg : std::string(brimlet::metrics::kDefaultStatusDir);
     try {
-        const auto pairs = brimlet::metrics::ReadStatusDir(dir);
+        auto pairs = brimlet::metrics::ReadStatusDir(dir);
+        // The shared directory may hold files of pairs taken away since; on a system with the
+        // link root, only pairs that still have their link there count.
+        const std::string root = BRIMLET_LINK_ROOT;
+        std::size_t leftOut = 0;
+        if (dirArg == nullptr && brimlet::MissingReason(root).empty()) {
+            pairs = brimlet::metrics::LinkedPairs(
+                std::move(pairs),
+                [&root](const std::string& link) {
+                    return brimlet::ParsePairName(link).has_value() &&
+                           link.find_first_of(brimlet::kPathSeparators) == std::string::npos &&
+                           brimlet::MissingReason(
+                               brimlet::JoinPath(brimlet::JoinPath(root, link),
+                                                 link + std::string(brimlet::kProgramSuffix)))
+                               .empty();
+                },
+                leftOut);
+            if (leftOut > 0) {
+                brimlet::WriteStderrText("brimlet: " + std::to_string(leftOut) +
+                                         " pairs with no link under " + root + " left out\n");
+            }
+        }
         if (pairs.empty()) {
             brimlet::WriteStderrText("brimlet: no brimlet_*.prom metrics file in " + dir + "\n");
             return EXIT_FAILURE;
@@ -117,6 +141,10 @@ int Status(const char* dirArg) {
 }
 
 int Check(const brimlet::ExecutableIdentity& target) {
+#ifndef _WIN32
+    // Root checks a packaged pair as its unit would run it; this returns only where it cannot.
+    brimlet::CheckInsideUnit(target, BRIMLET_LINK_ROOT);
+#endif
     if (brimlet::RefusedAsRoot(target, Prefix(target.name))) {
         return EXIT_FAILURE;
     }

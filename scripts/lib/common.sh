@@ -13,7 +13,7 @@ brimlet_as_root() {
 }
 
 # Installs the Debian packages of the named groups that are not installed yet.
-#   build: compiler, CMake, OpenSSL, unixODBC
+#   build: compiler, CMake, OpenSSL, unixODBC, dpkg-buildflags (dpkg-dev)
 #   test:  GoogleTest, database servers and their ODBC drivers, xmllint, openssl, and the
 #          package checks (lintian, systemd-analyze, mandoc, man, the ACL tools),
 #          the node exporter, promtool and curl for the metrics files, sqlfluff for the
@@ -29,7 +29,8 @@ brimlet_install_packages() {
     local group
     for group in "$@"; do
         case "$group" in
-            build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales) ;;
+            build) pkgs+=(g++ cmake make pkg-config libssl-dev unixodbc-dev unixodbc openssl locales
+                          dpkg-dev) ;;
             test) pkgs+=(libgtest-dev googletest postgresql odbc-postgresql mariadb-server
                          odbc-mariadb tdsodbc libxml2-utils libxml2-dev procps python3 valgrind
                          lintian systemd mandoc man-db acl

@@ -2,13 +2,17 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "common/fd_io.h"
 #include "common/system_failure.h"
 #include "common/unique_fd.h"
 #include "log/day_file.h"
+#include "log/journal_stream.h"
 
 namespace brimlet {
 
@@ -71,8 +75,10 @@ bool DayFile::AppendWhole(std::string_view data, std::uint64_t start) {
         return true;
     }
     m_state->err = n < 0 ? errno : EIO;
+    // The failure reported is the write's, whether or not the cut back succeeds.
     if (n > 0) {
-        (void)::ftruncate(m_state->fd.get(), static_cast<off_t>(start));
+        const int cut = ::ftruncate(m_state->fd.get(), static_cast<off_t>(start));
+        static_cast<void>(cut);
     }
     return false;
 }
@@ -100,8 +106,25 @@ void WriteStderr(std::string_view text) {
     (void)WriteAll(STDERR_FILENO, text);
 }
 
-void WriteReportLine(std::string_view line, Severity /*severity*/) {
-    WriteStderr(line);
+// The journal files a line by its prefix, and only a stream it still holds as fd 2 is read so.
+void WriteReportLine(std::string_view line, Severity severity) {
+    const char* journal = std::getenv("JOURNAL_STREAM");
+    struct stat st {};
+    if (journal == nullptr || ::fstat(STDERR_FILENO, &st) != 0 ||
+        !IsJournalStream(journal, static_cast<std::uint64_t>(st.st_dev),
+                         static_cast<std::uint64_t>(st.st_ino))) {
+        WriteStderr(line);
+        return;
+    }
+    // Every line of the text, as the journal reads each line alone.
+    std::string prefixed;
+    for (std::size_t start = 0; start < line.size();) {
+        const std::size_t end = std::min(line.find('\n', start), line.size() - 1) + 1;
+        prefixed += JournalPriorityPrefix(severity);
+        prefixed += line.substr(start, end - start);
+        start = end;
+    }
+    WriteStderr(prefixed);
 }
 
 }  // namespace brimlet

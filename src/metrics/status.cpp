@@ -136,6 +136,16 @@ std::string AgeText(std::int64_t seconds) {
     return buf;
 }
 
+std::vector<PairStatus> LinkedPairs(std::vector<PairStatus> pairs,
+                                    const std::function<bool(const std::string&)>& hasLink,
+                                    std::size_t& leftOut) {
+    const auto gone = std::remove_if(pairs.begin(), pairs.end(),
+                                     [&](const PairStatus& p) { return !hasLink(p.link); });
+    leftOut = static_cast<std::size_t>(pairs.end() - gone);
+    pairs.erase(gone, pairs.end());
+    return pairs;
+}
+
 std::string StatusReport(std::vector<PairStatus> pairs, std::int64_t now, bool& anyBad) {
     const auto bad = [now](const PairStatus& p) { return p.Failing() || p.Overdue(now); };
     std::stable_sort(pairs.begin(), pairs.end(), [&](const PairStatus& a, const PairStatus& b) {

@@ -2,6 +2,7 @@
 // `brimlet --status`: every pair at a glance, read back from the metrics files of its runs.
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -51,6 +52,12 @@ std::string AgeText(std::int64_t seconds);
 // in link order, each link as TerminalText shows it. `anyBad` tells whether any pair is failing or
 // overdue.
 std::string StatusReport(std::vector<PairStatus> pairs, std::int64_t now, bool& anyBad);
+
+// The pairs for which `hasLink(link)` holds, in order; how many were left out in `leftOut`.
+// --status leaves out the files of pairs taken away (their metrics may outlive them).
+std::vector<PairStatus> LinkedPairs(std::vector<PairStatus> pairs,
+                                    const std::function<bool(const std::string&)>& hasLink,
+                                    std::size_t& leftOut);
 
 // The pairs of every brimlet_*.prom file in `directory` (regular files only, never through a
 // symlink or a FIFO). Throws Failure when the directory cannot be read.

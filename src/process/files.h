@@ -55,6 +55,15 @@ std::string MissingReason(const std::string& path);
 // Why the settings file at `path` may not be used, or "" when it may (or is not there to be
 // read): the trust rule of common/trust.h on what was opened.
 std::string SettingsDistrust(const std::string& path);
+// Why a warning is due for the settings file at `path` (others may read it, password and all),
+// or "" when none is. Windows leaves a file's readers to its access list: never one there.
+#ifdef _WIN32
+inline std::string SettingsExposure(const std::string& /*path*/) {
+    return {};
+}
+#else
+std::string SettingsExposure(const std::string& path);
+#endif
 // The settings file's text (at most kIniFileMaxBytes), or why there is none in `why`.
 std::string ReadSettingsText(const std::string& path, std::string& why);
 

@@ -129,6 +129,18 @@ std::string SettingsDistrust(const std::string& path) {
     return DistrustOf(fd.get());
 }
 
+std::string SettingsExposure(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode) || (st.st_mode & S_IROTH) == 0) {
+        return {};
+    }
+    std::string mode = "0000";
+    for (std::size_t i = 0; i < 3; ++i) {
+        mode[3 - i] = static_cast<char>('0' + ((st.st_mode >> (3 * i)) & 07));
+    }
+    return "readable by others (mode " + mode + "), though it holds the database password";
+}
+
 std::string ReadSettingsText(const std::string& path, std::string& why) {
     UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
     struct stat st {};

@@ -65,15 +65,9 @@ void CheckKeys(Report& report, const std::string& file, std::string_view text) {
         }
     }
     for (const std::string_view key : {setting::kConnTimeout, setting::kCmdTimeout}) {
-        const std::string v = value(key);
-        try {
-            if (v.empty()) {
-                report.Problem(keyText(key) + " missing");
-            } else {
-                (void)SecondsSetting(v).Seconds();
-            }
-        } catch (const Failure&) {
-            report.Problem(keyText(key) + "=" + v + " is not a whole number of seconds");
+        if (const std::string problem = SecondsKeyProblem(file, key, value(key));
+            !problem.empty()) {
+            report.Problem(problem);
         }
     }
     if (const std::string v = value(setting::kInterval); !v.empty() && !metrics::ParseInterval(v)) {
@@ -175,6 +169,9 @@ int CheckPair(RunContext& ctx, const ExecutableIdentity& self, std::FILE* out) {
         if (const std::string distrust = SettingsDistrust(ctx.iniPath); !distrust.empty()) {
             report.Problem("settings file " + ctx.iniPath + " refused: " + distrust);
             return 1;
+        }
+        if (const std::string exposed = SettingsExposure(ctx.iniPath); !exposed.empty()) {
+            report.Line("warning: settings file " + ctx.iniPath + " " + exposed);
         }
         CheckKeys(report, ctx.iniPath, text);
         if (report.problems() > 0) {

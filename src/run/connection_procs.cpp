@@ -51,6 +51,17 @@ bool getConnected(RunContext& ctx, std::unique_ptr<db::Connection>& connection,
         return true;
     } catch (...) {
         WriteErrorEntry(ctx.log, "getConnected", CurrentFailure(), step);
+        // The entry says "Type mismatch"; the service manager also hears which key, as --check
+        // would name it.
+        if (step == 40 || step == 50) {
+            const bool conn = step == 40;
+            const std::string problem =
+                SecondsKeyProblem(ctx.iniPath, conn ? setting::kConnTimeout : setting::kCmdTimeout,
+                                  (conn ? ctx.connTimeoutSec : ctx.cmdTimeoutSec).text());
+            if (!problem.empty()) {
+                WriteStderrLine(ctx.log, Severity::kError, "settings file " + problem);
+            }
+        }
         return false;
     }
 }

@@ -23,6 +23,20 @@ bool IsBlank(std::string_view s) {
 
 }  // namespace
 
+std::string SecondsKeyProblem(const std::string& file, std::string_view key,
+                              const std::string& value) {
+    const std::string keyText = file + ": key " + std::string(key);
+    if (IsBlank(value)) {
+        return keyText + " missing";
+    }
+    try {
+        (void)SecondsSetting(value).Seconds();
+    } catch (const Failure&) {
+        return keyText + "=" + value + " is not a whole number of seconds";
+    }
+    return {};
+}
+
 bool getConDtls(RunContext& ctx) noexcept {
     int step = 10;
     const auto read = [&ctx](std::string_view key) {
@@ -32,6 +46,7 @@ bool getConDtls(RunContext& ctx) noexcept {
         step = 20;
         // The settings name the ODBC driver library that the driver manager loads.
         if (const std::string why = SettingsDistrust(ctx.iniPath); !why.empty()) {
+            ctx.settingsRefused = true;
             WriteStderrLine(ctx.log, Severity::kError,
                             "settings file " + ctx.iniPath + " refused: " + why);
         } else {

@@ -1,5 +1,6 @@
 #pragma once
 // The settings of the run: the "Brimlet" section of the settings file, validated.
+#include <string>
 #include <string_view>
 
 #include "run/run_context.h"
@@ -21,6 +22,12 @@ inline constexpr std::string_view kInterval = "intervalsec";
 inline constexpr std::string_view kAll[] = {
     kConnectionString, kConnTimeout, kCmdTimeout, kPurl, kSurl, kSrvPath, kMetricsDir, kInterval};
 }  // namespace setting
+
+// What is wrong with the time-out key `key`, read as `value` from the settings file `file`:
+// "FILE: key KEY missing" or "FILE: key KEY=VALUE is not a whole number of seconds"; "" when
+// it gives whole seconds.
+std::string SecondsKeyProblem(const std::string& file, std::string_view key,
+                              const std::string& value);
 
 // Reads the six settings of section "Brimlet" of ctx.iniPath into ctx, insists on a connection
 // string and both download URLs, and settles ctx.srvPath (falling back to the executable directory

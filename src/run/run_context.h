@@ -9,6 +9,7 @@
 
 #include "db/odbc.h"
 #include "log/log.h"
+#include "metrics/status.h"
 #include "process/publication.h"
 #include "process/run_watchdog.h"
 #include "settings/settings.h"
@@ -19,16 +20,20 @@ struct RunContext {
     // First, so that it outlives every other member: a connection released at the end still
     // runs under the run's bound.
     RunWatchdog watchdog;
-    std::string agentType;                       // Main
-    std::string osType;                          // Main
-    std::string iniPath;                         // Main
-    std::string connectionString;                // getConDtls ("KEMADDONDBstr")
-    SecondsSetting connTimeoutSec;               // getConDtls
-    SecondsSetting cmdTimeoutSec;                // getConDtls
-    std::string purl;                            // getConDtls
-    std::string surl;                            // getConDtls
-    std::string srvPath;                         // getConDtls; ends in "/" once it returned true
-    std::string metricsDir;                      // getConDtls ("metricsdir"); "": no metrics
+    std::string agentType;          // Main
+    std::string osType;             // Main
+    std::string iniPath;            // Main
+    std::string connectionString;   // getConDtls ("KEMADDONDBstr")
+    SecondsSetting connTimeoutSec;  // getConDtls
+    SecondsSetting cmdTimeoutSec;   // getConDtls
+    std::string purl;               // getConDtls
+    std::string surl;               // getConDtls
+    std::string srvPath;            // getConDtls; ends in "/" once it returned true
+    std::string metricsDir;         // getConDtls ("metricsdir"); "": no metrics
+    bool settingsRefused = false;   // getConDtls: the file failed the trust rule
+    // Where a run whose settings were refused still reports its failure: the exporter's
+    // default, never a directory the refused file names.
+    std::string defaultMetricsDir = std::string(metrics::kDefaultStatusDir);
     std::string intervalSec;                     // getConDtls ("intervalsec"): expected seconds
                                                  // between runs, for the metrics; "": none
     std::string xmlPath;                         // Main

@@ -11,7 +11,11 @@
 namespace brimlet {
 
 bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
-    if (ctx.metricsDir.empty()) {
+    // A refused file would otherwise leave the pair looking healthy until it is overdue. Where
+    // the exporter's default directory is missing or closed, that report is left out unsaid:
+    // the refusal itself is on stderr.
+    const bool refused = ctx.metricsDir.empty() && ctx.settingsRefused;
+    if (ctx.metricsDir.empty() && !refused) {
         return true;
     }
     std::optional<Failure> failure;
@@ -36,11 +40,12 @@ bool WriteRunMetrics(RunContext& ctx, int exitStatus) noexcept {
                 run.publishedTime = facts->modified;
             }
         }
-        failure = metrics::WriteMetricsFile(Anchored(ctx.log.exeDir, ctx.metricsDir), run);
+        failure = metrics::WriteMetricsFile(
+            refused ? ctx.defaultMetricsDir : Anchored(ctx.log.exeDir, ctx.metricsDir), run);
     } catch (...) {
         failure = CurrentFailure();
     }
-    if (failure) {
+    if (failure && !refused) {
         const std::string why = ctx.log.redactor.Describe(*failure);
         WriteLog(ctx.log, "modMain", "WriteRunMetrics", "MSG", "Metrics not written", why, "");
         WriteStderrLine(ctx.log, Severity::kWarning, "metrics not written: " + why);

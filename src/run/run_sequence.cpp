@@ -6,6 +6,7 @@
 #include "common/pair_name.h"
 #include "fsutil/fsutil.h"
 #include "log/day_file.h"
+#include "process/files.h"
 #include "process/instance_guard.h"
 #include "process/run_watchdog.h"
 #include "run/checksum_update.h"
@@ -91,6 +92,13 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
 
         step = 160;
         ctx.iniPath = SettingsFilePath(ctx.log.exeDir);
+        // A refused file has its own line from getConDtls; a used one others may read, a word.
+        if (SettingsDistrust(ctx.iniPath).empty()) {
+            if (const std::string exposed = SettingsExposure(ctx.iniPath); !exposed.empty()) {
+                WriteStderrLine(ctx.log, Severity::kWarning,
+                                "settings file " + ctx.iniPath + " " + exposed);
+            }
+        }
         step = 170;
         if (!StopRequested(ctx, "Main", 160) && OpenConnection(ctx) &&
             !StopRequested(ctx, "Main", step)) {
@@ -107,6 +115,13 @@ int Main(RunContext& ctx, const ExecutableIdentity& self) {
             });
             step = 190;
             SubCreateBrimletXML(ctx);
+            // The document went for want of rows: the service manager hears it, not only the log.
+            if (ctx.noData) {
+                WriteStderrLine(
+                    ctx.log, Severity::kNotice,
+                    StderrLine("SubCreateBrimletXML", "No Data available for " + ctx.osType,
+                               ctx.agentType, ""));
+            }
             step = 200;
             Pause(ctx, step);
             step = 210;

@@ -123,7 +123,12 @@ TEST_P(FullRunTest, NoRowsUnderAPlainFileRootIsNoData) {
     test::WriteFile(root, "not a folder\n");
     site.WriteSettings(Db().ConnectionString(), "10", "30", {"srvpath=" + root});
     Db().Exec("DELETE FROM mst_agent_component");
-    EXPECT_EQ(Run().exitStatus, 1);
+    const auto r = Run();
+    EXPECT_EQ(r.exitStatus, 1);
+    // The removal's reason reaches the service manager too, ahead of the failure's summary.
+    EXPECT_NE(r.err.find("]: SubCreateBrimletXML: No Data available for LNX E2A\n"),
+              std::string::npos)
+        << r.err;
     EXPECT_EQ(test::ReadFile(root), "not a folder\n");
     const auto log = site.Log();
     const auto texts = EntryTexts(log);

@@ -5,9 +5,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <csignal>
+#include <cstdlib>
 #include <functional>
 
+#include "log/journal_stream.h"
 #include "support/fake_clock.h"
 #include "support/temp_dir.h"
 
@@ -195,6 +199,53 @@ TEST_F(LogFileTest, HeaderDateIsAReadingOfItsOwn) {
         std::string::npos)
         << header;
 }
+
+#ifndef _WIN32
+TEST(JournalStream, OnlyTheDeviceAndInodeOfTheStreamItselfMatch) {
+    const struct {
+        const char* env;
+        bool matches;
+    } cases[] = {{"8:1234", true},   {"8:1235", false},  {"9:1234", false},  {"8:1234x", false},
+                 {"8:", false},      {":1234", false},   {"", false},        {"81234", false},
+                 {" 8:1234", false}, {"8:-1234", false}, {"8:1234:1", false}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(IsJournalStream(c.env, 8, 1234), c.matches) << c.env;
+    }
+    EXPECT_TRUE(IsJournalStream("18446744073709551615:1", UINT64_MAX, 1));
+}
+
+// Through the writer: stderr made a file whose device and inode JOURNAL_STREAM names or not.
+TEST(JournalStream, ReportLinesCarryThePriorityOnlyWhenStderrIsTheJournal) {
+    TempDir dir;
+    const std::string path = dir / "stderr";
+    const int saved = ::dup(STDERR_FILENO);
+    ASSERT_GE(saved, 0);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    struct stat st {};
+    ASSERT_EQ(::fstat(fd, &st), 0);
+    ASSERT_EQ(::dup2(fd, STDERR_FILENO), STDERR_FILENO);
+    ::close(fd);
+    const std::string match = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
+    LogFile log;
+    log.stderrPrefix = "brimlet[pub_AG_OS]: ";
+    ::setenv("JOURNAL_STREAM", match.c_str(), 1);
+    WriteStderrLine(log, Severity::kError, "e");
+    WriteStderrLine(log, Severity::kWarning, "w");
+    WriteStderrLine(log, Severity::kNotice, "n");
+    WriteStderrText("two\nlines\n", Severity::kError);
+    ::setenv("JOURNAL_STREAM", (match + "1").c_str(), 1);
+    WriteStderrLine(log, Severity::kError, "other stream");
+    ::unsetenv("JOURNAL_STREAM");
+    WriteStderrLine(log, Severity::kError, "no journal");
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    EXPECT_EQ(ReadFile(path),
+              "<3>brimlet[pub_AG_OS]: e\n<4>brimlet[pub_AG_OS]: w\n<5>brimlet[pub_AG_OS]: n\n"
+              "<3>two\n<3>lines\n"
+              "brimlet[pub_AG_OS]: other stream\nbrimlet[pub_AG_OS]: no journal\n");
+}
+#endif
 
 }  // namespace
 }  // namespace brimlet

@@ -308,6 +308,19 @@ TEST(MetricsStatus, FailingAndOverduePairsComeFirst) {
     StatusReport(ParsePairs(test::ReadFile(dir / MetricsFileName("p0"))), kNow, healthy);  // p_OK_A
     EXPECT_FALSE(healthy);
     EXPECT_THROW(ReadStatusDir(dir / "missing"), Failure);
+
+    // Pairs taken away: left out, and counted; the rest keep their order.
+    std::size_t leftOut = 0;
+    const std::vector<PairStatus> linked = LinkedPairs(
+        ReadStatusDir(dir.path()),
+        [](const std::string& link) { return link != "p_FAIL_A" && link != "p_NEVER_A"; }, leftOut);
+    EXPECT_EQ(leftOut, 2u);
+    std::vector<std::string> kept;
+    for (const PairStatus& p : linked) {
+        kept.push_back(p.link);
+    }
+    EXPECT_EQ(kept, (std::vector<std::string>{"p_OK_A", "p_LATE_A", "p_SLOW_A",
+                                              "p_\x1b]0;owned\x07\x1b[2J\\_A\np_FORGED_A"}));
 }
 
 }  // namespace

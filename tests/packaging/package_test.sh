@@ -166,7 +166,7 @@ while IFS='|' read -r what prepare settings want_rc want_out want_dropin want_ac
     [[ -z "$want_acl" ]] || getfacl -p "$s$want_acl" 2>/dev/null | grep -qx 'user:nobody:rwx' ||
         fail "$what: no ACL entry on $want_acl: $(getfacl -p "$s$want_acl" 2>&1)"
 done <<CASES
-textfile directory a link to /etc/cron.d|rmdir var/lib/prometheus/node-exporter && ln -s ../../../etc/cron.d var/lib/prometheus/node-exporter||1|node-exporter is a symbolic link||
+textfile directory a link to /etc/cron.d|rm -r var/lib/prometheus/node-exporter && ln -s ../../../etc/cron.d var/lib/prometheus/node-exporter||1|node-exporter is a symbolic link||
 metricsdir the exporter does not read||metricsdir=/etc/cron.d|1|grants only on the node exporter's textfile directory||
 metricsdir the exporter reads by its ARGS|mkdir srv/metrics && echo 'ARGS="--collector.textfile.directory /srv/metrics/"' >etc/default/prometheus-node-exporter|metricsdir=/srv/metrics|0|granted brimlet write access to /srv/metrics|[Service] ReadWritePaths=-/srv/www/KA -/srv/metrics TimeoutStartSec=200 TimeoutStopSec=95|/srv/metrics
 srvpath component a link to /etc|rm -r srv/www && ln -s ../etc srv/www|srvpath=/srv/www|1|/srv/www is a symbolic link||
@@ -197,10 +197,32 @@ verify="$(systemd-analyze verify --man=no --root="$vroot" brimlet@pkg_KA_LINUX.s
 # remove stops the pairs; purge disables them, removes the drop-ins, settings and logs, and
 # keeps a document published in a pair's directory.
 m="$tmp/mroot"
+nx=var/lib/prometheus/node-exporter
 mkdir -p "$m/run/systemd/system" "$m/etc/systemd/system/timers.target.wants" \
-    "$m/etc/systemd/system/brimlet@.service.d" "$m/etc/brimlet"
+    "$m/etc/systemd/system/brimlet@.service.d" "$m/etc/brimlet" "$m/$nx" "$m/srv/old" "$m/srv/kept"
 cp "$root/etc/brimlet/dbstring.Ini.example" "$m/etc/brimlet/"
-setup "$m" pkg_KA_LINUX
+# Two pairs in one call, each granted and inventoried; one of them later moved its metrics to
+# /srv/old, which has since become a link: purge removes nothing through it.
+PATH="$stubs:$PATH" "$root/usr/sbin/brimlet-setup" --root "$m" pkg_KA_LINUX bad_KA pkg_QA_WIN \
+    >"$tmp/setup.out" 2>&1 && fail "a refused name among the links ended with 0: $(<"$tmp/setup.out")"
+for pair in pkg_KA_LINUX pkg_QA_WIN; do
+    [[ -L "$m/var/lib/brimlet/$pair/$pair" &&
+        "$(<"$m/$nx/brimlet-setup_$pair.prom")" == *$'\n'"brimlet_pair_configured{link=\"$pair\",agent=\"${pair:4:2}\",os=\"${pair:7}\"} 1" ]] ||
+        fail "brimlet-setup with three links did not set up $pair: $(<"$tmp/setup.out")"
+done
+grep -q "'bad_KA' is no link name" "$tmp/setup.out" || fail "no refusal of bad_KA: $(<"$tmp/setup.out")"
+getfacl -p "$m/$nx" 2>/dev/null | grep -qx 'user:nobody:rwx' || fail "no ACL entry on $nx"
+# A link left where the inventory goes is replaced, never written through.
+echo keep >"$m/srv/kept/target"
+rm "$m/$nx/brimlet-setup_pkg_QA_WIN.prom"
+ln -s ../../../../srv/kept/target "$m/$nx/brimlet-setup_pkg_QA_WIN.prom"
+setup "$m" pkg_QA_WIN
+[[ "$(<"$m/srv/kept/target")" == keep && ! -L "$m/$nx/brimlet-setup_pkg_QA_WIN.prom" ]] ||
+    fail "brimlet-setup wrote the inventory through a link"
+echo "file /srv/old/brimlet_pkg_QA_WIN.prom" >>"$m/var/lib/brimlet/brimlet-setup.state"
+touch "$m/srv/kept/brimlet_pkg_QA_WIN.prom" "$m/$nx/brimlet_pkg_KA_LINUX.prom" "$m/$nx/other.prom"
+rmdir "$m/srv/old"
+ln -s kept "$m/srv/old"
 touch "$m/etc/systemd/system/brimlet@.service.d/local.conf" "$m/var/lib/brimlet/pkg_KA_LINUX/.pkg_KA_LINUX.lock" \
     "$m/var/lib/brimlet/pkg_KA_LINUX/Brimlet_KA_LINUX.xml" "$m/var/log/brimlet/pkg_KA_LINUX/pkg_KA_LINUX_09122026.log"
 for t in brimlet@pkg_KA_LINUX.timer other.timer; do
@@ -219,15 +241,18 @@ reload="systemctl --system daemon-reload"
 want="" maint prerm upgrade 1.0.0
 # The upgrade moves a settings file of an earlier version (0600, the account's) to root:brimlet 0640.
 chmod 0600 "$m/$pair_ini"
-want="chown -h root:brimlet $m/$pair_ini"$'\n'"$reload" maint postinst configure 1.0.0
+# An enabled timer is started again (after a removal and reinstall it was stopped).
+want="chown -h root:brimlet $m/$pair_ini"$'\n'"chown -h root:brimlet $m/etc/brimlet/pkg_QA_WIN/dbstring.Ini"$'\n'"$reload"$'\n'"deb-systemd-invoke start brimlet@pkg_KA_LINUX.timer" maint postinst configure 1.0.0
 [[ "$(stat -c %a "$m/$pair_ini")" == 640 ]] || fail "postinst left the settings $(stat -c %a "$m/$pair_ini")"
 want="deb-systemd-invoke stop brimlet@*.timer"$'\n'"deb-systemd-invoke stop brimlet@*.service" maint prerm remove
 want="$reload" maint postrm remove
 [[ "$(tree)" == "$before" ]] || fail "upgrade or remove changed files:"$'\n'"$(diff <(echo "$before") <(tree))"
-want="deb-systemd-helper purge brimlet@.timer brimlet@.service"$'\n'"$reload" maint postrm purge
+want="setfacl -P -x u:brimlet: $m/$nx"$'\n'"deb-systemd-helper purge brimlet@.timer brimlet@.service"$'\n'"$reload" maint postrm purge
 left="$(tree | tr '\n' ' ')"
-[[ "$left" == "etc/systemd etc/systemd/system etc/systemd/system/timers.target.wants etc/systemd/system/timers.target.wants/other.timer var/lib var/lib/brimlet var/lib/brimlet/pkg_KA_LINUX var/lib/brimlet/pkg_KA_LINUX/Brimlet_KA_LINUX.xml var/log " ]] ||
+[[ "$left" == "etc/systemd etc/systemd/system etc/systemd/system/timers.target.wants etc/systemd/system/timers.target.wants/other.timer var/lib var/lib/brimlet var/lib/brimlet/pkg_KA_LINUX var/lib/brimlet/pkg_KA_LINUX/Brimlet_KA_LINUX.xml var/lib/prometheus var/lib/prometheus/node-exporter var/lib/prometheus/node-exporter/other.prom var/log " ]] ||
     fail "purge left: $left"
+! getfacl -p "$m/$nx" 2>/dev/null | grep -q 'user:nobody' || fail "purge left the ACL entry on $nx"
+[[ -f "$m/srv/kept/brimlet_pkg_QA_WIN.prom" ]] || fail "purge removed a file through a link"
 
 # Retention: the installed rule, applied to a scratch root by systemd-tmpfiles itself, removes
 # a day's log 90 days after its last write and keeps a younger one and a recently read one.

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "process/unit_check.h"
 #include "support/temp_dir.h"
 
 namespace brimlet {
@@ -59,6 +60,31 @@ TEST(ResolveInvokedExecutable, BareNameIsLookedUpInPath) {
     EXPECT_EQ(id.dir, d / "two");
     // Not found anywhere: the working directory stands in.
     EXPECT_EQ(ResolveInvokedExecutable("pub_X_Y", "/w", d / "one").path, "/w/pub_X_Y");
+}
+
+// --check under the pair's unit: what systemctl shows of the asked properties is passed on as
+// shown, empty values and anything not asked (a longer name included) left out.
+TEST(UnitCheck, TheUnitsShownPropertiesBecomeSystemdRunsProperties) {
+    const std::string unit = "brimlet@pub_KA_LINUX.service";
+    const std::string link = "/var/lib/brimlet/pub_KA_LINUX/pub_KA_LINUX";
+    const std::string shown =
+        "LoadState=loaded\nUser=brimlet\nGroup=brimlet\nSupplementaryGroups=\n"
+        "ProtectSystem=strict\n"
+        "ReadWritePaths=/var/lib/brimlet/pub_KA_LINUX -/var/log/brimlet/pub_KA_LINUX -/srv/www/KA\n"
+        "ExecStart=/bin/sh\nUserX=root\nPrivateTmp=yes";
+    const auto command = UnitCheckCommand(shown, unit, link);
+    ASSERT_TRUE(command.has_value());
+    EXPECT_EQ(*command,
+              (std::vector<std::string>{
+                  "systemd-run", "--wait", "--pipe", "--quiet", "--collect", "--service-type=exec",
+                  "--description=brimlet --check in " + unit, "--property=User=brimlet",
+                  "--property=Group=brimlet", "--property=ProtectSystem=strict",
+                  "--property=ReadWritePaths=/var/lib/brimlet/pub_KA_LINUX "
+                  "-/var/log/brimlet/pub_KA_LINUX -/srv/www/KA",
+                  "--property=PrivateTmp=yes", "--", link, "--check"}));
+    // A unit that is not there, or runs as root: the check goes on as before.
+    EXPECT_FALSE(UnitCheckCommand("LoadState=not-found\nUser=brimlet\n", unit, link));
+    EXPECT_FALSE(UnitCheckCommand("LoadState=loaded\nUser=\nGroup=brimlet\n", unit, link));
 }
 
 }  // namespace

@@ -5,11 +5,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
+#include "metrics/metrics.h"
 #include "run/get_con_dtls.h"
 #include "run/run_context.h"
+#include "run/run_metrics.h"
 #include "settings/settings.h"
 #include "support/e2e.h"
 #include "support/temp_dir.h"
@@ -158,6 +161,38 @@ TEST_F(GetConDtls, MissingSettingsFileIsMissingData) {
               (std::vector<Entry>{Msg("ERR", "-1", "DBConnection Data missing for Brimlet")}));
     EXPECT_EQ(m_ctx.connectionString, "");
     EXPECT_EQ(m_ctx.srvPath, "");
+}
+
+// A refused file's metricsdir is not used, yet the pair reports its failure where the exporter
+// reads by default; a run with no metricsdir in a trusted file reports nowhere.
+TEST_F(GetConDtls, RefusedFileStillReportsTheFailureToTheDefaultMetricsDirectoryOnly) {
+    for (const bool refused : {true, false}) {
+        SCOPED_TRACE(refused ? "refused" : "trusted, no metricsdir");
+        TempDir dir;
+        ASSERT_EQ(::mkdir((dir / "named").c_str(), 0755), 0);
+        ASSERT_EQ(::mkdir((dir / "default").c_str(), 0755), 0);
+        WriteIni("srvpath=\n" + (refused ? "metricsdir=" + (dir / "named") + "\n" : ""));
+        ASSERT_EQ(::chmod(m_ctx.iniPath.c_str(), refused ? 0666 : 0640), 0);
+        RunContext ctx;
+        ctx.iniPath = m_ctx.iniPath;
+        ctx.log.exeDir = m_ctx.log.exeDir;
+        ctx.log.exeName = "pub_AG_OS";
+        ctx.agentType = "AG";
+        ctx.osType = "OS";
+        ctx.defaultMetricsDir = dir / "default";
+        EXPECT_EQ(getConDtls(ctx), !refused);
+        EXPECT_TRUE(WriteRunMetrics(ctx, 1));
+        EXPECT_TRUE(std::filesystem::is_empty(dir / "named"));
+        const std::string file = dir / ("default/" + metrics::MetricsFileName("pub_AG_OS"));
+        EXPECT_EQ(test::Exists(file), refused);
+        if (refused) {
+            EXPECT_NE(
+                test::ReadFile(file).find(
+                    "brimlet_last_exit_status{link=\"pub_AG_OS\",agent=\"AG\",os=\"OS\"} 1\n"),
+                std::string::npos)
+                << test::ReadFile(file);
+        }
+    }
 }
 
 TEST_F(GetConDtls, FailingExistenceTestIsAnErrorOfStep170) {

@@ -92,6 +92,38 @@ TEST(MainRun, ErrEntriesAndTheOutcomeGoToStderrAsWell) {
         << again.err;
 }
 
+// A misspelt time-out key: the entry's "Type mismatch" is named on stderr as --check names it,
+// after a warning for a settings file every local user may read.
+TEST(MainRun, StderrNamesTheBadTimeOutKeyAndWarnsOfASettingsFileOthersMayRead) {
+    TempDir dir;
+    test::WriteIni(dir.path(), {"KEMADDONDBstr=DSN=none", "purl=p", "surl=s", "srvpath=.",
+                                "conntimeoutsec=10", "cmdtimout=30"});
+    const std::string ini = dir / "Ini/dbstring.Ini";
+    ASSERT_EQ(::chmod(ini.c_str(), 0644), 0);
+    const auto r = RunAs(dir, "pub_AG_OS");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.err.find("brimlet[pub_AG_OS]: settings file " + ini +
+                         " readable by others (mode 0644), though it holds the database "
+                         "password\n"
+                         "brimlet[pub_AG_OS]: getConnected: 13 Type mismatch 50\n"
+                         "brimlet[pub_AG_OS]: settings file " +
+                         ini + ": key cmdtimeoutsec missing\n"),
+              0u)
+        << r.err;
+    const auto check =
+        RunProgram(dir / "pub_AG_OS", dir / "pub_AG_OS", dir.path(), kCLocale, {"--check"});
+    EXPECT_EQ(check.exitStatus, 1);
+    EXPECT_NE(check.out.find("warning: settings file " + ini + " readable by others (mode 0644)"),
+              std::string::npos)
+        << check.out;
+    EXPECT_NE(check.out.find("error: " + ini + ": key cmdtimeoutsec missing\n"), std::string::npos)
+        << check.out;
+    // Group-readable is how the package installs it: no word.
+    ASSERT_EQ(::chmod(ini.c_str(), 0640), 0);
+    const auto quiet = RunProgram(dir / "pub_AG_OS", dir / "pub_AG_OS", dir.path(), kCLocale);
+    EXPECT_EQ(quiet.err.find("readable by others"), std::string::npos) << quiet.err;
+}
+
 TEST(MainRun, FirstRunWritesTheHeaderAndASecondRunAppendsDirectly) {
     TempDir dir;
     const std::string link = LinkBrimlet(dir.path(), "pub_AG");

@@ -104,6 +104,10 @@ void WriteIni(const std::string& dir, const std::vector<std::string>& lines) {
         content += l + "\r\n";
     }
     WriteFile(dir + "/Ini/dbstring.Ini", content);
+#ifndef _WIN32
+    // As installed: the password is not for every local user to read.
+    ::chmod((dir + "/Ini/dbstring.Ini").c_str(), 0640);
+#endif
 }
 
 }  // namespace brimlet::test
